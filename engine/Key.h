@@ -1,0 +1,44 @@
+#pragma once
+// The per-pixel key, spill suppression and alpha levels. The preview and the
+// saved file both go through these functions, so they agree bit for bit.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "Pixel.h"
+
+namespace Kvl {
+
+// Writes the key alpha (255 = foreground) into a pixel whose alpha is 0, then
+// suppresses spill. Only the key component and the alpha change.
+void keyPixel(Pixel32& pixel, KeyChannel channel);
+
+// Caps the key component at the mean of the other two (halved in integers).
+void suppressSpill(Pixel32& pixel, KeyChannel channel);
+
+// 255 / max(1, 255 - offset - contrast), narrowed to single precision. The
+// narrowing is part of the result: it decides some levelled alphas.
+float levelsGain(std::uint8_t contrast, std::uint8_t offset);
+
+// (alpha - contrast) * gain - contrast in double precision, truncated toward
+// zero and clamped to 0..255.
+std::uint8_t levelAlpha(std::uint8_t alpha, std::uint8_t contrast, float gain);
+
+// Replaces the pixel's alpha by its levelled alpha.
+void applyLevels(Pixel32& pixel, std::uint8_t contrast, std::uint8_t offset);
+
+// levelAlpha for every alpha at one setting, built from levelAlpha itself so
+// that a table lookup can never disagree with the function.
+using AlphaTable = std::array<std::uint8_t, 256>;
+AlphaTable levelTable(std::uint8_t contrast, std::uint8_t offset);
+
+}  // namespace Kvl
+
+namespace Kvl {
+
+// keyPixel then the levels step, for a run of pixels: what the keyed writer
+// does to every pixel, with the levels taken from a table of one setting.
+void keyAndLevel(Pixel32* pixels, std::size_t count, KeyChannel channel, const AlphaTable& levels);
+
+}  // namespace Kvl

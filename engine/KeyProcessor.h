@@ -1,0 +1,59 @@
+#pragma once
+// The one engine object: it loads a picture into the 240 x 160 preview
+// source, renders the keyed composite and the matte into the shell's two
+// surfaces, and starts a keyed save at full resolution.
+
+#include <cstdint>
+#include <string>
+
+#include "Key.h"
+#include "Pixel.h"
+
+namespace Kvl {
+
+class ImageLoader;
+class ShellPort;
+
+class KeyProcessor {
+public:
+  // Borrows the four buffers (PreviewPixelCount elements each) for its whole
+  // life; owns none of them. `shell` receives the save-failure message.
+  KeyProcessor(std::uint8_t* checkerboard, Pixel32* previewSource, Pixel32* composite,
+               Pixel32* matte, ShellPort* shell);
+
+  // Stores the path, then reads the picture and resamples it into the preview
+  // source. A file that cannot be read leaves the preview as it was.
+  void loadSource(const char* path);
+  // Keys the preview source into the composite (over the checkerboard) and
+  // the matte. Allocates nothing: it runs on every slider message.
+  void render(KeyChannel channel, std::uint8_t contrast, std::uint8_t offset);
+  // Writes the keyed picture from the stored source path; a failure shows
+  // "Unable to save file." through the shell.
+  void saveKeyed(const char* outputPath, KeyChannel channel, std::uint8_t contrast,
+                 std::uint8_t offset);
+  void keyPixel(Pixel32& pixel, KeyChannel channel) const;
+  // The channel with the largest total over the preview source; ties go to
+  // green, then blue.
+  KeyChannel dominantChannel() const;
+
+  void resampleToPreview(const ImageLoader& image);
+  static Pixel32 samplePixel(float x, float y, const ImageLoader& image);
+  static void fillCheckerboard(std::uint8_t* checkerboard);
+  static void scrollCheckerboard(std::uint8_t* checkerboard);
+
+  const std::string& sourcePath() const { return sourcePath_; }
+  const Pixel32* composite() const { return composite_; }
+
+private:
+  std::uint8_t* checkerboard_;  // we don't own it
+  Pixel32* previewSource_;      // we don't own it
+  Pixel32* composite_;          // we don't own it: the left surface's pixels
+  Pixel32* matte_;              // we don't own it: the right surface's pixels
+  ShellPort* shell_;            // we don't own it
+  std::string sourcePath_;
+};
+
+// The grey both surfaces hold before the first render.
+inline constexpr std::uint8_t SurfaceFillByte = 0x78;
+
+}  // namespace Kvl

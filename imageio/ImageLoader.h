@@ -1,0 +1,65 @@
+#pragma once
+// The decoded-image record and the Targa reader.
+
+#include <cstdint>
+#include <memory>
+
+#include "ByteSource.h"
+#include "TgaFormat.h"
+#include "engine/Pixel.h"
+
+namespace Kvl {
+
+// A decoded picture: width x height pixels, row-major, alpha 0, rows from
+// the bottom of the picture up and columns from left to right, whatever
+// order the file stored them in.
+class ImageLoader {
+public:
+  ImageLoader() = default;
+  virtual ~ImageLoader() = default;
+  ImageLoader(const ImageLoader&) = delete;
+  ImageLoader& operator=(const ImageLoader&) = delete;
+
+  virtual bool load(const char* path) = 0;
+
+  // Targa sizes go to 65535, beyond a signed 16-bit field, so they are held
+  // in wider fields rather than refused.
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  std::uint8_t bitsPerPixel = 0;
+  std::unique_ptr<Pixel32[]> pixels;  // null until a successful load
+};
+
+class TgaLoader final : public ImageLoader {
+public:
+  bool load(const char* path) override;
+  // The same, from bytes already in hand (tests, fuzzing).
+  bool loadFrom(ByteSource& source);
+
+  std::uint8_t idLength = 0;
+  std::uint8_t imageType = 0;
+
+  // Why the last load failed, and the header it read (for messages).
+  LoadError error() const { return error_; }
+  const TgaHeader& header() const { return header_; }
+  // The file ended before all pixels were read; the missing ones are 0.
+  bool truncated() const { return truncated_; }
+
+private:
+  bool fail(LoadError error);
+  bool decodePixels(ByteSource& source);
+
+  LoadError error_ = LoadError::None;
+  TgaHeader header_;
+  bool truncated_ = false;
+};
+
+// Puts rows stored top-to-bottom, or columns stored right-to-left, into the
+// bottom-up, left-to-right order that the preview and the writer assume.
+void reorientRows(Pixel32* pixels, std::int32_t width, std::int32_t height, const TgaHeader& header);
+
+// The pixel count of a picture, or 0 when its array could not be addressed
+// on this machine (the size is computed in 64 bits first).
+std::size_t addressablePixelCount(std::uint64_t width, std::uint64_t height);
+
+}  // namespace Kvl
