@@ -4,7 +4,6 @@
 
 #include "engine/ChannelControls.h"
 #include "engine/PreviewWorkspace.h"
-#include "imageio/ImageLoader.h"
 #include "imageio/ImageSaver.h"
 
 namespace Kvl::Cli {
@@ -22,13 +21,9 @@ void printSettings(std::ostream& out, const ShellSettings& settings) {
 // Loads the picture into the workspace's preview, as Open does; false (with
 // a message) when it cannot be read.
 bool loadPreview(PreviewWorkspace& workspace, const std::string& path, std::ostream& err) {
-  TgaLoader loader;
-  if (!loader.load(path.c_str())) {
-    reportFileError(err, path, describeLoadError(loader.error(), loader.header()));
-    return false;
-  }
-  workspace.processor().resampleToPreview(loader);
-  return true;
+  const PreviewRead read = workspace.processor().readPreview(path.c_str());
+  if (!read.ok()) reportFileError(err, path, describeLoadError(read.error, read.header));
+  return read.ok();
 }
 
 // Settings as the window would hold them after Open: a detected channel

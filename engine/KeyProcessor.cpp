@@ -30,8 +30,17 @@ KeyProcessor::KeyProcessor(std::uint8_t* checkerboard, Pixel32* previewSource, P
 
 void KeyProcessor::loadSource(const char* path) {
   sourcePath_ = path == nullptr ? "" : path;
+  readPreview(sourcePath_.c_str());
+}
+
+PreviewRead KeyProcessor::readPreview(const char* path) {
   auto loader = std::make_unique<TgaLoader>();
-  if (loader->load(sourcePath_.c_str())) resampleToPreview(*loader);
+  PreviewRead result;
+  if (loader->load(path)) resampleToPreview(*loader);
+  result.error = loader->error();
+  result.header = loader->header();
+  result.truncated = loader->truncated();
+  return result;
 }
 
 void KeyProcessor::resampleToPreview(const ImageLoader& image) {

@@ -8,11 +8,20 @@
 
 #include "Key.h"
 #include "Pixel.h"
+#include "imageio/TgaFormat.h"
 
 namespace Kvl {
 
 class ImageLoader;
 class ShellPort;
+
+// What reading a picture into the preview found: why it failed, if it did.
+struct PreviewRead {
+  LoadError error = LoadError::None;
+  TgaHeader header;        // as far as it was read
+  bool truncated = false;  // the file ended early; missing pixels are black
+  bool ok() const { return error == LoadError::None; }
+};
 
 class KeyProcessor {
 public:
@@ -24,6 +33,9 @@ public:
   // Stores the path, then reads the picture and resamples it into the preview
   // source. A file that cannot be read leaves the preview as it was.
   void loadSource(const char* path);
+  // Reads and resamples without storing the path, and says how it went;
+  // the preview is unchanged on failure.
+  PreviewRead readPreview(const char* path);
   // Keys the preview source into the composite (over the checkerboard) and
   // the matte. Allocates nothing: it runs on every slider message.
   void render(KeyChannel channel, std::uint8_t contrast, std::uint8_t offset);
