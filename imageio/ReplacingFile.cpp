@@ -1,6 +1,8 @@
 #include "ReplacingFile.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <random>
 
 namespace Kvl {
@@ -40,7 +42,11 @@ bool ReplacingFile::open() {
 // An existing target must be a file we are allowed to write: replacing a
 // read-only file through its folder would defeat its protection.
 bool ReplacingFile::targetIsReplaceable() const {
-  // A folder may open for reading, but never for update.
+  // Only a plain file is ever replaced: renaming onto a device such as
+  // /dev/full, or a folder, would destroy what stands there.
+  std::error_code error;
+  const auto status = std::filesystem::status(targetPath_, error);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) return false;
   if (!fileExists(targetPath_)) return true;
   std::FILE* update = std::fopen(targetPath_.c_str(), "r+b");
   if (update == nullptr) return false;
