@@ -11,9 +11,9 @@ struct KeyCase {
   std::uint8_t outR, outG, outB, outA;
 };
 
-TEST(KeyPixel, KeysAndSuppressesSpillAsTheTableSays) {
+TEST(KeyPixel, KeysAndSuppressesSpillOnEveryChannel) {
   const KeyCase cases[] = {
-      {GreenChannel, 0, 255, 0, 0, 0, 0, 0},          // full backdrop
+      {GreenChannel, 0, 255, 0, 0, 0, 0, 0},              // full backdrop
       {GreenChannel, 100, 100, 100, 100, 100, 100, 255},  // grey is not keyed
       {GreenChannel, 50, 120, 80, 50, 65, 80, 200},
       {GreenChannel, 51, 120, 80, 51, 65, 80, 201},   // the half truncates the excess
@@ -27,6 +27,121 @@ TEST(KeyPixel, KeysAndSuppressesSpillAsTheTableSays) {
     keyPixel(pixel, c.channel);
     EXPECT_EQ(pixel, makePixel(c.outR, c.outG, c.outB, c.outA))
         << "channel " << c.channel << " in " << int{c.r} << "," << int{c.g} << "," << int{c.b};
+  }
+}
+
+// Straight from the arithmetic, in the most literal form: the threshold as
+// a weighted mean, the excess through a real half, alpha added in a byte.
+Pixel32 literalKey(Pixel32 pixel, KeyChannel channel) {
+  int c[3] = {redOf(pixel), greenOf(pixel), blueOf(pixel)};
+  const int k = c[channel];
+  const int o1 = c[channel == 0 ? 1 : 0];
+  const int o2 = c[channel == 2 ? 1 : 2];
+  int alpha = alphaOf(pixel);
+  if (k > (std::min(o1, o2) + 3 * std::max(o1, o2)) / 4) {
+    const auto excess = static_cast<int>(k - (o1 + o2) / 2.0);
+    alpha = (alpha + 255 - excess) % 256;
+  } else {
+    alpha = 255;
+  }
+  c[channel] = std::min(k, (o1 + o2) / 2);
+  return makePixel(static_cast<std::uint8_t>(c[0]), static_cast<std::uint8_t>(c[1]),
+                   static_cast<std::uint8_t>(c[2]), static_cast<std::uint8_t>(alpha));
+}
+
+TEST(KeyPixel, MatchesTheLiteralArithmeticForEveryColour) {
+  for (KeyChannel channel : {RedChannel, GreenChannel, BlueChannel}) {
+    int mismatches = 0;
+    for (Pixel32 colour = 0; colour < (1u << 24) && mismatches < 5; colour += 7) {
+      Pixel32 keyed = colour;
+      keyPixel(keyed, channel);
+      const Pixel32 expected = literalKey(colour, channel);
+      if (keyed != expected) {
+        ++mismatches;
+        ADD_FAILURE() << std::hex << "channel " << channel << " colour " << colour << ": got "
+                      << keyed << ", expected " << expected;
+      }
+    }
+  }
+}
+
+TEST(KeyPixel, NeverTouchesTheOtherTwoComponents) {
+  // Use a colour whose components differ, so a swap would show.
+  const Pixel32 colour = makePixel(0x30, 0xF0, 0x10);
+  Pixel32 green = colour, red = colour, blue = colour;
+  keyPixel(green, GreenChannel);
+  keyPixel(red, RedChannel);
+  keyPixel(blue, BlueChannel);
+  EXPECT_EQ(green & 0x00FF00FFu, colour & 0x00FF00FFu);
+  EXPECT_EQ(red & 0x0000FFFFu, colour & 0x0000FFFFu);
+  EXPECT_EQ(blue & 0x00FFFF00u, colour & 0x00FFFF00u);
+}
+
+TEST(SuppressSpill, CapsOnlyTheKeyComponentAndNeverRaisesIt) {
+  Pixel32 spill = makePixel(51, 200, 80, 7);
+  suppressSpill(spill, GreenChannel);
+  EXPECT_EQ(spill, makePixel(51, 65, 80, 7));  // (51 + 80) >> 1, alpha kept
+
+  Pixel32 below = makePixel(200, 10, 80, 7);
+  suppressSpill(below, GreenChannel);
+  EXPECT_EQ(below, makePixel(200, 10, 80, 7));
+}
+
+struct LevelsCase {
+  std::uint8_t alpha, contrast, offset, levelled;
+};
+
+TEST(Levels, RemapsAlphaWithTheSinglePrecisionGain) {
+  const LevelsCase cases[] = {
+      {200, 10, 20, 205}, {255, 100, 0, 154},  // the narrowed gain lands one step low
+      {255, 100, 50, 255}, {128, 64, 32, 38},   {201, 200, 100, 55},
+      {200, 200, 100, 0},  {202, 200, 100, 255}, {77, 0, 0, 77},
+  };
+  for (const LevelsCase& c : cases) {
+    Pixel32 pixel = makePixel(1, 2, 3, c.alpha);
+    applyLevels(pixel, c.contrast, c.offset);
+    EXPECT_EQ(pixel, makePixel(1, 2, 3, c.levelled))
+        << "A " << int{c.alpha} << " C " << int{c.contrast} << " O " << int{c.offset};
+  }
+}
+
+TEST(Levels, GainIsTheNarrowedQuotientAndOneAtNeutral) {
+  EXPECT_EQ(levelsGain(0, 0), 1.0f);
+  EXPECT_LT(static_cast<double>(levelsGain(100, 0)), 255.0 / 155.0);
+  EXPECT_EQ(levelsGain(200, 100), 255.0f);  // divisor raised to 1
+  EXPECT_EQ(levelsGain(255, 255), 255.0f);
+}
+
+TEST(Levels, PerPixelRouteAndTableRouteAgreeForEverySetting) {
+  for (int contrast = 0; contrast < 256; ++contrast) {
+    for (int offset = 0; offset < 256; ++offset) {
+      const auto c = static_cast<std::uint8_t>(contrast);
+      const auto o = static_cast<std::uint8_t>(offset);
+      const float gain = levelsGain(c, o);
+      const AlphaTable table = levelTable(c, o);
+      for (int alpha = 0; alpha < 256; ++alpha) {
+        Pixel32 pixel = Pixel32(alpha) << 24;
+        applyLevels(pixel, c, o);
+        const std::uint8_t viaFunction = levelAlpha(static_cast<std::uint8_t>(alpha), c, gain);
+        ASSERT_EQ(alphaOf(pixel), viaFunction) << alpha << " " << contrast << " " << offset;
+        ASSERT_EQ(table[static_cast<std::size_t>(alpha)], viaFunction);
+      }
+    }
+  }
+}
+
+TEST(KeyAndLevel, EqualsKeyThenApplyLevelsPerPixel) {
+  std::vector<Pixel32> pixels;
+  for (Pixel32 colour = 0; colour < (1u << 24); colour += 4099) pixels.push_back(colour);
+  for (KeyChannel channel : {RedChannel, GreenChannel, BlueChannel}) {
+    std::vector<Pixel32> batch = pixels;
+    keyAndLevel(batch.data(), batch.size(), channel, levelTable(40, 20));
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+      Pixel32 single = pixels[i];
+      keyPixel(single, channel);
+      applyLevels(single, 40, 20);
+      ASSERT_EQ(batch[i], single) << "pixel " << i;
+    }
   }
 }
 
