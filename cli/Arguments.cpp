@@ -1,5 +1,7 @@
 #include "Arguments.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 
 namespace Kvl::Cli {
@@ -7,24 +9,50 @@ namespace Kvl::Cli {
 const char* const UsageText =
     "Usage:\n"
     "  keyvale-cli key INPUT OUTPUT [options]\n"
+    "  keyvale-cli key INPUT... --out-dir DIR [options]\n"
     "  keyvale-cli preview INPUT --composite FILE --matte FILE [options] [--scroll N]\n"
     "  keyvale-cli --help | --version\n"
     "\n"
-    "Keys a picture shot against a green or blue backdrop. 'key' writes a 32-bit\n"
-    "Targa file whose alpha holds the matte; 'preview' writes the 240x160\n"
-    "composite and matte that the Keyvale window shows.\n"
+    "Keys pictures shot against a green or blue backdrop. 'key' writes a 32-bit\n"
+    "Targa (or PNG) file whose alpha holds the matte; 'preview' writes the\n"
+    "240x160 composite and matte that the Keyvale window shows. Inputs may be\n"
+    "Targa (24/32-bit, plain or run-length), PNG or JPEG; a picture's own alpha\n"
+    "is ignored.\n"
     "\n"
-    "Options:\n"
+    "Key settings:\n"
     "  --channel red|green|blue|auto  key channel (default green); auto picks the\n"
-    "                                 dominant channel, as Open does\n"
-    "  --contrast N                   0..255 (default 0)\n"
-    "  --offset N                     0..255 (default 0)\n"
-    "  --auto-adjust                  choose Contrast and Offset as Open does\n"
-    "                                 (not with --contrast or --offset)\n"
-    "  --scroll N                     preview: scroll the checkerboard N pixels left\n"
+    "                                 dominant channel of each picture, as Open does\n"
+    "                                   e.g. --channel blue\n"
+    "  --contrast N                   0..255 (default 0)   e.g. --contrast 40\n"
+    "  --offset N                     0..255 (default 0)   e.g. --offset 20\n"
+    "  --auto-adjust                  choose Contrast and Offset for each picture as\n"
+    "                                 Open does (not with --contrast or --offset)\n"
     "\n"
-    "Example:\n"
-    "  keyvale-cli key shot.tga keyed.tga --channel auto --auto-adjust\n";
+    "Batch keying (key):\n"
+    "  --out-dir DIR      write DIR/NAME.tga for every INPUT (NAME.png with\n"
+    "                     --format png); DIR is created if missing\n"
+    "                       e.g. keyvale-cli key shots/*.jpg --out-dir keyed\n"
+    "  --format tga|png   output format (default tga; a single OUTPUT named *.png\n"
+    "                     is written as PNG)   e.g. --format png\n"
+    "  --jobs N           key N files at once (default: one per core); the\n"
+    "                     results do not depend on N   e.g. --jobs 2\n"
+    "  --quiet            no progress line (it only appears on a terminal)\n"
+    "  --overwrite        let an output replace its own input; without it such a\n"
+    "                     file is refused   e.g. key *.tga --out-dir . --overwrite\n"
+    "  Each file's settings are printed as 'NAME: channel=green contrast=40\n"
+    "  offset=20'. A file that fails is reported and the rest are still keyed.\n"
+    "\n"
+    "Preview:\n"
+    "  --composite FILE   the keyed picture over the checkerboard (240x160 Targa)\n"
+    "  --matte FILE       the matte as grey (240x160 Targa)\n"
+    "  --scroll N         scroll the checkerboard N pixels left first   e.g. --scroll 5\n"
+    "\n"
+    "Exit status: 0 all keyed, 1 a file could not be read or written, 2 usage.\n"
+    "\n"
+    "Examples:\n"
+    "  keyvale-cli key shot.tga keyed.tga --channel auto --auto-adjust\n"
+    "  keyvale-cli key frames/*.png --out-dir keyed --format png --channel auto --auto-adjust\n"
+    "  keyvale-cli preview shot.tga --composite c.tga --matte m.tga --contrast 40 --offset 20\n";
 
 namespace {
 
@@ -44,11 +72,19 @@ std::optional<std::optional<KeyChannel>> parseChannel(const std::string& text) {
   return std::nullopt;
 }
 
+std::optional<OutputFormat> parseFormat(const std::string& text) {
+  if (text == "tga") return OutputFormat::Targa;
+  if (text == "png") return OutputFormat::Png;
+  return std::nullopt;
+}
+
 Command commandOf(Command::Kind kind) {
   Command command;
   command.kind = kind;
   return command;
 }
+
+constexpr int MaximumJobs = 256;
 
 class Parser {
 public:
@@ -71,37 +107,78 @@ public:
   }
 
 private:
+  bool isKey() const { return command_.kind == Command::Kind::Key; }
+
   bool parseOne(const std::string& argument) {
     if (argument == "--help" || argument == "-h") return wantsHelp_ = true;
     if (argument == "--auto-adjust") return command_.settings.autoAdjust = true;
+    if (argument == "--quiet" && isKey()) return command_.quiet = true;
+    if (argument == "--overwrite" && isKey()) return command_.overwrite = true;
     if (argument.size() > 2 && argument.starts_with("--")) return parseOption(argument);
     positional_.push_back(argument);
     return true;
   }
 
   bool parseOption(const std::string& option) {
+    if (option == "--quiet" || option == "--overwrite") return fail("unknown option " + option);
     if (index_ + 1 >= arguments_.size()) return fail(option + " needs a value");
     const std::string& value = arguments_[++index_];
+    if (parseKeySetting(option, value)) return true;
+    if (!error_.empty()) return false;
+    if (isKey() && parseBatchOption(option, value)) return true;
+    if (!isKey() && parsePreviewOption(option, value)) return true;
+    if (!error_.empty()) return false;
+    return fail("unknown option " + option);
+  }
+
+  // True when `option` was one of the key settings and was taken; false
+  // with `error_` set when its value was wrong, false otherwise.
+  bool parseKeySetting(const std::string& option, const std::string& value) {
     KeySettings& settings = command_.settings;
     if (option == "--channel") {
       const auto channel = parseChannel(value);
       if (!channel) return fail("--channel takes red, green, blue or auto");
       settings.channel = *channel;
-    } else if (option == "--contrast" || option == "--offset") {
+      return true;
+    }
+    if (option == "--contrast" || option == "--offset") {
       const auto number = parseNumber(value, 0, 255);
       if (!number) return fail(option + " takes a number from 0 to 255");
       (option == "--contrast" ? settings.contrast : settings.offset) = *number;
       (option == "--contrast" ? contrastGiven_ : offsetGiven_) = true;
-    } else if (option == "--composite" && command_.kind == Command::Kind::Preview) {
+      return true;
+    }
+    return false;
+  }
+
+  bool parseBatchOption(const std::string& option, const std::string& value) {
+    if (option == "--out-dir") {
+      if (value.empty()) return fail("--out-dir needs a folder");
+      command_.outDir = value;
+    } else if (option == "--format") {
+      command_.format = parseFormat(value);
+      if (!command_.format) return fail("--format takes tga or png");
+    } else if (option == "--jobs") {
+      const auto number = parseNumber(value, 1, MaximumJobs);
+      if (!number) return fail("--jobs takes a number from 1 to " + std::to_string(MaximumJobs));
+      command_.jobs = *number;
+    } else {
+      return false;
+    }
+    return true;
+  }
+
+  bool parsePreviewOption(const std::string& option, const std::string& value) {
+    if (option == "--composite") {
       command_.composite = value;
-    } else if (option == "--matte" && command_.kind == Command::Kind::Preview) {
+    } else if (option == "--matte") {
       command_.matte = value;
-    } else if (option == "--scroll" && command_.kind == Command::Kind::Preview) {
+    } else if (option == "--scroll") {
       const auto number = parseNumber(value, 0, 1000000);
       if (!number) return fail("--scroll takes a number from 0 to 1000000");
       command_.scroll = *number;
     } else {
-      return fail("unknown option " + option);
+      return false;
     }
     return true;
   }
@@ -110,17 +187,26 @@ private:
     if (command_.settings.autoAdjust && (contrastGiven_ || offsetGiven_)) {
       return failure("--auto-adjust chooses Contrast and Offset itself; drop --contrast/--offset");
     }
-    if (command_.kind == Command::Kind::Key) {
-      if (positional_.size() != 2) return failure("key takes INPUT and OUTPUT");
-      command_.inputs = {positional_[0]};
-      command_.output = positional_[1];
-    } else {
-      if (positional_.size() != 1) return failure("preview takes one INPUT");
-      if (command_.composite.empty() || command_.matte.empty()) {
-        return failure("preview needs --composite FILE and --matte FILE");
-      }
-      command_.inputs = {positional_[0]};
+    if (isKey()) return finishKey();
+    if (positional_.size() != 1) return failure("preview takes one INPUT");
+    if (command_.composite.empty() || command_.matte.empty()) {
+      return failure("preview needs --composite FILE and --matte FILE");
     }
+    command_.inputs = {positional_[0]};
+    return command_;
+  }
+
+  std::optional<Command> finishKey() {
+    if (command_.batch()) {
+      if (positional_.empty()) return failure("key --out-dir DIR needs at least one INPUT");
+      command_.inputs = positional_;
+      return command_;
+    }
+    if (positional_.size() != 2) {
+      return failure("key takes INPUT OUTPUT, or one or more INPUTs with --out-dir DIR");
+    }
+    command_.inputs = {positional_[0]};
+    command_.output = positional_[1];
     return command_;
   }
 
@@ -143,9 +229,18 @@ private:
   bool offsetGiven_ = false;
 };
 
+bool endsWithPng(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string ending = path.substr(path.size() - 4);
+  std::transform(ending.begin(), ending.end(), ending.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return ending == ".png";
+}
+
 }  // namespace
 
 std::optional<Command> parseArguments(const std::vector<std::string>& arguments, std::string& error) {
+  error.clear();
   return Parser(arguments, error).parse();
 }
 
@@ -155,6 +250,11 @@ const char* channelName(KeyChannel channel) {
     case BlueChannel: return "blue";
     default: return "green";
   }
+}
+
+OutputFormat outputFormatOf(const Command& command) {
+  if (command.format) return *command.format;
+  return !command.batch() && endsWithPng(command.output) ? OutputFormat::Png : OutputFormat::Targa;
 }
 
 }  // namespace Kvl::Cli

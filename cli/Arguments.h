@@ -16,20 +16,33 @@ struct KeySettings {
   bool autoAdjust = false;
 };
 
+enum class OutputFormat { Targa, Png };
+
 struct Command {
   enum class Kind { Help, Version, Key, Preview } kind = Kind::Help;
   std::vector<std::string> inputs;
-  std::string output;      // key: the single output
+  std::string output;      // key: the single output (empty in the batch form)
+  std::string outDir;      // key: the batch form writes every output here
+  std::optional<OutputFormat> format;  // key: --format; else from OUTPUT's name
+  int jobs = 0;            // key: files keyed at once; 0 = one per core
+  bool quiet = false;      // key: no progress line
+  bool overwrite = false;  // key: an output may replace its own input
   std::string composite;   // preview
   std::string matte;       // preview
   int scroll = 0;          // preview: checkerboard scrolls before the render
   KeySettings settings;
+
+  bool batch() const { return !outDir.empty(); }
 };
 
 // Parses argv; on a usage error returns nothing and sets `error`.
 std::optional<Command> parseArguments(const std::vector<std::string>& arguments, std::string& error);
 
 const char* channelName(KeyChannel channel);
+
+// The format an output gets: --format when given, otherwise PNG for a
+// single OUTPUT named *.png and Targa for everything else.
+OutputFormat outputFormatOf(const Command& command);
 
 extern const char* const UsageText;
 

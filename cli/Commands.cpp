@@ -1,10 +1,18 @@
 #include "Commands.h"
 
+#include <filesystem>
 #include <ostream>
+#include <system_error>
 
-#include "engine/ChannelControls.h"
+#include "BatchPlan.h"
+#include "BatchRunner.h"
+#include "FileKeying.h"
 #include "engine/PreviewWorkspace.h"
 #include "imageio/ImageSaver.h"
+
+#ifndef KEYVALE_VERSION
+#define KEYVALE_VERSION "unknown"
+#endif
 
 namespace Kvl::Cli {
 namespace {
@@ -18,58 +26,47 @@ void printSettings(std::ostream& out, const ShellSettings& settings) {
       << " offset=" << int{settings.Offset} << '\n';
 }
 
-// Loads the picture into the workspace's preview, as Open does; false (with
-// a message) when it cannot be read.
-bool loadPreview(PreviewWorkspace& workspace, const std::string& path, std::ostream& err) {
-  const PreviewRead read = workspace.processor().readPreview(path.c_str());
-  if (!read.ok()) reportFileError(err, path, describeLoadError(read.error, read.header));
-  return read.ok();
-}
-
-// Settings as the window would hold them after Open: a detected channel
-// and auto-adjusted sliders where asked for, the given values elsewhere.
-// The workspace ends rendered with the channel chosen and Contrast and
-// Offset at 0 when auto adjust ran, as after Open.
-ShellSettings chooseSettings(const KeySettings& wanted, PreviewWorkspace& workspace, ShellPort& shell) {
-  ShellSettings settings;
-  settings.Contrast = static_cast<std::uint8_t>(wanted.contrast);
-  settings.Offset = static_cast<std::uint8_t>(wanted.offset);
-  KeyProcessor& processor = workspace.processor();
-  selectChannel(wanted.channel.value_or(processor.dominantChannel()), settings, shell, &processor);
-  if (wanted.autoAdjust) autoAdjust(settings, shell, &processor);
-  return settings;
-}
-
-void warnIfTruncated(std::ostream& err, const std::string& path, bool truncated) {
-  if (truncated) {
-    err << "keyvale-cli: warning: " << path << ": file is truncated; missing pixels are keyed as black\n";
-  }
+bool makeOutputFolder(const std::string& folder, std::ostream& err) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (std::filesystem::is_directory(folder, error)) return true;
+  reportFileError(err, folder, "cannot create the output folder");
+  return false;
 }
 
 }  // namespace
 
-int runKey(const Command& command, std::ostream& out, std::ostream& err) {
-  const std::string& input = command.inputs.front();
-  ShellSettings settings;
-  settings.CurrentChannel = command.settings.channel.value_or(GreenChannel);
-  settings.Contrast = static_cast<std::uint8_t>(command.settings.contrast);
-  settings.Offset = static_cast<std::uint8_t>(command.settings.offset);
-  if (!command.settings.channel || command.settings.autoAdjust) {
-    SilentShell shell;
-    PreviewWorkspace workspace(shell);
-    if (!loadPreview(workspace, input, err)) return ExitFileError;
-    settings = chooseSettings(command.settings, workspace, shell);
+int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+                   ConsoleOptions console) {
+  std::string error;
+  const auto command = parseArguments(arguments, error);
+  if (!command) {
+    err << "keyvale-cli: " << error << "\n\n" << UsageText;
+    return ExitUsage;
   }
-  TgaSaver saver;
-  if (!saver.save(command.output.c_str(), input.c_str(), settings.CurrentChannel, settings.Contrast,
-                  settings.Offset)) {
-    const bool sourceFailed = saver.error() == SaveError::SourceUnreadable;
-    reportFileError(err, sourceFailed ? input : command.output, saver.describeError());
-    return ExitFileError;
+  switch (command->kind) {
+    case Command::Kind::Help: out << UsageText; return ExitSuccess;
+    case Command::Kind::Version: out << "keyvale-cli " KEYVALE_VERSION "\n"; return ExitSuccess;
+    case Command::Kind::Key: return runKey(*command, out, err, console);
+    case Command::Kind::Preview: return runPreview(*command, out, err);
   }
-  warnIfTruncated(err, input, saver.sourceTruncated());
-  printSettings(out, settings);
-  return ExitSuccess;
+  return ExitUsage;
+}
+
+int runKey(const Command& command, std::ostream& out, std::ostream& err, ConsoleOptions console) {
+  std::string error;
+  const auto jobs = planJobs(command, error);
+  if (!jobs) {
+    err << "keyvale-cli: " << error << '\n';
+    return ExitUsage;
+  }
+  if (command.batch() && !makeOutputFolder(command.outDir, err)) return ExitFileError;
+  BatchOptions options;
+  options.jobs = command.jobs;
+  options.nameEachLine = command.batch();
+  // One file gives nothing to count.
+  options.showProgress = console.stderrIsTerminal && !command.quiet && jobs->size() > 1;
+  return runBatch(*jobs, command.settings, options, out, err) ? ExitSuccess : ExitFileError;
 }
 
 int runPreview(const Command& command, std::ostream& out, std::ostream& err) {
@@ -79,7 +76,13 @@ int runPreview(const Command& command, std::ostream& out, std::ostream& err) {
   for (int i = 0; i < command.scroll % PreviewWidth; ++i) {
     KeyProcessor::scrollCheckerboard(workspace.checkerboard());
   }
-  if (!loadPreview(workspace, input, err)) return ExitFileError;
+  std::string error, warning;
+  const bool loaded = loadIntoPreview(workspace, input, error, warning);
+  if (!warning.empty()) err << "keyvale-cli: warning: " << input << ": " << warning << '\n';
+  if (!loaded) {
+    reportFileError(err, input, error);
+    return ExitFileError;
+  }
   const ShellSettings settings = chooseSettings(command.settings, workspace, shell);
   workspace.processor().render(settings.CurrentChannel, settings.Contrast, settings.Offset);
   for (const auto& [path, pixels] : {std::pair{command.composite, workspace.composite()},

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <iosfwd>
+#include <string>
+#include <vector>
 
 #include "Arguments.h"
 
@@ -11,7 +13,18 @@ inline constexpr int ExitSuccess = 0;
 inline constexpr int ExitFileError = 1;
 inline constexpr int ExitUsage = 2;
 
-int runKey(const Command& command, std::ostream& out, std::ostream& err);
+// How much the run may draw on stderr beyond messages: the progress line
+// needs a terminal, which only main() can ask about.
+struct ConsoleOptions {
+  bool stderrIsTerminal = false;
+};
+
+// The whole program after argv is split: parses, runs, and returns the
+// exit status. Usage errors print the message and the usage text on `err`.
+int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+                   ConsoleOptions console = {});
+
+int runKey(const Command& command, std::ostream& out, std::ostream& err, ConsoleOptions console = {});
 int runPreview(const Command& command, std::ostream& out, std::ostream& err);
 
 }  // namespace Kvl::Cli

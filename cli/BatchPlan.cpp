@@ -1,0 +1,96 @@
+#include "BatchPlan.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <map>
+#include <system_error>
+
+namespace Kvl::Cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Names are compared without case: on the file systems of Windows and
+// macOS, Shot.tga and shot.tga are one file.
+std::string foldCase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+std::string fileNameKey(const std::string& path) { return foldCase(fs::path(path).filename().string()); }
+
+fs::path normalised(const std::string& path) {
+  std::error_code error;
+  fs::path result = fs::weakly_canonical(fs::absolute(path, error), error);
+  return error ? fs::path(path).lexically_normal() : result;
+}
+
+// Inputs by folded file name: an output can only be an input with its name.
+using InputsByName = std::multimap<std::string, std::size_t>;
+
+std::string refusalFor(const FileJob& job, std::size_t index, const std::vector<std::string>& inputs,
+                       const InputsByName& byName, bool overwrite) {
+  const auto [first, last] = byName.equal_range(fileNameKey(job.output));
+  for (auto it = first; it != last; ++it) {
+    if (!isSameFile(job.output, inputs[it->second])) continue;
+    if (it->second != index) return "output would overwrite another input, " + inputs[it->second];
+    if (!overwrite) return "output would overwrite its input; add --overwrite to allow it";
+  }
+  return {};
+}
+
+std::optional<std::string> findCollision(const std::vector<FileJob>& jobs) {
+  std::map<std::string, std::size_t> seen;
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    const auto [it, fresh] = seen.emplace(fileNameKey(jobs[i].output), i);
+    if (!fresh) {
+      return jobs[it->second].input + " and " + jobs[i].input + " would both be keyed into " +
+             jobs[i].output;
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string outputPathFor(const std::string& input, const std::string& outDir, OutputFormat format) {
+  const fs::path name = fs::path(input).filename().replace_extension(format == OutputFormat::Png ? ".png" : ".tga");
+  return (fs::path(outDir) / name).string();
+}
+
+bool isSameFile(const std::string& first, const std::string& second) {
+  std::error_code error;
+  if (fs::exists(first, error) && fs::exists(second, error)) {
+    const bool same = fs::equivalent(first, second, error);
+    if (!error) return same;
+  }
+  return normalised(first) == normalised(second);
+}
+
+std::optional<std::vector<FileJob>> planJobs(const Command& command, std::string& error) {
+  const OutputFormat format = outputFormatOf(command);
+  std::vector<FileJob> jobs;
+  InputsByName byName;
+  for (std::size_t i = 0; i < command.inputs.size(); ++i) {
+    const std::string& input = command.inputs[i];
+    const std::string output = command.batch() ? outputPathFor(input, command.outDir, format) : command.output;
+    jobs.push_back(FileJob{input, output, format, {}});
+    // A link is found by its own name and by the name of what it points to.
+    const std::string ownName = fileNameKey(input);
+    const std::string targetName = fileNameKey(normalised(input).string());
+    byName.emplace(ownName, i);
+    if (targetName != ownName) byName.emplace(targetName, i);
+  }
+  if (const auto collision = findCollision(jobs)) {
+    error = *collision;
+    return std::nullopt;
+  }
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    jobs[i].refusal = refusalFor(jobs[i], i, command.inputs, byName, command.overwrite);
+  }
+  return jobs;
+}
+
+}  // namespace Kvl::Cli

@@ -1,0 +1,44 @@
+#pragma once
+// Keying one file: read it, choose its settings as Open would, key every
+// pixel and write the output. The batch runs this for every input, on as
+// many threads as it likes: each call uses only objects of its own.
+
+#include <cstdint>
+#include <string>
+
+#include "Arguments.h"
+#include "engine/PreviewWorkspace.h"
+#include "engine/ShellPort.h"
+
+namespace Kvl::Cli {
+
+struct FileJob {
+  std::string input;
+  std::string output;
+  OutputFormat format = OutputFormat::Targa;
+  std::string refusal;  // set when the output may not be written at all
+};
+
+struct FileOutcome {
+  bool ok = false;
+  ShellSettings settings;  // what the file was keyed with
+  std::string errorPath;   // the file an error is about: the input or the output
+  std::string error;
+  std::string warning;     // about the input, even when it was keyed
+  std::uint64_t pixelCount = 0;
+};
+
+FileOutcome keyFile(const FileJob& job, const KeySettings& wanted);
+
+// Loads a picture of any accepted format into the workspace's preview, as
+// Open does. False with `error` set when it cannot be read; `warning` is
+// set when it was damaged but loaded.
+bool loadIntoPreview(PreviewWorkspace& workspace, const std::string& path, std::string& error,
+                     std::string& warning);
+
+// Settings as the window would hold them after Open: a detected channel
+// and auto-adjusted sliders where asked for, the given values elsewhere.
+// The workspace ends rendered as after selectChannel (and autoAdjust).
+ShellSettings chooseSettings(const KeySettings& wanted, PreviewWorkspace& workspace, ShellPort& shell);
+
+}  // namespace Kvl::Cli

@@ -1,0 +1,154 @@
+#include "JpegLoader.h"
+
+// jpeglib.h expects size_t and FILE to be declared before it.
+#include <cstddef>
+#include <cstdio>
+
+#include <jpeglib.h>
+
+#include <bit>
+#include <csetjmp>
+#include <new>
+
+#include "FileHandle.h"
+
+namespace Kvl::Cli {
+namespace {
+
+static_assert(std::endian::native == std::endian::little,
+              "rows are decoded as blue, green, red, x: a Pixel32 in memory");
+
+// libjpeg's error manager, extended with where to jump back to and the
+// first message, so nothing is printed on stderr and nothing exits.
+struct JpegErrors {
+  jpeg_error_mgr manager;
+  std::jmp_buf jump;
+  char message[JMSG_LENGTH_MAX];
+};
+
+[[noreturn]] void onJpegError(j_common_ptr info) {
+  auto* errors = reinterpret_cast<JpegErrors*>(info->err);
+  errors->manager.format_message(info, errors->message);
+  std::longjmp(errors->jump, 1);
+}
+
+void onJpegMessage(j_common_ptr) {}  // warnings are counted, not printed
+
+// Every libjpeg call that may fail runs inside one of these small functions:
+// the jump back lands in a frame whose locals are all trivial, so no C++
+// destructor is ever skipped.
+// Fails only when the library's memory manager cannot start.
+bool createGuarded(jpeg_decompress_struct* jpeg, JpegErrors* errors) {
+  if (setjmp(errors->jump)) return false;
+  jpeg_CreateDecompress(jpeg, JPEG_LIB_VERSION, sizeof *jpeg);
+  return true;
+}
+
+bool readHeaderGuarded(jpeg_decompress_struct* jpeg, JpegErrors* errors) {
+  if (setjmp(errors->jump)) return false;
+  jpeg_read_header(jpeg, TRUE);
+  return true;
+}
+
+bool startGuarded(jpeg_decompress_struct* jpeg, JpegErrors* errors) {
+  if (setjmp(errors->jump)) return false;
+  jpeg->out_color_space = JCS_EXT_BGRX;  // blue, green, red, filler: a Pixel32 in memory
+  jpeg_start_decompress(jpeg);
+  return true;
+}
+
+// The file stores the top row first; the record holds the bottom row first.
+bool readRowsGuarded(jpeg_decompress_struct* jpeg, JpegErrors* errors, Pixel32* pixels) {
+  if (setjmp(errors->jump)) return false;
+  const JDIMENSION width = jpeg->output_width;
+  const JDIMENSION height = jpeg->output_height;
+  while (jpeg->output_scanline < height) {
+    JSAMPROW row = reinterpret_cast<JSAMPROW>(
+        pixels + std::size_t{height - 1 - jpeg->output_scanline} * width);
+    jpeg_read_scanlines(jpeg, &row, 1);
+  }
+  jpeg_finish_decompress(jpeg);
+  return true;
+}
+
+void clearAlpha(Pixel32* pixels, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) pixels[i] &= 0x00FFFFFFu;
+}
+
+bool isColourSpaceDecodable(J_COLOR_SPACE space) {
+  return space == JCS_GRAYSCALE || space == JCS_RGB || space == JCS_YCbCr;
+}
+
+class JpegDecompress {
+public:
+  JpegDecompress() {
+    jpeg_.err = jpeg_std_error(&errors_.manager);
+    errors_.manager.error_exit = onJpegError;
+    errors_.manager.output_message = onJpegMessage;
+    errors_.message[0] = '\0';
+    created_ = createGuarded(&jpeg_, &errors_);
+  }
+  ~JpegDecompress() { jpeg_destroy_decompress(&jpeg_); }
+  JpegDecompress(const JpegDecompress&) = delete;
+  JpegDecompress& operator=(const JpegDecompress&) = delete;
+
+  bool created() const { return created_; }
+  jpeg_decompress_struct* get() { return &jpeg_; }
+  JpegErrors* errors() { return &errors_; }
+  std::string message() const { return errors_.message; }
+  bool warned() const { return errors_.manager.num_warnings > 0; }
+
+private:
+  JpegErrors errors_{};
+  jpeg_decompress_struct jpeg_{};
+  bool created_ = false;
+};
+
+}  // namespace
+
+bool JpegLoader::load(const char* path) {
+  width = height = 0;
+  bitsPerPixel = 0;
+  pixels.reset();
+  error_.clear();
+  damaged_ = false;
+  try {
+    return loadFile(path);
+  } catch (const std::bad_alloc&) {
+    return fail("not enough memory for the image");
+  }
+}
+
+bool JpegLoader::loadFile(const char* path) {
+  FileHandle file(path, "rb");
+  if (!file) return fail("cannot open for reading");
+  JpegDecompress decompress;
+  if (!decompress.created()) return fail("not enough memory for the image");
+  jpeg_decompress_struct* jpeg = decompress.get();
+  jpeg_stdio_src(jpeg, file.get());
+  if (!readHeaderGuarded(jpeg, decompress.errors())) return fail("damaged JPEG file: " + decompress.message());
+  if (!isColourSpaceDecodable(jpeg->jpeg_color_space)) return fail("unsupported JPEG colour space (CMYK)");
+  if (!startGuarded(jpeg, decompress.errors())) return fail("damaged JPEG file: " + decompress.message());
+  const std::size_t count = addressablePixelCount(jpeg->output_width, jpeg->output_height);
+  if (count == 0) return fail("image too large");
+  std::unique_ptr<Pixel32[]> decoded(new (std::nothrow) Pixel32[count]);
+  if (!decoded) return fail("not enough memory for the image");
+  if (!readRowsGuarded(jpeg, decompress.errors(), decoded.get())) {
+    return fail("damaged JPEG file: " + decompress.message());
+  }
+  clearAlpha(decoded.get(), count);
+  width = static_cast<std::int32_t>(jpeg->output_width);
+  height = static_cast<std::int32_t>(jpeg->output_height);
+  bitsPerPixel = static_cast<std::uint8_t>(8 * jpeg->num_components);
+  damaged_ = decompress.warned();
+  pixels = std::move(decoded);
+  return true;
+}
+
+bool JpegLoader::fail(std::string reason) {
+  error_ = std::move(reason);
+  pixels.reset();
+  return false;
+}
+
+}  // namespace Kvl::Cli

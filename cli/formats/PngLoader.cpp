@@ -1,0 +1,156 @@
+#include "PngLoader.h"
+
+#include <png.h>
+
+#include <bit>
+#include <cstdio>
+#include <new>
+#include <vector>
+
+#include "FileHandle.h"
+
+namespace Kvl::Cli {
+namespace {
+
+static_assert(std::endian::native == std::endian::little,
+              "rows are decoded as blue, green, red, 0: a Pixel32 in memory");
+
+// Where libpng's complaints go instead of stderr: the first error message
+// is kept for the user, warnings are dropped.
+struct PngReadContext {
+  std::string message;
+};
+
+[[noreturn]] void onPngError(png_structp png, png_const_charp message) {
+  static_cast<PngReadContext*>(png_get_error_ptr(png))->message = message;
+  png_longjmp(png, 1);
+}
+
+void onPngWarning(png_structp, png_const_charp) {}
+
+// The record's sizes are signed 32-bit.
+constexpr png_uint_32 MaximumSide = 0x7FFFFFFF;
+
+// libpng reports errors by jumping back here. Each guarded step keeps the
+// jump inside one small function whose locals are all trivial, so no C++
+// destructor is ever skipped.
+bool readInfoGuarded(png_structp png, png_infop info) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_read_info(png, info);
+  return true;
+}
+
+// The picture's own alpha (and palette transparency) is dropped, as the
+// Targa reader drops a 32-bit file's alpha: the key computes its own.
+bool requestBgrZeroGuarded(png_structp png, png_infop info) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_set_palette_to_rgb(png);
+  png_set_expand_gray_1_2_4_to_8(png);
+  png_set_gray_to_rgb(png);
+  png_set_scale_16(png);  // 16-bit samples rounded to the nearest 8-bit value
+  png_set_strip_alpha(png);
+  png_set_bgr(png);
+  png_set_filler(png, 0, PNG_FILLER_AFTER);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  return true;
+}
+
+bool readImageGuarded(png_structp png, png_bytepp rows) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_read_image(png, rows);
+  png_read_end(png, nullptr);
+  return true;
+}
+
+// The file stores the top row first; the record holds the bottom row first.
+bool readRowsBottomUp(png_structp png, Pixel32* pixels, png_uint_32 width, png_uint_32 height) {
+  std::vector<png_bytep> rows(height);
+  for (png_uint_32 row = 0; row < height; ++row) {
+    rows[row] = reinterpret_cast<png_bytep>(pixels + std::size_t{height - 1 - row} * width);
+  }
+  return readImageGuarded(png, rows.data());
+}
+
+bool hasPngSignature(std::FILE* file) {
+  png_byte signature[8] = {};
+  if (std::fread(signature, 1, sizeof signature, file) != sizeof signature) return false;
+  return png_sig_cmp(signature, 0, sizeof signature) == 0;
+}
+
+class PngReadStruct {
+public:
+  explicit PngReadStruct(PngReadContext& context) {
+    png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, &context, onPngError, onPngWarning);
+    if (png_ != nullptr) info_ = png_create_info_struct(png_);
+  }
+  ~PngReadStruct() { png_destroy_read_struct(&png_, info_ != nullptr ? &info_ : nullptr, nullptr); }
+  PngReadStruct(const PngReadStruct&) = delete;
+  PngReadStruct& operator=(const PngReadStruct&) = delete;
+
+  bool ready() const { return png_ != nullptr && info_ != nullptr; }
+  png_structp png() const { return png_; }
+  png_infop info() const { return info_; }
+
+private:
+  png_structp png_ = nullptr;
+  png_infop info_ = nullptr;
+};
+
+}  // namespace
+
+bool PngLoader::load(const char* path) {
+  width = height = 0;
+  bitsPerPixel = 0;
+  pixels.reset();
+  error_.clear();
+  try {
+    return loadFile(path);
+  } catch (const std::bad_alloc&) {
+    return fail("not enough memory for the image");
+  }
+}
+
+bool PngLoader::loadFile(const char* path) {
+  FileHandle file(path, "rb");
+  if (!file) return fail("cannot open for reading");
+  if (!hasPngSignature(file.get())) return fail("not a PNG file");
+  PngReadContext context;
+  PngReadStruct reader(context);
+  if (!reader.ready()) return fail("not enough memory for the image");
+  png_init_io(reader.png(), file.get());
+  png_set_sig_bytes(reader.png(), 8);
+  if (!readInfoGuarded(reader.png(), reader.info())) return fail("damaged PNG file: " + context.message);
+  const auto fileBits = png_get_bit_depth(reader.png(), reader.info()) *
+                        png_get_channels(reader.png(), reader.info());
+  if (!requestBgrZeroGuarded(reader.png(), reader.info())) {
+    return fail("damaged PNG file: " + context.message);
+  }
+  const png_uint_32 pngWidth = png_get_image_width(reader.png(), reader.info());
+  const png_uint_32 pngHeight = png_get_image_height(reader.png(), reader.info());
+  if (png_get_rowbytes(reader.png(), reader.info()) != std::size_t{pngWidth} * sizeof(Pixel32)) {
+    return fail("unsupported PNG layout");
+  }
+  const std::size_t count = addressablePixelCount(pngWidth, pngHeight);
+  if (count == 0 || pngWidth > MaximumSide || pngHeight > MaximumSide) {
+    return fail("image too large (" + std::to_string(pngWidth) + " x " + std::to_string(pngHeight) + ")");
+  }
+  std::unique_ptr<Pixel32[]> decoded(new (std::nothrow) Pixel32[count]);
+  if (!decoded) return fail("not enough memory for the image");
+  if (!readRowsBottomUp(reader.png(), decoded.get(), pngWidth, pngHeight)) {
+    return fail("damaged PNG file: " + context.message);
+  }
+  width = static_cast<std::int32_t>(pngWidth);
+  height = static_cast<std::int32_t>(pngHeight);
+  bitsPerPixel = static_cast<std::uint8_t>(fileBits);
+  pixels = std::move(decoded);
+  return true;
+}
+
+bool PngLoader::fail(std::string reason) {
+  error_ = std::move(reason);
+  pixels.reset();
+  return false;
+}
+
+}  // namespace Kvl::Cli
