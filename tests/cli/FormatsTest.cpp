@@ -1,0 +1,335 @@
+// PNG and JPEG in, PNG out: the same key as the equivalent Targa picture,
+// and a PNG any viewer shows upright. Native builds only.
+
+#include <gtest/gtest.h>
+
+#include "CliTestSupport.h"
+#include "CodecFiles.h"
+#include "support/TgaBytes.h"
+
+#if KEYVALE_HAVE_PNG
+#include <png.h>
+#endif
+
+namespace Kvl::Test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Top-down (as PNG and JPEG store rows) to bottom-up (as Targa does).
+[[maybe_unused]] std::vector<Pixel32> flipRows(const std::vector<Pixel32>& pixels, int width, int height) {
+  std::vector<Pixel32> flipped;
+  for (int y = height - 1; y >= 0; --y) {
+    const auto row = pixels.begin() + static_cast<std::ptrdiff_t>(y) * width;
+    flipped.insert(flipped.end(), row, row + width);
+  }
+  return flipped;
+}
+
+// Keys `picture` and `targa` with the same arguments and expects the same
+// output bytes and settings lines.
+[[maybe_unused]] void expectKeyedAlike(const std::string& picture, const std::string& targa, const fs::path& folder,
+                      const std::vector<std::string>& options) {
+  std::vector<std::string> fromPicture = {"key", picture, (folder / "from-picture.tga").string()};
+  std::vector<std::string> fromTarga = {"key", targa, (folder / "from-targa.tga").string()};
+  fromPicture.insert(fromPicture.end(), options.begin(), options.end());
+  fromTarga.insert(fromTarga.end(), options.begin(), options.end());
+  const CliRun a = runCli(fromPicture), b = runCli(fromTarga);
+  ASSERT_EQ(a.status, Cli::ExitSuccess) << a.err;
+  ASSERT_EQ(b.status, Cli::ExitSuccess) << b.err;
+  EXPECT_EQ(a.out, b.out);
+  EXPECT_TRUE(a.err.empty()) << a.err;
+  const auto expected = readFileBytes(folder / "from-targa.tga");
+  ASSERT_GT(expected.size(), 18u);
+  EXPECT_EQ(readFileBytes(folder / "from-picture.tga"), expected) << picture;
+}
+
+#if KEYVALE_HAVE_PNG
+
+constexpr int Width = 7, Height = 5;  // odd width: packed rows end mid-byte
+
+// Colour of the pixel at (x, y from the top) in every PNG case.
+std::uint8_t sample(int x, int y, int channel) {
+  return static_cast<std::uint8_t>(channel == 1 ? 200 - 9 * x - 5 * y : 30 * x + 40 * y + 15 * channel);
+}
+
+struct PngCase {
+  const char* name;
+  PngSpec spec;
+  std::vector<Pixel32> expected;  // top row first
+};
+
+std::vector<std::uint8_t> packBits(const std::vector<int>& values, int bits) {
+  std::vector<std::uint8_t> packed((values.size() * static_cast<std::size_t>(bits) + 7) / 8, 0);
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const std::size_t bit = i * static_cast<std::size_t>(bits);
+    packed[bit / 8] = static_cast<std::uint8_t>(packed[bit / 8] | values[i] << (8 - bits - static_cast<int>(bit % 8)));
+  }
+  return packed;
+}
+
+PngCase colourCase(const char* name, bool alpha, int depth, bool interlaced = false) {
+  PngCase c{name, {Width, Height, alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, depth, interlaced, {}, {}, {}}, {}};
+  for (int y = 0; y < Height; ++y) {
+    std::vector<std::uint8_t> row;
+    for (int x = 0; x < Width; ++x) {
+      std::uint8_t rgb[3];
+      for (int k = 0; k < 3; ++k) {
+        if (depth == 8) {
+          rgb[k] = sample(x, y, k);
+          row.push_back(rgb[k]);
+        } else {
+          // 16-bit samples are rounded to the nearest 8-bit value.
+          const int wide = sample(x, y, k) * 257 + (x * 61 + k * 17) % 257 - 128;
+          const int clamped = std::max(0, std::min(65535, wide));
+          rgb[k] = static_cast<std::uint8_t>((2 * clamped + 257) / 514);
+          row.push_back(static_cast<std::uint8_t>(clamped >> 8));
+          row.push_back(static_cast<std::uint8_t>(clamped & 0xFF));
+        }
+      }
+      if (alpha) row.insert(row.end(), depth == 8 ? 1 : 2, static_cast<std::uint8_t>(x * 40 + y));  // ignored
+      c.expected.push_back(makePixel(rgb[0], rgb[1], rgb[2]));
+    }
+    c.spec.rows.push_back(row);
+  }
+  return c;
+}
+
+PngCase greyCase(const char* name, bool alpha, int depth) {
+  PngCase c{name, {Width, Height, alpha ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY, depth, false, {}, {}, {}}, {}};
+  const int levels = (1 << depth) - 1;
+  for (int y = 0; y < Height; ++y) {
+    std::vector<int> values;
+    std::vector<std::uint8_t> row;
+    for (int x = 0; x < Width; ++x) {
+      const int value = (x * 3 + y * 5) % (levels + 1);
+      const auto grey = static_cast<std::uint8_t>(value * 255 / levels);  // low depths scale up exactly
+      values.push_back(value);
+      c.expected.push_back(makePixel(grey, grey, grey));
+      if (depth == 8) row.push_back(static_cast<std::uint8_t>(value));
+      if (alpha) row.push_back(static_cast<std::uint8_t>(255 - x));
+    }
+    c.spec.rows.push_back(depth == 8 ? row : packBits(values, depth));
+  }
+  return c;
+}
+
+PngCase paletteCase(const char* name, int depth) {
+  PngCase c{name, {Width, Height, PNG_COLOR_TYPE_PALETTE, depth, false, {}, {}, {}}, {}};
+  const int entries = std::min(1 << depth, 12);
+  for (int i = 0; i < entries; ++i) {
+    c.spec.palette.insert(c.spec.palette.end(), {static_cast<std::uint8_t>(20 * i), static_cast<std::uint8_t>(250 - 7 * i),
+                                                 static_cast<std::uint8_t>(11 * i + 3)});
+    c.spec.transparency.push_back(static_cast<std::uint8_t>(i * 20));  // ignored
+  }
+  for (int y = 0; y < Height; ++y) {
+    std::vector<int> indices;
+    for (int x = 0; x < Width; ++x) {
+      const int index = (x + 2 * y) % entries;
+      indices.push_back(index);
+      const auto* entry = &c.spec.palette[static_cast<std::size_t>(index) * 3];
+      c.expected.push_back(makePixel(entry[0], entry[1], entry[2]));
+    }
+    c.spec.rows.push_back(packBits(indices, depth));
+  }
+  return c;
+}
+
+TEST(PngInput, EveryLayoutKeysLikeTheSameTargaPicture) {
+  TempDir dir;
+  const PngCase cases[] = {
+      colourCase("rgb8", false, 8),        colourCase("rgba8", true, 8),      colourCase("rgb16", false, 16),
+      colourCase("rgba16", true, 16),      colourCase("interlaced", false, 8, true),
+      greyCase("grey1", false, 1),         greyCase("grey2", false, 2),       greyCase("grey4", false, 4),
+      greyCase("grey8", false, 8),         greyCase("greyalpha8", true, 8),   paletteCase("palette4", 4),
+      paletteCase("palette8", 8),
+  };
+  for (const PngCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string png = dir.file(std::string(c.name) + ".png");
+    writePng(png, c.spec);
+    const std::string targa = TgaBytes(Width, Height).pixels(flipRows(c.expected, Width, Height)).writeTo(dir.path() / "same.tga");
+    expectKeyedAlike(png, targa, dir.path(), {"--channel", "red", "--contrast", "12", "--offset", "3"});
+  }
+}
+
+TEST(PngInput, DetectionAndAutoAdjustSeeThePictureTheTargaShows) {
+  TempDir dir;
+  const int width = 310, height = 190;
+  const std::vector<Pixel32> topDown = flipRows(greenScreen(width, height, BlueChannel), width, height);
+  PngSpec spec{width, height, PNG_COLOR_TYPE_RGB, 8, false, {}, {}, {}};
+  for (int y = 0; y < height; ++y) {
+    std::vector<std::uint8_t> row;
+    for (int x = 0; x < width; ++x) {
+      const Pixel32 p = topDown[static_cast<std::size_t>(y * width + x)];
+      row.insert(row.end(), {redOf(p), greenOf(p), blueOf(p)});
+    }
+    spec.rows.push_back(row);
+  }
+  const std::string png = dir.file("shot.png");
+  writePng(png, spec);
+  const std::string targa = TgaBytes(width, height).pixels(flipRows(topDown, width, height)).writeTo(dir.path() / "shot.tga");
+  expectKeyedAlike(png, targa, dir.path(), {"--channel", "auto", "--auto-adjust"});
+  const CliRun preview = runCli({"preview", png, "--composite", dir.file("pc.tga"), "--matte", dir.file("pm.tga"),
+                                 "--channel", "auto", "--auto-adjust"});
+  const CliRun previewTarga = runCli({"preview", targa, "--composite", dir.file("tc.tga"), "--matte",
+                                      dir.file("tm.tga"), "--channel", "auto", "--auto-adjust"});
+  ASSERT_EQ(preview.status, Cli::ExitSuccess) << preview.err;
+  EXPECT_EQ(preview.out, previewTarga.out);
+  EXPECT_TRUE(preview.out.starts_with("channel=blue contrast=")) << preview.out;
+  EXPECT_EQ(readFileBytes(dir.file("pc.tga")), readFileBytes(dir.file("tc.tga")));
+}
+
+// Any viewer shows the top row of a PNG first: it must hold the top row
+// of the Targa picture, with red, green, blue and the levelled alpha.
+TEST(PngOutput, DecodesToTheKeyedPixelsUpright) {
+  TempDir dir;
+  const int width = 9, height = 6;
+  const std::string input = TgaBytes(width, height).pixels(greenScreen(width, height)).writeTo(dir.path() / "in.tga");
+  // The same source stored top row first must give the same PNG.
+  const std::string topDown = TgaBytes(width, height, 32).descriptor(0x20)
+                                  .pixels(flipRows(greenScreen(width, height), width, height)).writeTo(dir.path() / "td.tga");
+  ASSERT_EQ(runCli({"key", input, dir.file("keyed.tga"), "--contrast", "20", "--offset", "5"}).status, 0);
+  const TargaFile keyed = readTargaFile(dir.file("keyed.tga"));
+  ASSERT_EQ(keyed.pixels.size(), std::size_t{width * height});
+  for (const std::string& source : {input, topDown}) {
+    const CliRun run = runCli({"key", source, dir.file("keyed.png"), "--contrast", "20", "--offset", "5"});
+    ASSERT_EQ(run.status, Cli::ExitSuccess) << run.err;
+    const RgbaImage png = readPngRgba(dir.file("keyed.png"));
+    ASSERT_EQ(png.width, std::uint32_t{width});
+    ASSERT_EQ(png.height, std::uint32_t{height});
+    int partlyClear = 0;
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        const Pixel32 want = keyed.pixels[static_cast<std::size_t>((height - 1 - y) * width + x)];
+        const std::uint8_t* got = &png.rgba[static_cast<std::size_t>((y * width + x) * 4)];
+        EXPECT_EQ(makePixel(got[0], got[1], got[2], got[3]), want) << "x " << x << " y " << y << " from top";
+        partlyClear += got[3] > 0 && got[3] < 255;
+      }
+    }
+    EXPECT_GT(partlyClear, 0);
+  }
+}
+
+TEST(PngOutput, BatchFormatPngFromPngInput) {
+  TempDir dir;
+  const PngCase c = colourCase("rgb", false, 8);
+  writePng(dir.file("a.png"), c.spec);
+  const std::string targa = TgaBytes(Width, Height).pixels(flipRows(c.expected, Width, Height)).writeTo(dir.path() / "b.tga");
+  const CliRun run = runCli({"key", dir.file("a.png"), targa, "--out-dir", dir.file("out"), "--format", "png", "--jobs", "2"});
+  ASSERT_EQ(run.status, Cli::ExitSuccess) << run.err;
+  const RgbaImage a = readPngRgba(dir.file("out/a.png")), b = readPngRgba(dir.file("out/b.png"));
+  ASSERT_EQ(a.rgba.size(), std::size_t{Width * Height * 4});
+  EXPECT_EQ(a.rgba, b.rgba);
+  EXPECT_TRUE(leftoverPartials(dir.path()).empty());
+}
+
+TEST(PngInput, DamagedFilesAreRefusedWithTheirReason) {
+  TempDir dir;
+  writePng(dir.file("whole.png"), colourCase("rgb", false, 8).spec);
+  std::vector<std::uint8_t> bytes = readFileBytes(dir.file("whole.png"));
+  bytes.resize(bytes.size() / 2);
+  std::ofstream(dir.file("cut.png"), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                             static_cast<std::streamsize>(bytes.size()));
+  const std::vector<std::uint8_t> garbage = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 1, 2, 3, 4, 5, 6, 7, 8, 9};
+  std::ofstream(dir.file("garbage.png"), std::ios::binary).write(reinterpret_cast<const char*>(garbage.data()),
+                                                                 static_cast<std::streamsize>(garbage.size()));
+  for (const char* name : {"cut.png", "garbage.png"}) {
+    const CliRun run = runCli({"key", dir.file(name), dir.file("out.tga")});
+    EXPECT_EQ(run.status, Cli::ExitFileError) << name;
+    EXPECT_TRUE(run.err.starts_with("keyvale-cli: " + dir.file(name) + ": damaged PNG file: ")) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_FALSE(fs::exists(dir.file("out.tga")));
+  }
+}
+
+#endif  // KEYVALE_HAVE_PNG
+
+#if KEYVALE_HAVE_JPEG
+
+// The JPEG's own decoded pixels, as a Targa picture: both must key alike.
+std::string targaOfJpeg(const std::string& jpeg, const fs::path& path) {
+  int width = 0, height = 0;
+  const std::vector<std::uint8_t> rgb = decodeJpegRgb(jpeg, width, height);
+  std::vector<Pixel32> topDown;
+  for (std::size_t i = 0; i + 2 < rgb.size(); i += 3) topDown.push_back(makePixel(rgb[i], rgb[i + 1], rgb[i + 2]));
+  return TgaBytes(static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height))
+      .pixels(flipRows(topDown, width, height)).writeTo(path);
+}
+
+std::vector<std::uint8_t> rgbSamples(const std::vector<Pixel32>& bottomUp, int width, int height) {
+  std::vector<std::uint8_t> samples;
+  for (const Pixel32 p : flipRows(bottomUp, width, height)) samples.insert(samples.end(), {redOf(p), greenOf(p), blueOf(p)});
+  return samples;
+}
+
+TEST(JpegInput, KeysLikeATargaOfItsDecodedPixels) {
+  TempDir dir;
+  const int width = 250, height = 170;  // not a multiple of the 8- or 16-pixel blocks
+  writeJpeg(dir.file("colour.jpg"), width, height, 3, rgbSamples(greenScreen(width, height), width, height));
+  std::vector<std::uint8_t> grey;
+  for (const Pixel32 p : flipRows(greenScreen(width, height, GreenChannel, 3), width, height)) grey.push_back(greenOf(p));
+  writeJpeg(dir.file("grey.jpg"), width, height, 1, grey);
+  for (const char* name : {"colour.jpg", "grey.jpg"}) {
+    SCOPED_TRACE(name);
+    const std::string targa = targaOfJpeg(dir.file(name), dir.path() / "same.tga");
+    expectKeyedAlike(dir.file(name), targa, dir.path(), {"--channel", "auto", "--auto-adjust"});
+    expectKeyedAlike(dir.file(name), targa, dir.path(), {"--channel", "blue", "--contrast", "60", "--offset", "30"});
+  }
+}
+
+TEST(JpegInput, TruncatedIsKeyedWithAWarningAndBrokenIsRefused) {
+  TempDir dir;
+  const int width = 64, height = 48;
+  writeJpeg(dir.file("whole.jpg"), width, height, 3, rgbSamples(greenScreen(width, height), width, height));
+  std::vector<std::uint8_t> bytes = readFileBytes(dir.file("whole.jpg"));
+  const auto writeBytes = [&](const std::string& name, const std::vector<std::uint8_t>& data) {
+    std::ofstream(dir.file(name), std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
+                                                          static_cast<std::streamsize>(data.size()));
+  };
+  writeBytes("cut.jpg", std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() * 2 / 3)));
+  writeBytes("broken.jpg", {0xFF, 0xD8, 0xFF, 0xE0, 0, 4, 0, 0, 0xFF, 0x00, 1, 2, 3});
+
+  const CliRun cut = runCli({"key", dir.file("cut.jpg"), dir.file("cut.tga")});
+  EXPECT_EQ(cut.status, Cli::ExitSuccess);
+  EXPECT_EQ(cut.err, "keyvale-cli: warning: " + dir.file("cut.jpg") + ": file is damaged or truncated; keyed as far as it decodes\n");
+  EXPECT_EQ(readTargaFile(dir.file("cut.tga")).pixels.size(), std::size_t{width * height});
+
+  const CliRun broken = runCli({"key", dir.file("broken.jpg"), dir.file("broken.tga")});
+  EXPECT_EQ(broken.status, Cli::ExitFileError);
+  EXPECT_TRUE(broken.err.starts_with("keyvale-cli: " + dir.file("broken.jpg") + ": damaged JPEG file: ")) << broken.err;
+  EXPECT_FALSE(fs::exists(dir.file("broken.tga")));
+
+  std::vector<std::uint8_t> cmyk(std::size_t{width * height * 4}, 0x40);
+  writeJpeg(dir.file("cmyk.jpg"), width, height, 4, cmyk);
+  const CliRun refused = runCli({"key", dir.file("cmyk.jpg"), dir.file("cmyk.tga")});
+  EXPECT_EQ(refused.status, Cli::ExitFileError);
+  EXPECT_EQ(refused.err, "keyvale-cli: " + dir.file("cmyk.jpg") + ": unsupported JPEG colour space (CMYK)\n");
+}
+
+#endif  // KEYVALE_HAVE_JPEG
+
+// Without the libraries the formats are refused by name, never misread as Targa.
+#if !KEYVALE_HAVE_PNG || !KEYVALE_HAVE_JPEG
+TEST(TargaOnlyBuild, PngAndJpegAreRefusedClearly) {
+  TempDir dir;
+  const std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13};
+  const std::vector<std::uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0, 16};
+  std::ofstream(dir.file("a.png"), std::ios::binary).write(reinterpret_cast<const char*>(png.data()), 12);
+  std::ofstream(dir.file("b.jpg"), std::ios::binary).write(reinterpret_cast<const char*>(jpeg.data()), 6);
+  const std::string targa = TgaBytes(2, 2).pixels(greenScreen(2, 2)).writeTo(dir.path() / "c.tga");
+  const CliRun run = runCli({"key", dir.file("a.png"), dir.file("b.jpg"), targa, "--out-dir", dir.file("out")});
+  EXPECT_EQ(run.status, Cli::ExitFileError);
+  if (!KEYVALE_HAVE_PNG) EXPECT_NE(run.err.find("a.png: PNG files are not supported by this build"), std::string::npos) << run.err;
+  if (!KEYVALE_HAVE_JPEG) EXPECT_NE(run.err.find("b.jpg: JPEG files are not supported by this build"), std::string::npos) << run.err;
+  EXPECT_TRUE(fs::exists(dir.file("out/c.tga")));
+  if (!KEYVALE_HAVE_PNG) {
+    const CliRun png = runCli({"key", targa, dir.file("c.png")});
+    EXPECT_EQ(png.status, Cli::ExitFileError);
+    EXPECT_NE(png.err.find("PNG output is not supported by this build"), std::string::npos) << png.err;
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace Kvl::Test
