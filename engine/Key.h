@@ -37,8 +37,26 @@ AlphaTable levelTable(std::uint8_t contrast, std::uint8_t offset);
 
 namespace Kvl {
 
+// keyPixel over a run of pixels, from `in` to `out`: equal to keyPixel
+// pixel by pixel, several pixels at a time. The two may be the same array,
+// but separate arrays key several times faster.
+void keyPixels(const Pixel32* in, Pixel32* out, std::size_t count, KeyChannel channel);
+
+// Replaces each pixel's alpha by its entry in `levels`.
+void levelPixels(Pixel32* pixels, std::size_t count, const AlphaTable& levels);
+
 // keyPixel then the levels step, for a run of pixels: what the keyed writer
 // does to every pixel, with the levels taken from a table of one setting.
 void keyAndLevel(Pixel32* pixels, std::size_t count, KeyChannel channel, const AlphaTable& levels);
+// The same from `in` to a separate `out`, which saves a copy.
+void keyAndLevel(const Pixel32* in, Pixel32* out, std::size_t count, KeyChannel channel,
+                 const AlphaTable& levels);
+
+// The render's second step, for pixels whose alpha h is already levelled:
+// each colour component c of `composite` becomes (c * h + K * (255 - h)) / 255
+// over the checkerboard grey K, the division dropping its remainder; the
+// alpha byte keeps h; `matte` gets h as grey (B = G = R = h, alpha 0).
+void blendOverCheckerboard(Pixel32* composite, Pixel32* matte, const std::uint8_t* checkerboard,
+                           std::size_t count);
 
 }  // namespace Kvl
