@@ -120,15 +120,17 @@ private:
   }
 
   bool parseOption(const std::string& option) {
-    if (option == "--quiet" || option == "--overwrite") return fail("unknown option " + option);
+    if (!takesValue(option)) return fail("unknown option " + option);
     if (index_ + 1 >= arguments_.size()) return fail(option + " needs a value");
     const std::string& value = arguments_[++index_];
-    if (parseKeySetting(option, value)) return true;
-    if (!error_.empty()) return false;
-    if (isKey() && parseBatchOption(option, value)) return true;
-    if (!isKey() && parsePreviewOption(option, value)) return true;
-    if (!error_.empty()) return false;
-    return fail("unknown option " + option);
+    if (isKey()) return parseKeySetting(option, value) || (error_.empty() && parseBatchOption(option, value));
+    return parseKeySetting(option, value) || (error_.empty() && parsePreviewOption(option, value));
+  }
+
+  bool takesValue(const std::string& option) const {
+    if (option == "--channel" || option == "--contrast" || option == "--offset") return true;
+    if (isKey()) return option == "--out-dir" || option == "--format" || option == "--jobs";
+    return option == "--composite" || option == "--matte" || option == "--scroll";
   }
 
   // True when `option` was one of the key settings and was taken; false
