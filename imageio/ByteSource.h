@@ -16,6 +16,9 @@ public:
   // Moves forward by `count` bytes. Skipping past the end is not an error:
   // the reads that follow simply deliver nothing.
   virtual void skip(std::size_t count) = 0;
+  // Whether at least `count` more bytes can be read from here, without
+  // moving. A source that cannot tell answers true.
+  virtual bool holds(std::uint64_t count) = 0;
 
 protected:
   ~ByteSource() = default;
@@ -26,13 +29,15 @@ public:
   explicit MemoryByteSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
   std::size_t read(std::uint8_t* destination, std::size_t count) override;
   void skip(std::size_t count) override;
+  bool holds(std::uint64_t count) override;
 
 private:
   std::span<const std::uint8_t> bytes_;
   std::size_t position_ = 0;
 };
 
-// Reads a file through the C stream; owns the stream and closes it.
+// Reads a file through the C stream; owns the stream and closes it. A path
+// that opens but cannot be read (a folder) counts as not open.
 class FileByteSource final : public ByteSource {
 public:
   explicit FileByteSource(const char* path);
@@ -44,8 +49,11 @@ public:
   void close();
   std::size_t read(std::uint8_t* destination, std::size_t count) override;
   void skip(std::size_t count) override;
+  bool holds(std::uint64_t count) override;
 
 private:
+  bool seekForward(std::uint64_t count);
+
   std::FILE* file_ = nullptr;
 };
 

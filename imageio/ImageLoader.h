@@ -58,8 +58,32 @@ private:
 // bottom-up, left-to-right order that the preview and the writer assume.
 void reorientRows(Pixel32* pixels, std::int32_t width, std::int32_t height, const TgaHeader& header);
 
-// The pixel count of a picture, or 0 when its array could not be addressed
-// on this machine (the size is computed in 64 bits first).
+// The pixel count of a picture, or 0 when its Pixel32 array would be larger
+// than the largest object this machine can index (PTRDIFF_MAX bytes: 2 GiB
+// on 32-bit builds). The three-argument form takes that limit as a number,
+// so the 32-bit arithmetic can be checked on any build.
 std::size_t addressablePixelCount(std::uint64_t width, std::uint64_t height);
+std::uint64_t addressablePixelCount(std::uint64_t width, std::uint64_t height,
+                                    std::uint64_t largestObjectBytes);
+
+// An 18-byte header can declare 65535 x 65535 pixels, 16 GiB decoded. So that
+// such a file cannot make us allocate and zero-fill memory (or write an
+// output file) for pixels it does not hold, a picture larger than
+// AlwaysDecodedBytes decoded must bring at least 1/RequiredDataShare of the
+// smallest encoding of its pixels. Smaller pictures load however short the
+// file; either way the pixels a file lacks are black.
+inline constexpr std::uint64_t AlwaysDecodedBytes = std::uint64_t{16} << 20;  // 2048 x 2048
+inline constexpr std::uint64_t RequiredDataShare = 16;
+
+// The fewest bytes that can encode the header's pixels: every pixel for an
+// uncompressed file; for run-length, one full run packet (a count byte and
+// one pixel) per 128 pixels.
+std::uint64_t smallestPixelDataBytes(const TgaHeader& header);
+// How many bytes of pixel data the file must hold for the header's picture
+// to be read (0 for pictures up to AlwaysDecodedBytes).
+std::uint64_t requiredPixelDataBytes(const TgaHeader& header);
+// TooLittleData when `source`, standing at the first pixel byte, holds less
+// than requiredPixelDataBytes; None otherwise. The source does not move.
+LoadError checkPixelDataPresent(ByteSource& source, const TgaHeader& header);
 
 }  // namespace Kvl

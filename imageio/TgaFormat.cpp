@@ -48,6 +48,9 @@ std::string describeLoadError(LoadError error, const TgaHeader& header) {
       return "image too large (" + std::to_string(header.width) + " x " +
              std::to_string(header.height) + ")";
     case LoadError::OutOfMemory: return "not enough memory for the image";
+    case LoadError::TooLittleData:
+      return "file holds far too little pixel data for its declared size (" +
+             std::to_string(header.width) + " x " + std::to_string(header.height) + ")";
   }
   return "unknown error";
 }

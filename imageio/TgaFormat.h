@@ -55,6 +55,7 @@ enum class LoadError {
   DepthRefused,  // not 24 or 32 bits per pixel
   TooLarge,      // the pixel array cannot be addressed on this machine
   OutOfMemory,   // the pixel array could not be allocated
+  TooLittleData, // a large picture whose file holds far less than its pixels
 };
 
 // A short reason for a person, e.g. "unsupported pixel depth 16".

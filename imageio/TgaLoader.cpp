@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstddef>
 #include <limits>
 #include <new>
 
@@ -7,10 +8,34 @@
 
 namespace Kvl {
 
+std::uint64_t addressablePixelCount(std::uint64_t width, std::uint64_t height,
+                                    std::uint64_t largestObjectBytes) {
+  const std::uint64_t limit = largestObjectBytes / sizeof(Pixel32);
+  // Divide rather than multiply: width x height may not fit in 64 bits.
+  if (width != 0 && height > limit / width) return 0;
+  return width * height;
+}
+
 std::size_t addressablePixelCount(std::uint64_t width, std::uint64_t height) {
-  const std::uint64_t count = width * height;  // at most 65535 * 65535: no overflow
-  const std::uint64_t limit = std::numeric_limits<std::size_t>::max() / sizeof(Pixel32);
-  return count > limit ? 0 : static_cast<std::size_t>(count);
+  constexpr auto largest = static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max());
+  return static_cast<std::size_t>(addressablePixelCount(width, height, largest));
+}
+
+std::uint64_t smallestPixelDataBytes(const TgaHeader& header) {
+  const std::uint64_t pixels = header.pixelCount();
+  const std::uint64_t bytesPerPixel = header.bytesPerPixel();
+  if (!header.runLengthEncoded()) return pixels * bytesPerPixel;
+  constexpr std::uint64_t PixelsPerPacket = TgaPacketCountMask + 1u;
+  return (pixels + PixelsPerPacket - 1) / PixelsPerPacket * (1 + bytesPerPixel);
+}
+
+std::uint64_t requiredPixelDataBytes(const TgaHeader& header) {
+  if (header.pixelCount() * sizeof(Pixel32) <= AlwaysDecodedBytes) return 0;
+  return (smallestPixelDataBytes(header) + RequiredDataShare - 1) / RequiredDataShare;
+}
+
+LoadError checkPixelDataPresent(ByteSource& source, const TgaHeader& header) {
+  return source.holds(requiredPixelDataBytes(header)) ? LoadError::None : LoadError::TooLittleData;
 }
 
 void reorientRows(Pixel32* pixels, std::int32_t width, std::int32_t height, const TgaHeader& header) {
@@ -44,6 +69,9 @@ bool TgaLoader::loadFrom(ByteSource& source) {
   height = header_.height;
   bitsPerPixel = header_.bitsPerPixel;
   if (preamble != LoadError::None) return fail(preamble);
+  if (const LoadError data = checkPixelDataPresent(source, header_); data != LoadError::None) {
+    return fail(data);
+  }
   return decodePixels(source);
 }
 
