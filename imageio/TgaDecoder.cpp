@@ -8,6 +8,13 @@ namespace {
 
 constexpr std::size_t InputBufferBytes = 256 * 1024;
 
+// A small picture needs no more buffer than its largest possible encoding
+// (every pixel in a packet of its own); a large one gets InputBufferBytes.
+std::size_t inputBufferBytesFor(const TgaHeader& header) {
+  const std::uint64_t largestEncoding = header.pixelCount() * (header.bytesPerPixel() + 1u);
+  return static_cast<std::size_t>(std::clamp<std::uint64_t>(largestEncoding, 16u, InputBufferBytes));
+}
+
 // File bytes 0, 1, 2 are blue, green, red; a fourth (the file's alpha) is
 // dropped, since the key alone decides alpha.
 inline Pixel32 packPixel(const std::uint8_t* bytes) {
@@ -33,7 +40,7 @@ TgaPixelDecoder::TgaPixelDecoder(ByteSource& source, const TgaHeader& header)
     : source_(source),
       bytesPerPixel_(header.bytesPerPixel()),
       runLength_(header.runLengthEncoded()),
-      buffer_(InputBufferBytes) {}
+      buffer_(inputBufferBytesFor(header)) {}
 
 void TgaPixelDecoder::decode(Pixel32* out, std::size_t count) {
   if (runLength_) {

@@ -3,6 +3,7 @@
 #include <new>
 #include <vector>
 
+#include "ImageLoader.h"
 #include "ImageSaver.h"
 #include "ReplacingFile.h"
 #include "TgaDecoder.h"
@@ -29,7 +30,7 @@ public:
 
   void writeAll(TgaPixelDecoder& decoder, std::uint64_t pixelOffset) {
     if (width_ == 0 || height_ == 0) return;
-    chunk_.resize(rowsPerChunk_ * width_);
+    chunk_.resize(std::min(rowsPerChunk_, height_) * width_);  // no more than the picture
     for (std::size_t firstRow = 0; firstRow < height_; firstRow += rowsPerChunk_) {
       const std::size_t rows = std::min(rowsPerChunk_, height_ - firstRow);
       decoder.decode(chunk_.data(), rows * width_);
@@ -99,6 +100,9 @@ bool TgaSaver::save(const char* outputPath, const char* sourcePath, KeyChannel c
       return fail(SaveError::SourceUnreadable);
     }
     sourceError_ = readTgaPreamble(source, header_);
+    // The reader's refusal of a file far shorter than its picture holds here
+    // too: it would otherwise make an output of gigabytes from a few bytes.
+    if (sourceError_ == LoadError::None) sourceError_ = checkPixelDataPresent(source, header_);
     if (sourceError_ != LoadError::None) return fail(SaveError::SourceUnreadable);
 
     ReplacingFile output(outputPath == nullptr ? "" : outputPath);
