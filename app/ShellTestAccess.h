@@ -1,0 +1,40 @@
+#pragma once
+// What the shell's tests may see and replace of its state. The program
+// itself never calls any of this.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "ShellWindows.h"
+#include "engine/KeyProcessor.h"
+#include "engine/ShellPort.h"
+
+namespace Kvl::App::TestAccess {
+
+const ShellWindows& windows();
+const ShellSettings& settings();
+const Surface& compositeSurface();
+const Surface& matteSurface();
+const std::uint8_t* checkerBuffer();
+const Pixel32* sourcePreview();
+const KeyProcessor* processor();
+// Renders the shell asked for itself (start-up, commands, slider messages);
+// the engine's own renders inside Open and Auto adjust are not counted.
+unsigned renderCount();
+
+// Stand-ins for the two file dialogs and the error box; an empty function
+// puts the real one back.
+void replaceOpenDialog(std::function<std::string(const char* initialFolder)> dialog);
+void replaceSaveDialog(std::function<std::string()> dialog);
+void replaceErrorBox(std::function<void(const char* text, const char* caption)> box);
+// Makes start-up fail to get its surfaces, or its preview source buffer.
+void refuseSurfaces(bool refuse);
+void refuseBuffers(bool refuse);
+
+// Puts the shell state and every stand-in back as a fresh process has them,
+// so each test starts from process start. Only between a shutdown and the
+// next start-up.
+void resetToProcessStart();
+
+}  // namespace Kvl::App::TestAccess
