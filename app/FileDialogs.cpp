@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include <cstddef>
 #include <new>
 #include <vector>
 
@@ -14,6 +15,11 @@ namespace {
 constexpr char OpenFilter[] = "All Supported Files (*.tga; *.bmp)\0*.tga;*.bmp\0";
 constexpr char SaveFilter[] = "Truevision Targa (*.tga)\0*.tga\0";
 constexpr DWORD FileBufferSize = 65536;
+
+#if defined(__i386__)
+// The 32-bit release hands the dialog the 76-byte version-4 layout.
+static_assert(offsetof(OPENFILENAMEA, pvReserved) == 76);
+#endif
 
 using ShowDialog = BOOL(WINAPI*)(LPOPENFILENAMEA);
 
