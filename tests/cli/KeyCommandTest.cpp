@@ -158,11 +158,8 @@ TEST(KeyCommand, OverwritingTheInputNeedsOverwrite) {
 
 TEST(KeyCommand, TruncatedTargaIsKeyedAsTheWindowKeysItWithAWarning) {
   TempDir dir;
-  std::vector<std::uint8_t> bytes = TgaBytes(4, 3).pixels(greenScreen(4, 3)).bytes();
-  bytes.resize(bytes.size() - 7);  // two and a third pixels short
-  const std::string input = (dir.path() / "cut.tga").string();
-  std::ofstream(input, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                               static_cast<std::streamsize>(bytes.size()));
+  const std::string input = TgaBytes(4, 3).pixels(greenScreen(4, 3)).writeTo(dir.path() / "cut.tga");
+  std::filesystem::resize_file(input, std::filesystem::file_size(input) - 7);  // two and a third pixels short
   for (const bool autoSettings : {false, true}) {
     std::vector<std::string> arguments = {"key", input, dir.file("out.tga")};
     if (autoSettings) arguments.insert(arguments.end(), {"--channel", "auto", "--auto-adjust"});
