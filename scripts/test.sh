@@ -83,7 +83,9 @@ run_ctest() {
   mkdir -p "$reports"
   ctest --test-dir "$build" --show-only=json-v1 >"$build/ctest-tests.json" 2>/dev/null
   # Progress and failures go to the terminal; the counts go to stdout.
-  GTEST_OUTPUT="xml:$(gtest_report_dir "$reports" "$1")" ctest --test-dir "$build" -j 2 --timeout 900 \
+  # The sanitizer build's tests say where a fault came from.
+  GTEST_OUTPUT="xml:$(gtest_report_dir "$reports" "$1")" \
+    UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1} ctest --test-dir "$build" -j 2 --timeout 900 \
     --output-on-failure --output-junit "$build/ctest-junit.xml" >&2 || status=$?
   counts=$(python3 "$repo/scripts/count-tests.py" "$build/ctest-tests.json" \
     "$build/ctest-junit.xml" "$reports") || counts="0 1 0"
@@ -138,12 +140,14 @@ win32_stage() {
   fi
 }
 
-# optional_stage NAME SCRIPT: runs a later stage's own script when it exists.
+# optional_stage NAME SCRIPT [ARGUMENTS...]: runs a later stage's own script
+# when it exists.
 optional_stage() {
   local name=$1 script=$2 start=$SECONDS log=$logs/$1.log status=0 line
+  shift 2
   [ -f "$script" ] || return 0
-  echo "=== $name: $script"
-  bash "$script" </dev/null 2>&1 | tee "$log" || status=$?
+  echo "=== $name: $script $*"
+  bash "$script" "$@" </dev/null 2>&1 | tee "$log" || status=$?
   line=$(grep -Eo '^([A-Za-z]+: *)?[0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1 |
     grep -Eo '[0-9]+ passed, [0-9]+ failed' || true)
   if [ -n "$line" ]; then
@@ -168,13 +172,13 @@ else
   record deps $((SECONDS - deps_start)) 0 1
 fi
 
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:halt_on_error=1}
-export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-
 wanted debug && native_stage debug
 wanted asan && native_stage asan
 wanted win64 && native_stage win64
 wanted win32 && win32_stage
+# The end-to-end tests drive the programs built above rather than build their own.
+[ -f "$build_root/win64/app/keyvale.exe" ] && export KEYVALE_EXE=$build_root/win64/app/keyvale.exe
+[ -x "$build_root/debug/cli/keyvale-cli" ] && export KEYVALE_CLI=$build_root/debug/cli/keyvale-cli
 # Later stages: one line each.
 wanted fuzz && optional_stage fuzz "$repo/scripts/fuzz.sh"
 wanted memcheck && optional_stage memcheck "$repo/scripts/memcheck.sh"
