@@ -121,9 +121,9 @@ inline void keyPixelBytes(const std::uint8_t* in, std::uint8_t* out) {
   const std::uint8_t threshold = halfSumDown(halfSumDown(std::min(other1, other2), high), high);
   const auto excess = static_cast<std::uint8_t>(key - halfSumUp(other1, other2));
   const auto keyedAlpha = static_cast<std::uint8_t>(in[AlphaByte] + static_cast<std::uint8_t>(~excess));
-  out[Other1] = other1;
-  out[Other2] = other2;
-  out[Key] = std::min(key, halfSumDown(other1, other2));
+  const std::uint8_t capped = std::min(key, halfSumDown(other1, other2));
+  // Stored in byte order: the compiler then vectorises every channel alike.
+  for (std::size_t byte = 0; byte < AlphaByte; ++byte) out[byte] = byte == Key ? capped : in[byte];
   out[AlphaByte] = key > threshold ? keyedAlpha : std::uint8_t{255};
 }
 

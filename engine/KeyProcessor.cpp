@@ -1,10 +1,15 @@
 #include "KeyProcessor.h"
 
+#include <algorithm>
+#include <array>
 #include <memory>
+#include <new>
+#include <vector>
 
 #include "ShellPort.h"
 #include "imageio/ImageLoader.h"
 #include "imageio/ImageSaver.h"
+#include "imageio/TgaDecoder.h"
 
 namespace Kvl {
 namespace {
@@ -13,10 +18,23 @@ constexpr int CheckerCell = 12;
 constexpr std::uint8_t CheckerLight = 255;
 constexpr std::uint8_t CheckerDark = 192;
 
-// c * h + K * (255 - h), divided by 255 with the remainder dropped.
-inline std::uint32_t blend(std::uint32_t colour, std::uint32_t alpha, std::uint32_t grey) {
-  return (colour * alpha + grey * (255u - alpha)) / 255u;
+// The fraction of the preview at which a preview row or column samples:
+// index / extent in double precision, narrowed to single precision.
+inline float previewFraction(int index, int extent) {
+  return static_cast<float>(static_cast<double>(index) / extent);
 }
+
+// The source row or column at a fraction: fraction x extent in double
+// precision, truncated. The fraction stays below 1, so the index stays
+// inside the picture.
+inline std::size_t sampleIndex(float fraction, std::size_t extent) {
+  return static_cast<std::size_t>(static_cast<double>(fraction) * static_cast<double>(extent));
+}
+
+// Rows rendered together, so that each step finds the pixels of the one
+// before in the first-level cache.
+constexpr int RenderBlockPixels = 10 * PreviewWidth;
+static_assert(PreviewPixelCount % RenderBlockPixels == 0);
 
 }  // namespace
 
@@ -34,22 +52,76 @@ void KeyProcessor::loadSource(const char* path) {
 }
 
 PreviewRead KeyProcessor::readPreview(const char* path) {
-  auto loader = std::make_unique<TgaLoader>();
+  FileByteSource source(path);
+  if (!source.isOpen()) {
+    PreviewRead result;
+    result.error = LoadError::CannotOpen;
+    return result;
+  }
+  return readPreviewFrom(source);
+}
+
+// The same refusals as the whole-picture reader, in the same order; then
+// the picture is decoded a row at a time and only the rows the preview
+// samples are kept, each just long enough to take its 240 samples.
+PreviewRead KeyProcessor::readPreviewFrom(ByteSource& source) {
   PreviewRead result;
-  if (loader->load(path)) resampleToPreview(*loader);
-  result.error = loader->error();
-  result.header = loader->header();
-  result.truncated = loader->truncated();
+  result.error = readTgaPreamble(source, result.header);
+  if (result.error == LoadError::None) result.error = checkPixelDataPresent(source, result.header);
+  if (!result.ok() || result.header.pixelCount() == 0) return result;  // nothing to sample
+  try {
+    TgaPixelDecoder decoder(source, result.header);
+    sampleRows(decoder, result.header);
+    result.truncated = decoder.truncated();
+  } catch (const std::bad_alloc&) {
+    result.error = LoadError::OutOfMemory;  // the row or the decoder's buffer; the preview is as it was
+  }
   return result;
+}
+
+// Rows arrive in stored order. A top-to-bottom file stores the picture's
+// top row first and a right-to-left file its rows mirrored, so the stored
+// row and column of each sample are mirrored the same way: the samples are
+// those the whole picture, turned upright, would give.
+void KeyProcessor::sampleRows(TgaPixelDecoder& decoder, const TgaHeader& header) {
+  const std::size_t width = header.width;
+  const std::size_t height = header.height;
+  std::array<std::size_t, PreviewWidth> storedColumn{};
+  for (int column = 0; column < PreviewWidth; ++column) {
+    const std::size_t x = sampleIndex(previewFraction(column, PreviewWidth), width);
+    storedColumn[static_cast<std::size_t>(column)] = header.rightToLeft() ? width - 1 - x : x;
+  }
+  std::array<std::size_t, PreviewHeight> storedRow{};
+  std::array<int, PreviewHeight> byStoredRow{};
+  for (int row = 0; row < PreviewHeight; ++row) {
+    const std::size_t y = sampleIndex(previewFraction(row, PreviewHeight), height);
+    storedRow[static_cast<std::size_t>(row)] = header.topToBottom() ? height - 1 - y : y;
+    byStoredRow[static_cast<std::size_t>(row)] = header.topToBottom() ? PreviewHeight - 1 - row : row;
+  }
+
+  std::vector<Pixel32> line(width);
+  std::uint64_t rowsPassed = 0;  // stored rows decoded or skipped so far
+  for (const int row : byStoredRow) {
+    const std::size_t wanted = storedRow[static_cast<std::size_t>(row)];
+    if (wanted >= rowsPassed) {  // several preview rows may share one stored row
+      decoder.skip((wanted - rowsPassed) * std::uint64_t{width});
+      decoder.decode(line.data(), width);
+      rowsPassed = wanted + 1;
+    }
+    Pixel32* target = previewSource_ + row * PreviewWidth;
+    for (std::size_t column = 0; column < PreviewWidth; ++column) target[column] = line[storedColumn[column]];
+  }
+  // The rest is read only to learn, as a whole-picture read would, whether
+  // the file holds all its pixels.
+  decoder.skip((height - rowsPassed) * std::uint64_t{width});
 }
 
 void KeyProcessor::resampleToPreview(const ImageLoader& image) {
   if (image.width <= 0 || image.height <= 0 || !image.pixels) return;  // nothing to sample
   for (int row = 0; row < PreviewHeight; ++row) {
-    const auto y = static_cast<float>(static_cast<double>(row) / PreviewHeight);
+    const float y = previewFraction(row, PreviewHeight);
     for (int column = 0; column < PreviewWidth; ++column) {
-      const auto x = static_cast<float>(static_cast<double>(column) / PreviewWidth);
-      previewSource_[row * PreviewWidth + column] = samplePixel(x, y, image);
+      previewSource_[row * PreviewWidth + column] = samplePixel(previewFraction(column, PreviewWidth), y, image);
     }
   }
 }
@@ -60,25 +132,18 @@ void KeyProcessor::resampleToPreview(const ImageLoader& image) {
 Pixel32 KeyProcessor::samplePixel(float x, float y, const ImageLoader& image) {
   const auto width = static_cast<std::size_t>(image.width);
   const auto height = static_cast<std::size_t>(image.height);
-  const auto row = static_cast<std::size_t>(static_cast<double>(y) * static_cast<double>(height));
-  const auto column = static_cast<std::size_t>(static_cast<double>(x) * static_cast<double>(width));
-  return image.pixels[width * row + column];
+  return image.pixels[width * sampleIndex(y, height) + sampleIndex(x, width)];
 }
 
+// The arithmetic of two passes (key every pixel, then level, blend and
+// fill the matte), done a block of rows at a time with the same results.
 void KeyProcessor::render(KeyChannel channel, std::uint8_t contrast, std::uint8_t offset) {
   const AlphaTable levels = levelTable(contrast, offset);  // the gain once per render
-  for (int i = 0; i < PreviewPixelCount; ++i) {
-    Pixel32 pixel = previewSource_[i];
-    Kvl::keyPixel(pixel, channel);
-    composite_[i] = pixel;
-  }
-  for (int i = 0; i < PreviewPixelCount; ++i) {
-    const Pixel32 keyed = composite_[i];
-    const std::uint32_t alpha = levels[alphaOf(keyed)];
-    matte_[i] = alpha * 0x010101u;  // B = G = R = alpha, alpha byte 0
-    const std::uint32_t grey = checkerboard_[i];
-    composite_[i] = alpha << 24 | blend(redOf(keyed), alpha, grey) << 16 |
-                    blend(greenOf(keyed), alpha, grey) << 8 | blend(blueOf(keyed), alpha, grey);
+  for (int start = 0; start < PreviewPixelCount; start += RenderBlockPixels) {
+    Pixel32* block = composite_ + start;
+    keyPixels(previewSource_ + start, block, RenderBlockPixels, channel);
+    levelPixels(block, RenderBlockPixels, levels);
+    blendOverCheckerboard(block, matte_ + start, checkerboard_ + start, RenderBlockPixels);
   }
 }
 

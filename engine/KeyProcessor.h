@@ -12,8 +12,10 @@
 
 namespace Kvl {
 
+class ByteSource;
 class ImageLoader;
 class ShellPort;
+class TgaPixelDecoder;
 
 // What reading a picture into the preview found: why it failed, if it did.
 struct PreviewRead {
@@ -34,8 +36,12 @@ public:
   // source. A file that cannot be read leaves the preview as it was.
   void loadSource(const char* path);
   // Reads and resamples without storing the path, and says how it went;
-  // the preview is unchanged on failure.
+  // the preview is unchanged on failure. The picture streams through a
+  // row at a time: only the rows the preview samples are decoded, and
+  // memory stays small whatever the picture's size.
   PreviewRead readPreview(const char* path);
+  // The same from bytes already in hand (tests, benchmarks).
+  PreviewRead readPreviewFrom(ByteSource& source);
   // Keys the preview source into the composite (over the checkerboard) and
   // the matte. Allocates nothing: it runs on every slider message.
   void render(KeyChannel channel, std::uint8_t contrast, std::uint8_t offset);
@@ -57,6 +63,8 @@ public:
   const Pixel32* composite() const { return composite_; }
 
 private:
+  void sampleRows(TgaPixelDecoder& decoder, const TgaHeader& header);
+
   std::uint8_t* checkerboard_;  // we don't own it
   Pixel32* previewSource_;      // we don't own it
   Pixel32* composite_;          // we don't own it: the left surface's pixels

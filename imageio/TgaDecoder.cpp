@@ -1,6 +1,7 @@
 #include "TgaDecoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace Kvl {
@@ -20,6 +21,25 @@ std::size_t inputBufferBytesFor(const TgaHeader& header) {
 inline Pixel32 packPixel(const std::uint8_t* bytes) {
   return Pixel32{bytes[0]} | Pixel32{bytes[1]} << 8 | Pixel32{bytes[2]} << 16;
 }
+
+// packPixel over a run, reading each pixel as one little-endian 32-bit load
+// with its fourth byte masked off: a pixel's three bytes and the byte after
+// them. A 24-bit run's last pixel has no byte after it inside the run, so it
+// is packed byte by byte.
+template <std::size_t BytesPerPixel>
+void packPixels(const std::uint8_t* bytes, Pixel32* out, std::size_t count) {
+  static_assert(std::endian::native == std::endian::little);
+  const std::size_t wordLoads = BytesPerPixel == 4 || count == 0 ? count : count - 1;
+  for (std::size_t i = 0; i < wordLoads; ++i) {
+    Pixel32 word;
+    std::memcpy(&word, bytes + i * BytesPerPixel, sizeof word);
+    out[i] = word & 0x00FFFFFFu;
+  }
+  if (wordLoads < count) out[wordLoads] = packPixel(bytes + wordLoads * BytesPerPixel);
+}
+
+// Source skips go in steps a size_t holds on every build.
+constexpr std::uint64_t LargestSkipStep = std::uint64_t{1} << 30;
 
 }  // namespace
 
@@ -48,6 +68,57 @@ void TgaPixelDecoder::decode(Pixel32* out, std::size_t count) {
   } else {
     decodeRaw(out, count);
   }
+}
+
+void TgaPixelDecoder::skip(std::uint64_t count) {
+  if (runLength_) {
+    skipRunLength(count);
+  } else {
+    skipRaw(count * bytesPerPixel_);
+  }
+}
+
+// Moves over `bytes` bytes of pixel data. Those beyond the buffer are not
+// read but skipped in the source, all but the last: reading that one tells
+// whether the file reaches past them, as decoding them would have.
+void TgaPixelDecoder::skipRaw(std::uint64_t bytes) {
+  const auto fromBuffer = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, buffered()));
+  position_ += fromBuffer;
+  bytes -= fromBuffer;
+  if (bytes == 0) return;
+  position_ = end_ = 0;
+  for (std::uint64_t left = bytes - 1; left > 0 && !exhausted_;) {
+    const std::uint64_t step = std::min(left, LargestSkipStep);
+    source_.skip(static_cast<std::size_t>(step));
+    left -= step;
+  }
+  if (ensureBuffered(1)) {
+    ++position_;
+  } else {
+    truncated_ = true;
+  }
+}
+
+// Runs are counted off; the pixels of raw packets are stepped over in the
+// buffer, which the packet headers between them need anyway.
+void TgaPixelDecoder::skipRunLength(std::uint64_t count) {
+  while (count > 0) {
+    if (runRemaining_ > 0) {
+      const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, runRemaining_));
+      runRemaining_ -= n;
+      count -= n;
+    } else if (rawRemaining_ > 0) {
+      if (!ensureBuffered(bytesPerPixel_)) break;
+      const std::size_t n = std::min({static_cast<std::size_t>(std::min<std::uint64_t>(count, rawRemaining_)),
+                                      buffered() / bytesPerPixel_});
+      position_ += n * bytesPerPixel_;
+      rawRemaining_ -= n;
+      count -= n;
+    } else if (!startPacket()) {
+      break;
+    }
+  }
+  if (count > 0) truncated_ = true;
 }
 
 void TgaPixelDecoder::decodeRaw(Pixel32* out, std::size_t count) {
@@ -87,7 +158,11 @@ void TgaPixelDecoder::decodeRunLength(Pixel32* out, std::size_t count) {
 std::size_t TgaPixelDecoder::copyBufferedPixels(Pixel32* out, std::size_t count) {
   const std::size_t n = std::min(count, buffered() / bytesPerPixel_);
   const std::uint8_t* bytes = buffer_.data() + position_;
-  for (std::size_t i = 0; i < n; ++i) out[i] = packPixel(bytes + i * bytesPerPixel_);
+  if (bytesPerPixel_ == 4) {
+    packPixels<4>(bytes, out, n);
+  } else {
+    packPixels<3>(bytes, out, n);
+  }
   position_ += n * bytesPerPixel_;
   return n;
 }

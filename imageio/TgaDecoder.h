@@ -27,12 +27,18 @@ public:
   // packet that reaches past the picture's last pixel is simply never
   // finished: its surplus is dropped.
   void decode(Pixel32* out, std::size_t count);
+  // Moves past the next `count` pixels as decode would, without handing
+  // them out; a file that ends among them is marked truncated all the same.
+  // Uncompressed pixels are skipped in the source rather than read.
+  void skip(std::uint64_t count);
 
   bool truncated() const { return truncated_; }
 
 private:
   void decodeRaw(Pixel32* out, std::size_t count);
   void decodeRunLength(Pixel32* out, std::size_t count);
+  void skipRaw(std::uint64_t bytes);
+  void skipRunLength(std::uint64_t count);
   std::size_t copyBufferedPixels(Pixel32* out, std::size_t count);
   bool startPacket();
   bool ensureBuffered(std::size_t count);

@@ -16,6 +16,7 @@ static_assert(std::endian::native == std::endian::little,
               "pixels are written as their in-memory bytes: blue, green, red, alpha");
 
 constexpr std::size_t ChunkPixels = 256 * 1024;  // 1 MiB of Pixel32 per pass
+constexpr std::size_t DecodeBlockPixels = 4096;   // 16 KiB
 
 // Decodes, keys and writes the picture a few rows at a time, so memory stays
 // bounded whatever the picture's size. Rows come out bottom-up and left to
@@ -31,17 +32,24 @@ public:
   void writeAll(TgaPixelDecoder& decoder, std::uint64_t pixelOffset) {
     if (width_ == 0 || height_ == 0) return;
     chunk_.resize(std::min(rowsPerChunk_, height_) * width_);  // no more than the picture
+    decoded_.resize(std::min(DecodeBlockPixels, chunk_.size()));
     for (std::size_t firstRow = 0; firstRow < height_; firstRow += rowsPerChunk_) {
       const std::size_t rows = std::min(rowsPerChunk_, height_ - firstRow);
-      decoder.decode(chunk_.data(), rows * width_);
-      keyChunk(rows);
+      keyChunk(decoder, rows);
       writeChunk(firstRow, rows, pixelOffset);
     }
   }
 
 private:
-  void keyChunk(std::size_t rows) {
-    keyAndLevel(chunk_.data(), rows * width_, channel_, levels_);
+  // A small block at a time, decoded into a buffer of its own and keyed
+  // from there into the chunk, all within the first-level cache.
+  void keyChunk(TgaPixelDecoder& decoder, std::size_t rows) {
+    const std::size_t count = rows * width_;
+    for (std::size_t start = 0; start < count; start += decoded_.size()) {
+      const std::size_t n = std::min(decoded_.size(), count - start);
+      decoder.decode(decoded_.data(), n);
+      keyAndLevel(decoded_.data(), chunk_.data() + start, n, channel_, levels_);
+    }
     if (header_.rightToLeft()) {
       for (std::size_t row = 0; row < rows; ++row) {
         std::reverse(chunk_.begin() + static_cast<std::ptrdiff_t>(row * width_),
@@ -74,6 +82,7 @@ private:
   std::size_t width_;
   std::size_t height_;
   std::size_t rowsPerChunk_;
+  std::vector<Pixel32> decoded_;
   std::vector<Pixel32> chunk_;
 };
 
