@@ -17,6 +17,7 @@
 #   KEYVALE_BUILD_ROOT   where the build folders go, one per preset
 #                        (default: build, as the presets say)
 #   KEYVALE_STAGES       only these stages, e.g. "debug win64" (default: all)
+#   KEYVALE_FUZZ_SECONDS how long to fuzz each target (default: 30)
 set -uo pipefail
 
 repo=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/.." && pwd)
@@ -148,7 +149,7 @@ optional_stage() {
   [ -f "$script" ] || return 0
   echo "=== $name: $script $*"
   bash "$script" "$@" </dev/null 2>&1 | tee "$log" || status=$?
-  line=$(grep -Eo '^([A-Za-z]+: *)?[0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1 |
+  line=$(grep -Eo '^([[:alnum:]_.-]+: *)?[0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1 |
     grep -Eo '[0-9]+ passed, [0-9]+ failed' || true)
   if [ -n "$line" ]; then
     # shellcheck disable=SC2046  # two numbers
@@ -176,11 +177,13 @@ wanted debug && native_stage debug
 wanted asan && native_stage asan
 wanted win64 && native_stage win64
 wanted win32 && win32_stage
-# The end-to-end tests drive the programs built above rather than build their own.
+# The later stages reuse the builds above rather than make their own copies.
 [ -f "$build_root/win64/app/keyvale.exe" ] && export KEYVALE_EXE=$build_root/win64/app/keyvale.exe
 [ -x "$build_root/debug/cli/keyvale-cli" ] && export KEYVALE_CLI=$build_root/debug/cli/keyvale-cli
-# Later stages: one line each.
-wanted fuzz && optional_stage fuzz "$repo/scripts/fuzz.sh"
+export KEYVALE_MEMCHECK_BUILD_DIR=${KEYVALE_MEMCHECK_BUILD_DIR:-$build_root/debug}
+# Later stages: one line each. Fuzzing here is a short regression run
+# (KEYVALE_FUZZ_SECONDS per target); long campaigns run scripts/fuzz.sh alone.
+wanted fuzz && optional_stage fuzz "$repo/scripts/fuzz.sh" "${KEYVALE_FUZZ_SECONDS:-30}"
 wanted memcheck && optional_stage memcheck "$repo/scripts/memcheck.sh"
 wanted e2e && optional_stage e2e "$repo/tests/e2e/run.sh"
 
