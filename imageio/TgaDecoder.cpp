@@ -103,6 +103,8 @@ void TgaPixelDecoder::skipRaw(std::uint64_t bytes) {
 // buffer, which the packet headers between them need anyway.
 void TgaPixelDecoder::skipRunLength(std::uint64_t count) {
   while (count > 0) {
+    count = skipWholePackets(count);
+    if (count == 0) break;
     if (runRemaining_ > 0) {
       const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, runRemaining_));
       runRemaining_ -= n;
@@ -119,6 +121,22 @@ void TgaPixelDecoder::skipRunLength(std::uint64_t count) {
     }
   }
   if (count > 0) truncated_ = true;
+}
+
+// Steps over packets that lie whole in the buffer and end within `count`
+// pixels, reading nothing but their headers; returns the pixels left. The
+// packet that does not fit is left to the careful path.
+std::uint64_t TgaPixelDecoder::skipWholePackets(std::uint64_t count) {
+  if (runRemaining_ > 0 || rawRemaining_ > 0) return count;
+  const std::size_t largestPacket = 1 + (TgaPacketCountMask + 1u) * bytesPerPixel_;
+  while (count > 0 && buffered() >= largestPacket) {
+    const std::uint8_t header = buffer_[position_];
+    const std::size_t pixels = (header & TgaPacketCountMask) + 1u;
+    if (pixels > count) break;
+    position_ += 1 + ((header & TgaRlePacketFlag) != 0 ? 1 : pixels) * bytesPerPixel_;
+    count -= pixels;
+  }
+  return count;
 }
 
 void TgaPixelDecoder::decodeRaw(Pixel32* out, std::size_t count) {

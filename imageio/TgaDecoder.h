@@ -39,6 +39,7 @@ private:
   void decodeRunLength(Pixel32* out, std::size_t count);
   void skipRaw(std::uint64_t bytes);
   void skipRunLength(std::uint64_t count);
+  std::uint64_t skipWholePackets(std::uint64_t count);
   std::size_t copyBufferedPixels(Pixel32* out, std::size_t count);
   bool startPacket();
   bool ensureBuffered(std::size_t count);
