@@ -182,7 +182,10 @@ TEST_F(FailingWriteTest, AReadOnlyTargetIsLeftAsItIs) {
   const std::string target = dir.file("keyed.tga");
   writeBytes(target, PreviousTarget);
   ReadOnlyFile readOnly(target);
-  if (!readOnly.holds()) GTEST_SKIP() << "cannot make a file read-only here (root without an immutable flag)";
+  if (!readOnly.holds()) {
+    GTEST_SKIP() << "cannot make a file read-only here: running as root (or under Wine as root), where "
+                    "permission bits do not stop writes, and no immutable flag to use instead";
+  }
   expectFailureKeeps(target, PreviousTarget, dir.path());
   EXPECT_EQ(saver.error(), SaveError::CannotCreateOutput);
   EXPECT_EQ(saveThroughProcessor(target), OneSaveFailedBox);

@@ -1,0 +1,50 @@
+// Any bytes through the two ways a picture reaches the 240 x 160 preview:
+// the streaming preview read, which decodes only the rows it samples and
+// steps over the rest, and the whole picture read and resampled. They must
+// refuse the same files for the same reason, report the same truncation and
+// give the same preview, sample for sample.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+
+#include "engine/PreviewWorkspace.h"
+#include "imageio/ImageLoader.h"
+
+namespace {
+
+// As in the reader's target: a header alone can declare a picture of up to
+// 16 MiB that the whole-picture read zero-fills, each costing a hundred
+// small inputs. Refused headers are tried at every size.
+constexpr std::uint64_t LargestPictureTried = std::uint64_t{1} << 16;
+
+bool isLargeAndAccepted(const std::uint8_t* data, std::size_t size) {
+  const Kvl::TgaHeader header = Kvl::parseTgaHeader(data, size);
+  return header.pixelCount() > LargestPictureTried && Kvl::requiredPixelDataBytes(header) == 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (isLargeAndAccepted(data, size)) return 0;
+  static Kvl::SilentShell shell;
+  static Kvl::PreviewWorkspace streamed(shell);
+  static Kvl::PreviewWorkspace whole(shell);
+
+  Kvl::MemoryByteSource streamBytes(std::span<const std::uint8_t>(data, size));
+  const Kvl::PreviewRead read = streamed.processor().readPreviewFrom(streamBytes);
+  Kvl::TgaLoader loader;
+  Kvl::MemoryByteSource wholeBytes(std::span<const std::uint8_t>(data, size));
+  const bool loaded = loader.loadFrom(wholeBytes);
+
+  if (read.ok() != loaded || read.error != loader.error()) std::abort();
+  if (!loaded) return 0;
+  if (read.truncated != loader.truncated()) std::abort();
+  if (loader.width == 0 || loader.height == 0) return 0;  // nothing sampled either way
+  whole.processor().resampleToPreview(loader);
+  const std::size_t bytes = Kvl::PreviewPixelCount * sizeof(Kvl::Pixel32);
+  if (std::memcmp(streamed.previewSource(), whole.previewSource(), bytes) != 0) std::abort();
+  return 0;
+}
