@@ -64,12 +64,15 @@ std::optional<int> parseNumber(const std::string& text, int lowest, int highest)
   return value;
 }
 
-std::optional<std::optional<KeyChannel>> parseChannel(const std::string& text) {
-  if (text == "red") return std::optional<KeyChannel>{RedChannel};
-  if (text == "green") return std::optional<KeyChannel>{GreenChannel};
-  if (text == "blue") return std::optional<KeyChannel>{BlueChannel};
-  if (text == "auto") return std::optional<KeyChannel>{};
-  return std::nullopt;
+// A channel name, or "auto" (an empty channel: detect it); false for
+// anything else.
+bool parseChannel(const std::string& text, std::optional<KeyChannel>& channel) {
+  if (text == "auto") channel.reset();
+  else if (text == "red") channel = RedChannel;
+  else if (text == "green") channel = GreenChannel;
+  else if (text == "blue") channel = BlueChannel;
+  else return false;
+  return true;
 }
 
 std::optional<OutputFormat> parseFormat(const std::string& text) {
@@ -138,9 +141,7 @@ private:
   bool parseKeySetting(const std::string& option, const std::string& value) {
     KeySettings& settings = command_.settings;
     if (option == "--channel") {
-      const auto channel = parseChannel(value);
-      if (!channel) return fail("--channel takes red, green, blue or auto");
-      settings.channel = *channel;
+      if (!parseChannel(value, settings.channel)) return fail("--channel takes red, green, blue or auto");
       return true;
     }
     if (option == "--contrast" || option == "--offset") {
