@@ -40,7 +40,7 @@ cmake --build "$build" -j2 --target keyvale_tests keyvale-cli
 # expected to fail (status 1) is told apart from a memory error (99).
 memcheck() {
   valgrind --tool=memcheck --leak-check=full --errors-for-leak-kinds=definite,indirect,possible \
-    --error-exitcode=99 --track-origins=yes --quiet "$@"
+    --error-exitcode=99 --quiet "$@"
 }
 
 failed=0
