@@ -3,6 +3,7 @@
 // reads it. A picture that loads must hold width x height pixels with alpha
 // 0; one that does not must say why.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -15,17 +16,18 @@ namespace {
 std::uint64_t readBe16(const std::uint8_t* bytes) { return std::uint64_t{bytes[0]} << 8 | bytes[1]; }
 std::uint64_t readBe32(const std::uint8_t* bytes) { return readBe16(bytes) << 16 | readBe16(bytes + 2); }
 
-// Width x height from a PNG's IHDR or a JPEG's first start-of-frame marker;
-// 0 when the bytes do not say.
+// Width x height from a PNG's IHDR, or the largest that anything looking like
+// a JPEG start-of-frame marker declares (the JPEG reader steps over garbage
+// between markers, so every position counts); 0 when the bytes do not say.
 std::uint64_t declaredPixels(const std::uint8_t* data, std::size_t size) {
   if (size >= 24 && data[0] == 0x89 && data[1] == 'P') return readBe32(data + 16) * readBe32(data + 20);
-  for (std::size_t at = 2; at + 9 <= size && data[at] == 0xFF;) {
+  std::uint64_t largest = 0;
+  for (std::size_t at = 0; at + 9 <= size; ++at) {
     const std::uint8_t marker = data[at + 1];
     const bool startOfFrame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-    if (startOfFrame) return readBe16(data + at + 5) * readBe16(data + at + 7);
-    at += 2 + readBe16(data + at + 2);
+    if (data[at] == 0xFF && startOfFrame) largest = std::max(largest, readBe16(data + at + 5) * readBe16(data + at + 7));
   }
-  return 0;
+  return largest;
 }
 
 // KEYVALE_FUZZ_MAX_PICTURE_PIXELS, when set, skips inputs that declare more
