@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/Key.h"
+#include "support/ReferenceKey.h"
 
 namespace Kvl {
 namespace {
@@ -30,32 +31,13 @@ TEST(KeyPixel, KeysAndSuppressesSpillOnEveryChannel) {
   }
 }
 
-// Straight from the arithmetic, in the most literal form: the threshold as
-// a weighted mean, the excess through a real half, alpha added in a byte.
-Pixel32 literalKey(Pixel32 pixel, KeyChannel channel) {
-  int c[3] = {redOf(pixel), greenOf(pixel), blueOf(pixel)};
-  const int k = c[channel];
-  const int o1 = c[channel == 0 ? 1 : 0];
-  const int o2 = c[channel == 2 ? 1 : 2];
-  int alpha = alphaOf(pixel);
-  if (k > (std::min(o1, o2) + 3 * std::max(o1, o2)) / 4) {
-    const auto excess = static_cast<int>(k - (o1 + o2) / 2.0);
-    alpha = (alpha + 255 - excess) % 256;
-  } else {
-    alpha = 255;
-  }
-  c[channel] = std::min(k, (o1 + o2) / 2);
-  return makePixel(static_cast<std::uint8_t>(c[0]), static_cast<std::uint8_t>(c[1]),
-                   static_cast<std::uint8_t>(c[2]), static_cast<std::uint8_t>(alpha));
-}
-
 TEST(KeyPixel, MatchesTheLiteralArithmeticForEveryColour) {
   for (KeyChannel channel : {RedChannel, GreenChannel, BlueChannel}) {
     int mismatches = 0;
     for (Pixel32 colour = 0; colour < (1u << 24) && mismatches < 5; colour += 7) {
       Pixel32 keyed = colour;
       keyPixel(keyed, channel);
-      const Pixel32 expected = literalKey(colour, channel);
+      const Pixel32 expected = Test::referenceKey(colour, channel);
       if (keyed != expected) {
         ++mismatches;
         ADD_FAILURE() << std::hex << "channel " << channel << " colour " << colour << ": got "
