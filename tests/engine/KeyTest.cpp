@@ -37,7 +37,7 @@ TEST(KeyPixel, MatchesTheLiteralArithmeticForEveryColour) {
     for (Pixel32 colour = 0; colour < (1u << 24) && mismatches < 5; colour += 7) {
       Pixel32 keyed = colour;
       keyPixel(keyed, channel);
-      const Pixel32 expected = Test::referenceKey(colour, channel);
+      const Pixel32 expected = Kvl::Test::referenceKey(colour, channel);
       if (keyed != expected) {
         ++mismatches;
         ADD_FAILURE() << std::hex << "channel " << channel << " colour " << colour << ": got "
