@@ -35,7 +35,8 @@ bool isPlainFileOrAbsent(const std::string& path) {
 }
 
 std::string uniqueSuffix() {
-  static std::mt19937 generator{std::random_device{}()};
+  // One generator per thread: batch keying saves from several threads at once.
+  thread_local std::mt19937 generator{std::random_device{}()};
   return "." + std::to_string(generator() % 1000000u) + ".kvl-partial";
 }
 
