@@ -12,7 +12,7 @@ namespace Kvl::App {
 namespace {
 
 // One child control: where its handle goes and how it is made.
-struct ControlSpec {
+struct ControlLayout {
   HWND ShellWindows::*handle;
   const char* className;
   const char* text;
@@ -29,7 +29,7 @@ constexpr DWORD SliderStyle = WS_CHILD | WS_VISIBLE;  // 0x50000000: horizontal,
 constexpr DWORD LabelStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | SS_LEFT;                    // 0x50010000
 constexpr DWORD PushStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;               // 0x50010000
 
-constexpr ControlSpec FramesAndChannelButtons[] = {
+constexpr ControlLayout FramesAndChannelButtons[] = {
     {&ShellWindows::CompositeFrame, "STATIC", "Red", FrameStyle, 2, 2, 244, 164},
     {&ShellWindows::MatteFrame, "STATIC", "Red", FrameStyle, 248, 2, 244, 164},
     {&ShellWindows::ChannelGroup, "BUTTON", "Channel", GroupStyle, 2, 168, 60, 92},
@@ -37,14 +37,14 @@ constexpr ControlSpec FramesAndChannelButtons[] = {
     {&ShellWindows::GreenButton, "BUTTON", "Green", RadioStyle, 6, 210, 50, 16},
     {&ShellWindows::BlueButton, "BUTTON", "Blue", RadioStyle, 6, 235, 40, 16},
 };
-constexpr ControlSpec AdjustmentsGroup = {&ShellWindows::AdjustmentsGroup, "BUTTON", "Adjustments",
+constexpr ControlLayout AdjustmentsGroup = {&ShellWindows::AdjustmentsGroup, "BUTTON", "Adjustments",
                                           GroupStyle, 64, 168, 350, 70};
-constexpr ControlSpec Sliders[] = {
+constexpr ControlLayout Sliders[] = {
     {&ShellWindows::ContrastSlider, TRACKBAR_CLASSA, "Trackbar Control", SliderStyle, 135, 183, 275, 23},
     {&ShellWindows::OffsetSlider, TRACKBAR_CLASSA, "Trackbar Control", SliderStyle, 135, 208, 275, 23},
 };
 // Top to bottom the push buttons read Open, Auto adjust, Save As.
-constexpr ControlSpec LabelsAndPushButtons[] = {
+constexpr ControlLayout LabelsAndPushButtons[] = {
     {&ShellWindows::ContrastLabel, "STATIC", "Contrast", LabelStyle, 68, 186, 65, 23},
     {&ShellWindows::OffsetLabel, "STATIC", "Offset", LabelStyle, 68, 211, 65, 23},
     {&ShellWindows::SaveAsButton, "BUTTON", "Save As", PushStyle, 417, 237, 75, 23},
@@ -53,17 +53,17 @@ constexpr ControlSpec LabelsAndPushButtons[] = {
 };
 
 // Every control has identifier 0: commands are told apart by handle.
-void createControl(const ControlSpec& spec) {
+void createControl(const ControlLayout& layout) {
   ShellWindows& windows = shell().windows;
   const auto instance =
       reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(windows.MainWindow, GWLP_HINSTANCE));
-  windows.*spec.handle =
-      CreateWindowExA(0, spec.className, spec.text, spec.style, spec.x, spec.y, spec.width,
-                      spec.height, windows.MainWindow, nullptr, instance, nullptr);
+  windows.*layout.handle =
+      CreateWindowExA(0, layout.className, layout.text, layout.style, layout.x, layout.y, layout.width,
+                      layout.height, windows.MainWindow, nullptr, instance, nullptr);
 }
 
-void createControls(std::span<const ControlSpec> specs) {
-  for (const ControlSpec& spec : specs) createControl(spec);
+void createControls(std::span<const ControlLayout> layouts) {
+  for (const ControlLayout& layout : layouts) createControl(layout);
 }
 
 }  // namespace
@@ -99,9 +99,9 @@ void createFramesAndChannelButtons() { createControls(FramesAndChannelButtons); 
 void createAdjustmentsGroup() { createControl(AdjustmentsGroup); }
 
 void createSliders() {
-  for (const ControlSpec& spec : Sliders) {
-    createControl(spec);
-    HWND slider = shell().windows.*spec.handle;
+  for (const ControlLayout& layout : Sliders) {
+    createControl(layout);
+    HWND slider = shell().windows.*layout.handle;
     setSliderRange(slider, 0, 255);
     setSliderPosition(slider, 0, true);
   }
