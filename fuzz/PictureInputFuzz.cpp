@@ -3,45 +3,71 @@
 // reads it. A picture that loads must hold width x height pixels with alpha
 // 0; one that does not must say why.
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
 #include "FuzzScratch.h"
+#include "cli/formats/DeclaredSize.h"
 #include "cli/formats/Picture.h"
+#include "imageio/ImageLoader.h"
 
 namespace {
 
 std::uint64_t readBe16(const std::uint8_t* bytes) { return std::uint64_t{bytes[0]} << 8 | bytes[1]; }
 std::uint64_t readBe32(const std::uint8_t* bytes) { return readBe16(bytes) << 16 | readBe16(bytes + 2); }
 
-// Width x height from a PNG's IHDR, or the largest that anything looking like
-// a JPEG start-of-frame marker declares (the JPEG reader steps over garbage
-// between markers, so every position counts); 0 when the bytes do not say.
-std::uint64_t declaredPixels(const std::uint8_t* data, std::size_t size) {
-  if (size >= 24 && data[0] == 0x89 && data[1] == 'P') return readBe32(data + 16) * readBe32(data + 20);
-  std::uint64_t largest = 0;
+// As in the Targa targets: a picture the reader accepts is decoded in full
+// however little of it the file holds, correct and the same code at every
+// size, but a large one costs the fuzzer hundreds of small ones. Headers
+// that the reader refuses for lack of data are still tried at every size.
+constexpr std::uint64_t LargestPictureTried = std::uint64_t{1} << 20;
+
+bool isLargeAndPlausible(std::uint64_t width, std::uint64_t height, std::uint64_t smallestBytes,
+                         std::size_t size) {
+  return width * height > LargestPictureTried && Kvl::requiredDataBytes(width * height, smallestBytes) <= size;
+}
+
+unsigned pngChannels(std::uint8_t colourType) {
+  switch (colourType) {
+    case 2: return 3;  // RGB
+    case 4: return 2;  // grey + alpha
+    case 6: return 4;  // RGBA
+    default: return 1; // grey, palette
+  }
+}
+
+bool isLargePlausiblePng(const std::uint8_t* data, std::size_t size) {
+  if (size < 26) return false;
+  const std::uint64_t width = readBe32(data + 16);
+  const std::uint64_t height = readBe32(data + 20);
+  const unsigned bitsPerPixel = data[24] * pngChannels(data[25]);
+  return isLargeAndPlausible(width, height, Kvl::Cli::smallestPngBytes(width, height, bitsPerPixel), size);
+}
+
+// The JPEG reader steps over garbage between markers, so anything that looks
+// like a start-of-frame marker anywhere may be the one it reads.
+bool isLargePlausibleJpeg(const std::uint8_t* data, std::size_t size) {
   for (std::size_t at = 0; at + 9 <= size; ++at) {
     const std::uint8_t marker = data[at + 1];
     const bool startOfFrame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-    if (data[at] == 0xFF && startOfFrame) largest = std::max(largest, readBe16(data + at + 5) * readBe16(data + at + 7));
+    if (data[at] != 0xFF || !startOfFrame) continue;
+    const std::uint64_t height = readBe16(data + at + 5);
+    const std::uint64_t width = readBe16(data + at + 7);
+    if (isLargeAndPlausible(width, height, Kvl::Cli::smallestJpegBytes(width, height), size)) return true;
   }
-  return largest;
+  return false;
 }
 
-// KEYVALE_FUZZ_MAX_PICTURE_PIXELS, when set, skips inputs that declare more
-// pixels: a long run can then go past a known fault with huge declared sizes
-// (see fuzz/README.md) and look for others. Unset, nothing is skipped.
-bool declaresMoreThanAllowed(const std::uint8_t* data, std::size_t size) {
-  static const char* const limit = std::getenv("KEYVALE_FUZZ_MAX_PICTURE_PIXELS");
-  return limit != nullptr && declaredPixels(data, size) > std::strtoull(limit, nullptr, 10);
+bool isLargeAndAccepted(const std::uint8_t* data, std::size_t size) {
+  if (size >= 2 && data[0] == 0x89 && data[1] == 'P') return isLargePlausiblePng(data, size);
+  return isLargePlausibleJpeg(data, size);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (declaresMoreThanAllowed(data, size)) return 0;
+  if (isLargeAndAccepted(data, size)) return 0;
   static const Kvl::Fuzz::Scratch scratch;
   static const std::string path = scratch.file("picture");
   Kvl::Fuzz::writeWholeFile(path, data, size);

@@ -75,6 +75,12 @@ std::uint64_t addressablePixelCount(std::uint64_t width, std::uint64_t height,
 inline constexpr std::uint64_t AlwaysDecodedBytes = std::uint64_t{16} << 20;  // 2048 x 2048
 inline constexpr std::uint64_t RequiredDataShare = 16;
 
+// How many bytes a file must hold for a picture of `pixelCount` pixels whose
+// most compact encoding takes `smallestEncodingBytes` (0 for pictures up to
+// AlwaysDecodedBytes). The command line's PNG and JPEG readers keep the same
+// rule with their formats' own smallest encodings.
+std::uint64_t requiredDataBytes(std::uint64_t pixelCount, std::uint64_t smallestEncodingBytes);
+
 // The fewest bytes that can encode the header's pixels: every pixel for an
 // uncompressed file; for run-length, one full run packet (a count byte and
 // one pixel) per 128 pixels.

@@ -29,9 +29,14 @@ std::uint64_t smallestPixelDataBytes(const TgaHeader& header) {
   return (pixels + PixelsPerPacket - 1) / PixelsPerPacket * (1 + bytesPerPixel);
 }
 
+std::uint64_t requiredDataBytes(std::uint64_t pixelCount, std::uint64_t smallestEncodingBytes) {
+  // Compared by division: a count from another format may be near 2^64 / 4.
+  if (pixelCount <= AlwaysDecodedBytes / sizeof(Pixel32)) return 0;
+  return (smallestEncodingBytes + RequiredDataShare - 1) / RequiredDataShare;
+}
+
 std::uint64_t requiredPixelDataBytes(const TgaHeader& header) {
-  if (header.pixelCount() * sizeof(Pixel32) <= AlwaysDecodedBytes) return 0;
-  return (smallestPixelDataBytes(header) + RequiredDataShare - 1) / RequiredDataShare;
+  return requiredDataBytes(header.pixelCount(), smallestPixelDataBytes(header));
 }
 
 LoadError checkPixelDataPresent(ByteSource& source, const TgaHeader& header) {

@@ -9,7 +9,9 @@
 #include <bit>
 #include <csetjmp>
 #include <new>
+#include <vector>
 
+#include "DeclaredSize.h"
 #include "FileHandle.h"
 
 namespace Kvl::Cli {
@@ -34,6 +36,21 @@ struct JpegErrors {
 
 void onJpegMessage(j_common_ptr) {}  // warnings are counted, not printed
 
+// Cameras and editors write one scan, or about ten for a progressive file.
+// Each scan makes the decoder pass over every block of the picture, so a
+// small file of thousands of scans would keep it busy for minutes.
+constexpr int MaximumScans = 500;
+
+// Called by libjpeg as it works through the file, from inside a guarded
+// step, so failing here jumps back just as a libjpeg error does.
+void onJpegProgress(j_common_ptr info) {
+  auto* jpeg = reinterpret_cast<j_decompress_ptr>(info);
+  if (jpeg->input_scan_number <= MaximumScans) return;
+  auto* errors = reinterpret_cast<JpegErrors*>(info->err);
+  std::snprintf(errors->message, sizeof errors->message, "more than %d scans", MaximumScans);
+  std::longjmp(errors->jump, 1);
+}
+
 // Every libjpeg call that may fail runs inside one of these small functions:
 // the jump back lands in a frame whose locals are all trivial, so no C++
 // destructor is ever skipped.
@@ -44,8 +61,11 @@ bool createGuarded(jpeg_decompress_struct* jpeg, JpegErrors* errors) {
   return true;
 }
 
-bool readHeaderGuarded(jpeg_decompress_struct* jpeg, JpegErrors* errors) {
+// The memory source refuses an empty buffer with an error of its own.
+bool readHeaderGuarded(jpeg_decompress_struct* jpeg, JpegErrors* errors, const unsigned char* bytes,
+                       std::size_t size) {
   if (setjmp(errors->jump)) return false;
+  jpeg_mem_src(jpeg, bytes, size);
   jpeg_read_header(jpeg, TRUE);
   return true;
 }
@@ -79,6 +99,22 @@ bool isColourSpaceDecodable(J_COLOR_SPACE space) {
   return space == JCS_GRAYSCALE || space == JCS_RGB || space == JCS_YCbCr;
 }
 
+// The whole file, in memory: libjpeg's stdio source goes back to the system
+// for more at every request once the data has ended, thousands of times
+// for a truncated picture, where the memory source hands over its end mark.
+bool readWholeFile(const char* path, std::vector<unsigned char>& bytes) {
+  FileHandle file(path, "rb");
+  if (!file) return false;
+  std::size_t used = 0;
+  for (std::size_t capacity = std::size_t{64} << 10;; capacity *= 2) {
+    bytes.resize(capacity);
+    used += std::fread(bytes.data() + used, 1, capacity - used, file.get());
+    if (used < capacity) break;
+  }
+  bytes.resize(used);
+  return std::ferror(file.get()) == 0;
+}
+
 class JpegDecompress {
 public:
   JpegDecompress() {
@@ -86,7 +122,9 @@ public:
     errors_.manager.error_exit = onJpegError;
     errors_.manager.output_message = onJpegMessage;
     errors_.message[0] = '\0';
+    progress_.progress_monitor = onJpegProgress;
     created_ = createGuarded(&jpeg_, &errors_);
+    jpeg_.progress = &progress_;
   }
   ~JpegDecompress() { jpeg_destroy_decompress(&jpeg_); }
   JpegDecompress(const JpegDecompress&) = delete;
@@ -100,6 +138,7 @@ public:
 
 private:
   JpegErrors errors_{};
+  jpeg_progress_mgr progress_{};
   jpeg_decompress_struct jpeg_{};
   bool created_ = false;
 };
@@ -120,14 +159,21 @@ bool JpegLoader::load(const char* path) {
 }
 
 bool JpegLoader::loadFile(const char* path) {
-  FileHandle file(path, "rb");
-  if (!file) return fail("cannot open for reading");
+  std::vector<unsigned char> bytes;
+  if (!readWholeFile(path, bytes)) return fail("cannot open for reading");
   JpegDecompress decompress;
   if (!decompress.created()) return fail("not enough memory for the image");
   jpeg_decompress_struct* jpeg = decompress.get();
-  jpeg_stdio_src(jpeg, file.get());
-  if (!readHeaderGuarded(jpeg, decompress.errors())) return fail("damaged JPEG file: " + decompress.message());
+  if (!readHeaderGuarded(jpeg, decompress.errors(), bytes.data(), bytes.size())) {
+    return fail("damaged JPEG file: " + decompress.message());
+  }
   if (!isColourSpaceDecodable(jpeg->jpeg_color_space)) return fail("unsupported JPEG colour space (CMYK)");
+  const std::uint64_t declaredWidth = jpeg->image_width;
+  const std::uint64_t declaredHeight = jpeg->image_height;
+  if (requiredDataBytes(declaredWidth * declaredHeight, smallestJpegBytes(declaredWidth, declaredHeight)) >
+      bytes.size()) {
+    return fail(tooLittleDataReason(declaredWidth, declaredHeight));
+  }
   if (!startGuarded(jpeg, decompress.errors())) return fail("damaged JPEG file: " + decompress.message());
   const std::size_t count = addressablePixelCount(jpeg->output_width, jpeg->output_height);
   if (count == 0) return fail("image too large");

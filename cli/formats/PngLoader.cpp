@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "DeclaredSize.h"
 #include "FileHandle.h"
 
 namespace Kvl::Cli {
@@ -123,6 +124,12 @@ bool PngLoader::loadFile(const char* path) {
   if (!readInfoGuarded(reader.png(), reader.info())) return fail("damaged PNG file: " + context.message);
   const auto fileBits = png_get_bit_depth(reader.png(), reader.info()) *
                         png_get_channels(reader.png(), reader.info());
+  const std::uint64_t declaredWidth = png_get_image_width(reader.png(), reader.info());
+  const std::uint64_t declaredHeight = png_get_image_height(reader.png(), reader.info());
+  if (!fileHoldsDataFor(path, declaredWidth * declaredHeight,
+                        smallestPngBytes(declaredWidth, declaredHeight, static_cast<unsigned>(fileBits)))) {
+    return fail(tooLittleDataReason(declaredWidth, declaredHeight));
+  }
   if (!requestBgrZeroGuarded(reader.png(), reader.info())) {
     return fail("damaged PNG file: " + context.message);
   }
