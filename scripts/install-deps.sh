@@ -17,6 +17,8 @@ packages=(
   imagemagick libpng-dev libjpeg62-turbo-dev
   # Fuzzing (libFuzzer) and memory checking
   clang libclang-rt-14-dev valgrind
+  # Benchmarks: peak memory through /usr/bin/time -v
+  time
 )
 
 # Prints the packages of the list that are not installed.

@@ -17,7 +17,7 @@
 #   KEYVALE_BUILD_ROOT   where the build folders go, one per preset
 #                        (default: build, as the presets say)
 #   KEYVALE_STAGES       only these stages, e.g. "debug win64" (default: all)
-#   KEYVALE_FUZZ_SECONDS how long to fuzz each target (default: 30)
+#   KEYVALE_FUZZ_SECONDS how long to fuzz each target (default: 60)
 set -uo pipefail
 
 repo=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/.." && pwd)
@@ -183,7 +183,7 @@ wanted win32 && win32_stage
 export KEYVALE_MEMCHECK_BUILD_DIR=${KEYVALE_MEMCHECK_BUILD_DIR:-$build_root/debug}
 # Later stages: one line each. Fuzzing here is a short regression run
 # (KEYVALE_FUZZ_SECONDS per target); long campaigns run scripts/fuzz.sh alone.
-wanted fuzz && optional_stage fuzz "$repo/scripts/fuzz.sh" "${KEYVALE_FUZZ_SECONDS:-30}"
+wanted fuzz && optional_stage fuzz "$repo/scripts/fuzz.sh" "${KEYVALE_FUZZ_SECONDS:-60}"
 wanted memcheck && optional_stage memcheck "$repo/scripts/memcheck.sh"
 wanted e2e && optional_stage e2e "$repo/tests/e2e/run.sh"
 

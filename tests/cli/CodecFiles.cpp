@@ -1,5 +1,6 @@
 #include "CodecFiles.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -58,8 +59,12 @@ RgbaImage readPngRgba(const std::string& path) {
 #endif
 
 #if KEYVALE_HAVE_JPEG
-void writeJpeg(const std::string& path, int width, int height, int components, const std::vector<std::uint8_t>& samples,
-               int quality) {
+namespace {
+
+// Writes a JPEG with libjpeg's defaults for the colour space, and the given
+// scan script when there is one.
+void compressJpeg(const std::string& path, int width, int height, int components,
+                  const std::vector<std::uint8_t>& samples, int quality, const std::vector<jpeg_scan_info>& script) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) throw std::runtime_error("cannot write " + path);
   jpeg_compress_struct jpeg{};
@@ -73,6 +78,10 @@ void writeJpeg(const std::string& path, int width, int height, int components, c
   jpeg.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 4 ? JCS_CMYK : JCS_RGB;
   jpeg_set_defaults(&jpeg);
   jpeg_set_quality(&jpeg, quality, TRUE);
+  if (!script.empty()) {
+    jpeg.scan_info = script.data();
+    jpeg.num_scans = static_cast<int>(script.size());
+  }
   jpeg_start_compress(&jpeg, TRUE);
   while (jpeg.next_scanline < jpeg.image_height) {
     JSAMPROW row = const_cast<JSAMPROW>(samples.data() + std::size_t{jpeg.next_scanline} *
@@ -82,6 +91,38 @@ void writeJpeg(const std::string& path, int width, int height, int components, c
   jpeg_finish_compress(&jpeg);
   jpeg_destroy_compress(&jpeg);
   std::fclose(file);
+}
+
+jpeg_scan_info greyScan(int first, int last, int high, int low) {
+  jpeg_scan_info scan{};
+  scan.comps_in_scan = 1;
+  scan.component_index[0] = 0;
+  scan.Ss = first;
+  scan.Se = last;
+  scan.Ah = high;
+  scan.Al = low;
+  return scan;
+}
+
+}  // namespace
+
+void writeJpeg(const std::string& path, int width, int height, int components, const std::vector<std::uint8_t>& samples,
+               int quality) {
+  compressJpeg(path, width, height, components, samples, quality, {});
+}
+
+void writeProgressiveGreyJpeg(const std::string& path, int width, int height, const std::vector<std::uint8_t>& grey,
+                              int scans) {
+  constexpr int PlanesPerBand = 8;
+  if (scans < 2 || scans > 1 + 63 * PlanesPerBand) throw std::invalid_argument("scan count out of range");
+  std::vector<jpeg_scan_info> script = {greyScan(0, 0, 0, 0)};
+  for (int band = 1, left = scans - 1; left > 0; ++band) {
+    const int planes = std::min(left, PlanesPerBand);
+    script.push_back(greyScan(band, band, 0, planes - 1));
+    for (int bit = planes - 1; bit > 0; --bit) script.push_back(greyScan(band, band, bit, bit - 1));
+    left -= planes;
+  }
+  compressJpeg(path, width, height, 1, grey, 92, script);
 }
 
 std::vector<std::uint8_t> decodeJpegRgb(const std::string& path, int& width, int& height) {

@@ -36,6 +36,10 @@ RgbaImage readPngRgba(const std::string& path);
 // Samples top row first: 3 per pixel for RGB and CMYK-less colour, 1 for grey, 4 for CMYK.
 void writeJpeg(const std::string& path, int width, int height, int components, const std::vector<std::uint8_t>& samples,
                int quality = 92);
+// A progressive grey file of exactly `scans` scans (2 to 505): the DC scan,
+// then bands of one coefficient each sent a bit plane at a time.
+void writeProgressiveGreyJpeg(const std::string& path, int width, int height, const std::vector<std::uint8_t>& grey,
+                              int scans);
 // The file decoded as 8-bit RGB, top row first.
 std::vector<std::uint8_t> decodeJpegRgb(const std::string& path, int& width, int& height);
 #endif

@@ -3,18 +3,36 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
 #include "CliTestSupport.h"
 #include "CodecFiles.h"
 #include "support/TgaBytes.h"
 
+#include "cli/formats/Picture.h"
+
 #if KEYVALE_HAVE_PNG
 #include <png.h>
+#include <zlib.h>
 #endif
 
 namespace Kvl::Test {
 namespace {
 
 namespace fs = std::filesystem;
+
+[[maybe_unused]] void writeBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+}
+
+// The file cut or padded with zeros to exactly `size` bytes.
+[[maybe_unused]] void writeResized(const std::string& path, std::vector<std::uint8_t> bytes, std::size_t size) {
+  bytes.resize(size);
+  writeBytes(path, bytes);
+}
 
 // Top-down (as PNG and JPEG store rows) to bottom-up (as Targa does).
 [[maybe_unused]] std::vector<Pixel32> flipRows(const std::vector<Pixel32>& pixels, int width, int height) {
@@ -243,6 +261,41 @@ TEST(PngInput, DamagedFilesAreRefusedWithTheirReason) {
   }
 }
 
+// A header can declare 2^31 x 2^31 pixels in 33 bytes. A picture above
+// 16 MiB decoded must bring a sixteenth of its smallest encoding: for
+// 2049 x 2049 RGB, 2049 rows of 6148 bytes at deflate's best ratio of 1032:1
+// take 12,207 bytes, a sixteenth of that 763. A file that short cannot be a
+// whole picture, but one that long goes on to be decoded (and fails there).
+TEST(PngInput, ALargePictureNeedsASixteenthOfItsSmallestEncoding) {
+  TempDir dir;
+  writePng(dir.file("small.png"), colourCase("rgb", false, 8).spec);
+  std::vector<std::uint8_t> bytes = readFileBytes(dir.file("small.png"));
+  ASSERT_LT(bytes.size(), 762u);
+  const auto declare = [&](std::uint32_t side) {
+    for (const int at : {16, 20}) {
+      for (int i = 0; i < 4; ++i) bytes[static_cast<std::size_t>(at + i)] = static_cast<std::uint8_t>(side >> (24 - 8 * i));
+    }
+    const auto crc = static_cast<std::uint32_t>(::crc32(0, bytes.data() + 12, 17));
+    for (int i = 0; i < 4; ++i) bytes[static_cast<std::size_t>(29 + i)] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
+  };
+  declare(2049);
+  writeResized(dir.file("short.png"), bytes, 762);
+  writeResized(dir.file("enough.png"), bytes, 763);
+  declare(1'000'000);  // the largest libpng reads
+  writeResized(dir.file("huge.png"), bytes, 4096);
+
+  for (const auto& [name, side] : {std::pair{"short.png", "2049"}, std::pair{"huge.png", "1000000"}}) {
+    const CliRun run = runCli({"key", dir.file(name), dir.file("out.tga")});
+    EXPECT_EQ(run.status, Cli::ExitFileError);
+    EXPECT_EQ(run.err, "keyvale-cli: " + dir.file(name) + ": file holds far too little data for its declared size (" +
+                           side + " x " + side + ")\n");
+    EXPECT_FALSE(fs::exists(dir.file("out.tga")));
+  }
+  const CliRun enough = runCli({"key", dir.file("enough.png"), dir.file("out.tga")});
+  EXPECT_EQ(enough.status, Cli::ExitFileError);
+  EXPECT_TRUE(enough.err.starts_with("keyvale-cli: " + dir.file("enough.png") + ": damaged PNG file: ")) << enough.err;
+}
+
 #endif  // KEYVALE_HAVE_PNG
 
 #if KEYVALE_HAVE_JPEG
@@ -305,6 +358,61 @@ TEST(JpegInput, TruncatedIsKeyedWithAWarningAndBrokenIsRefused) {
   const CliRun refused = runCli({"key", dir.file("cmyk.jpg"), dir.file("cmyk.tga")});
   EXPECT_EQ(refused.status, Cli::ExitFileError);
   EXPECT_EQ(refused.err, "keyvale-cli: " + dir.file("cmyk.jpg") + ": unsupported JPEG colour space (CMYK)\n");
+}
+
+// For 2049 x 2049, 257 x 257 blocks at two bits each take 16,513 bytes, a
+// sixteenth of that 1,033: the least a file declaring it must hold. One that
+// long is decoded, its missing blocks filled in, as any truncated JPEG.
+TEST(JpegInput, ALargePictureNeedsASixteenthOfItsSmallestEncoding) {
+  TempDir dir;
+  writeJpeg(dir.file("small.jpg"), 16, 16, 1, std::vector<std::uint8_t>(256, 0x80));
+  std::vector<std::uint8_t> bytes = readFileBytes(dir.file("small.jpg"));
+  ASSERT_LT(bytes.size(), 1032u);
+  const std::uint8_t startOfFrame[] = {0xFF, 0xC0};
+  const auto frame = std::search(bytes.begin(), bytes.end(), std::begin(startOfFrame), std::end(startOfFrame));
+  ASSERT_NE(frame, bytes.end());
+  const auto declare = [&](std::uint16_t side) {
+    for (const int at : {5, 7}) {
+      frame[at] = static_cast<std::uint8_t>(side >> 8);
+      frame[at + 1] = static_cast<std::uint8_t>(side);
+    }
+  };
+  declare(2049);
+  writeResized(dir.file("short.jpg"), bytes, 1032);
+  writeResized(dir.file("enough.jpg"), bytes, 1033);
+  declare(65500);  // the largest libjpeg reads
+  writeResized(dir.file("huge.jpg"), bytes, 4096);
+
+  for (const auto& [name, side] : {std::pair{"short.jpg", "2049"}, std::pair{"huge.jpg", "65500"}}) {
+    const CliRun run = runCli({"key", dir.file(name), dir.file("out.tga")});
+    EXPECT_EQ(run.status, Cli::ExitFileError);
+    EXPECT_EQ(run.err, "keyvale-cli: " + dir.file(name) + ": file holds far too little data for its declared size (" +
+                           side + " x " + side + ")\n");
+    EXPECT_FALSE(fs::exists(dir.file("out.tga")));
+  }
+  const Cli::LoadedPicture enough = Cli::loadPicture(dir.file("enough.jpg"), Cli::PictureFormat::Jpeg);
+  ASSERT_TRUE(enough.ok()) << enough.error;
+  EXPECT_EQ(enough.image->width, 2049);
+  EXPECT_EQ(enough.image->height, 2049);
+  EXPECT_FALSE(enough.warning.empty());
+}
+
+// Every scan makes the decoder pass over the whole picture, so a small file
+// of thousands could keep it busy for minutes; real files have about ten.
+TEST(JpegInput, FilesOfMoreThan500ScansAreRefused) {
+  TempDir dir;
+  const int width = 24, height = 16;
+  std::vector<std::uint8_t> grey;
+  for (const Pixel32 p : flipRows(greenScreen(width, height), width, height)) grey.push_back(greenOf(p));
+  writeProgressiveGreyJpeg(dir.file("500.jpg"), width, height, grey, 500);
+  writeProgressiveGreyJpeg(dir.file("501.jpg"), width, height, grey, 501);
+
+  const std::string targa = targaOfJpeg(dir.file("500.jpg"), dir.path() / "same.tga");
+  expectKeyedAlike(dir.file("500.jpg"), targa, dir.path(), {"--channel", "auto", "--auto-adjust"});
+  const CliRun refused = runCli({"key", dir.file("501.jpg"), dir.file("501.tga")});
+  EXPECT_EQ(refused.status, Cli::ExitFileError);
+  EXPECT_EQ(refused.err, "keyvale-cli: " + dir.file("501.jpg") + ": unsupported JPEG file: more than 500 scans\n");
+  EXPECT_FALSE(fs::exists(dir.file("501.tga")));
 }
 
 #endif  // KEYVALE_HAVE_JPEG
