@@ -26,6 +26,7 @@ struct JpegErrors {
   jpeg_error_mgr manager;
   std::jmp_buf jump;
   char message[JMSG_LENGTH_MAX];
+  bool tooManyScans;
 };
 
 [[noreturn]] void onJpegError(j_common_ptr info) {
@@ -47,7 +48,7 @@ void onJpegProgress(j_common_ptr info) {
   auto* jpeg = reinterpret_cast<j_decompress_ptr>(info);
   if (jpeg->input_scan_number <= MaximumScans) return;
   auto* errors = reinterpret_cast<JpegErrors*>(info->err);
-  std::snprintf(errors->message, sizeof errors->message, "more than %d scans", MaximumScans);
+  errors->tooManyScans = true;
   std::longjmp(errors->jump, 1);
 }
 
@@ -133,7 +134,11 @@ public:
   bool created() const { return created_; }
   jpeg_decompress_struct* get() { return &jpeg_; }
   JpegErrors* errors() { return &errors_; }
-  std::string message() const { return errors_.message; }
+  // Why decoding stopped, for a person.
+  std::string failure() const {
+    if (errors_.tooManyScans) return "unsupported JPEG file: more than " + std::to_string(MaximumScans) + " scans";
+    return std::string("damaged JPEG file: ") + errors_.message;
+  }
   bool warned() const { return errors_.manager.num_warnings > 0; }
 
 private:
@@ -165,7 +170,7 @@ bool JpegLoader::loadFile(const char* path) {
   if (!decompress.created()) return fail("not enough memory for the image");
   jpeg_decompress_struct* jpeg = decompress.get();
   if (!readHeaderGuarded(jpeg, decompress.errors(), bytes.data(), bytes.size())) {
-    return fail("damaged JPEG file: " + decompress.message());
+    return fail(decompress.failure());
   }
   if (!isColourSpaceDecodable(jpeg->jpeg_color_space)) return fail("unsupported JPEG colour space (CMYK)");
   const std::uint64_t declaredWidth = jpeg->image_width;
@@ -174,13 +179,13 @@ bool JpegLoader::loadFile(const char* path) {
       bytes.size()) {
     return fail(tooLittleDataReason(declaredWidth, declaredHeight));
   }
-  if (!startGuarded(jpeg, decompress.errors())) return fail("damaged JPEG file: " + decompress.message());
+  if (!startGuarded(jpeg, decompress.errors())) return fail(decompress.failure());
   const std::size_t count = addressablePixelCount(jpeg->output_width, jpeg->output_height);
   if (count == 0) return fail("image too large");
   std::unique_ptr<Pixel32[]> decoded(new (std::nothrow) Pixel32[count]);
   if (!decoded) return fail("not enough memory for the image");
   if (!readRowsGuarded(jpeg, decompress.errors(), decoded.get())) {
-    return fail("damaged JPEG file: " + decompress.message());
+    return fail(decompress.failure());
   }
   clearAlpha(decoded.get(), count);
   width = static_cast<std::int32_t>(jpeg->output_width);
