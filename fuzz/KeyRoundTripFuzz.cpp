@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "FuzzScratch.h"
+#include "LargePictures.h"
 #include "engine/Key.h"
 #include "engine/KeyProcessor.h"
 #include "imageio/ImageLoader.h"
@@ -75,26 +76,18 @@ void samplePreviewCorners(const Kvl::TgaLoader& picture) {
   }
 }
 
-// Larger pictures take the same paths with more pixels, and a fuzzer left to
-// itself fills its corpus with them until each run takes tens of
-// milliseconds. This target holds each picture five times over (source,
-// output, reference, their bytes); at 16 K pixels every such buffer stays
-// within the sanitizer allocator's small sizes, where larger ones are mapped
-// and unmapped on every run, which took most of the time. (The writer's
-// chunking of pictures too large for one pass is covered by its unit tests.)
-// Headers the reader would refuse for lack of data are still tried at every
-// size.
+// Accepted pictures of up to 16 K pixels (see LargePictures.h): this target
+// holds each picture five times over (source, output, reference, their
+// bytes), and at that size every such buffer stays within the sanitizer
+// allocator's small sizes, where larger ones are mapped and unmapped on every
+// run, which took most of the time. (The writer's chunking of pictures too
+// large for one pass is covered by its unit tests.)
 constexpr std::uint64_t LargestPictureTried = std::uint64_t{1} << 14;
-
-bool isLargeAndAccepted(const std::uint8_t* data, std::size_t size) {
-  const Kvl::TgaHeader header = Kvl::parseTgaHeader(data, size);
-  return header.pixelCount() > LargestPictureTried && Kvl::requiredPixelDataBytes(header) == 0;
-}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (isLargeAndAccepted(data, size)) return 0;
+  if (Kvl::Fuzz::isLargeAndAccepted(data, size, LargestPictureTried)) return 0;
   static const Kvl::Fuzz::Scratch scratch;
   static const std::string sourcePath = scratch.file("source.tga");
   static const std::string outputPath = scratch.file("keyed.tga");

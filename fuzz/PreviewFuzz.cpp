@@ -10,25 +10,19 @@
 #include <cstring>
 #include <span>
 
+#include "LargePictures.h"
 #include "engine/PreviewWorkspace.h"
 #include "imageio/ImageLoader.h"
 
 namespace {
 
-// As in the reader's target: a header alone can declare a picture of up to
-// 16 MiB that the whole-picture read zero-fills, each costing a hundred
-// small inputs. Refused headers are tried at every size.
+// Accepted pictures of up to 64 K pixels (see LargePictures.h).
 constexpr std::uint64_t LargestPictureTried = std::uint64_t{1} << 16;
-
-bool isLargeAndAccepted(const std::uint8_t* data, std::size_t size) {
-  const Kvl::TgaHeader header = Kvl::parseTgaHeader(data, size);
-  return header.pixelCount() > LargestPictureTried && Kvl::requiredPixelDataBytes(header) == 0;
-}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (isLargeAndAccepted(data, size)) return 0;
+  if (Kvl::Fuzz::isLargeAndAccepted(data, size, LargestPictureTried)) return 0;
   static Kvl::SilentShell shell;
   static Kvl::PreviewWorkspace streamed(shell);
   static Kvl::PreviewWorkspace whole(shell);

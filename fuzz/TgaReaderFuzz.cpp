@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <span>
 
+#include "LargePictures.h"
 #include "imageio/ImageLoader.h"
 
 namespace {
@@ -23,21 +24,13 @@ bool holdsTheDeclaredPicture(const Kvl::TgaLoader& loader) {
   return true;
 }
 
-// A header alone can declare a picture of up to 16 MiB that the reader then
-// zero-fills: correct, and the same code for every size, but each such
-// input would cost the fuzzer a hundred small ones. Headers the reader would
-// refuse for lack of data are still tried at every size.
+// Accepted pictures of up to 64 K pixels (see LargePictures.h).
 constexpr std::uint64_t LargestPictureTried = std::uint64_t{1} << 16;
-
-bool isLargeAndAccepted(const std::uint8_t* data, std::size_t size) {
-  const Kvl::TgaHeader header = Kvl::parseTgaHeader(data, size);
-  return header.pixelCount() > LargestPictureTried && Kvl::requiredPixelDataBytes(header) == 0;
-}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (isLargeAndAccepted(data, size)) return 0;
+  if (Kvl::Fuzz::isLargeAndAccepted(data, size, LargestPictureTried)) return 0;
   Kvl::TgaLoader loader;
   Kvl::MemoryByteSource source(std::span<const std::uint8_t>(data, size));
   const bool loaded = loader.loadFrom(source);

@@ -16,28 +16,28 @@ namespace Kvl::Test {
 #if KEYVALE_HAVE_PNG
 // Test fixtures are always valid, so libpng's default handling of an
 // error (abort) is acceptable here.
-void writePng(const std::string& path, const PngSpec& spec) {
+void writePng(const std::string& path, const PngContent& content) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) throw std::runtime_error("cannot write " + path);
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   png_init_io(png, file);
-  png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colourType,
-               spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+  png_set_IHDR(png, info, content.width, content.height, content.bitDepth, content.colourType,
+               content.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
-  if (!spec.palette.empty()) {
+  if (!content.palette.empty()) {
     std::vector<png_color> colours;
-    for (std::size_t i = 0; i + 2 < spec.palette.size(); i += 3) {
-      colours.push_back(png_color{spec.palette[i], spec.palette[i + 1], spec.palette[i + 2]});
+    for (std::size_t i = 0; i + 2 < content.palette.size(); i += 3) {
+      colours.push_back(png_color{content.palette[i], content.palette[i + 1], content.palette[i + 2]});
     }
     png_set_PLTE(png, info, colours.data(), static_cast<int>(colours.size()));
   }
-  if (!spec.transparency.empty()) {
-    png_set_tRNS(png, info, spec.transparency.data(), static_cast<int>(spec.transparency.size()), nullptr);
+  if (!content.transparency.empty()) {
+    png_set_tRNS(png, info, content.transparency.data(), static_cast<int>(content.transparency.size()), nullptr);
   }
   png_write_info(png, info);
   std::vector<png_bytep> rows;
-  for (const auto& row : spec.rows) rows.push_back(const_cast<png_bytep>(row.data()));
+  for (const auto& row : content.rows) rows.push_back(const_cast<png_bytep>(row.data()));
   png_write_image(png, rows.data());
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);

@@ -11,7 +11,7 @@
 namespace Kvl::Test {
 
 #if KEYVALE_HAVE_PNG
-struct PngSpec {
+struct PngContent {
   std::uint32_t width = 0;
   std::uint32_t height = 0;
   int colourType = 2;  // PNG_COLOR_TYPE_*
@@ -21,7 +21,7 @@ struct PngSpec {
   std::vector<std::uint8_t> palette;            // red, green, blue per entry
   std::vector<std::uint8_t> transparency;       // tRNS alphas for the palette
 };
-void writePng(const std::string& path, const PngSpec& spec);
+void writePng(const std::string& path, const PngContent& content);
 
 // The file decoded as 8-bit RGBA, top row first, as any viewer shows it.
 struct RgbaImage {

@@ -83,7 +83,7 @@ std::uint8_t sample(int x, int y, int channel) {
 
 struct PngCase {
   const char* name;
-  PngSpec spec;
+  PngContent content;
   std::vector<Pixel32> expected;  // top row first
 };
 
@@ -118,7 +118,7 @@ PngCase colourCase(const char* name, bool alpha, int depth, bool interlaced = fa
       if (alpha) row.insert(row.end(), depth == 8 ? 1 : 2, static_cast<std::uint8_t>(x * 40 + y));  // ignored
       c.expected.push_back(makePixel(rgb[0], rgb[1], rgb[2]));
     }
-    c.spec.rows.push_back(row);
+    c.content.rows.push_back(row);
   }
   return c;
 }
@@ -137,7 +137,7 @@ PngCase greyCase(const char* name, bool alpha, int depth) {
       if (depth == 8) row.push_back(static_cast<std::uint8_t>(value));
       if (alpha) row.push_back(static_cast<std::uint8_t>(255 - x));
     }
-    c.spec.rows.push_back(depth == 8 ? row : packBits(values, depth));
+    c.content.rows.push_back(depth == 8 ? row : packBits(values, depth));
   }
   return c;
 }
@@ -146,19 +146,19 @@ PngCase paletteCase(const char* name, int depth) {
   PngCase c{name, {Width, Height, PNG_COLOR_TYPE_PALETTE, depth, false, {}, {}, {}}, {}};
   const int entries = std::min(1 << depth, 12);
   for (int i = 0; i < entries; ++i) {
-    c.spec.palette.insert(c.spec.palette.end(), {static_cast<std::uint8_t>(20 * i), static_cast<std::uint8_t>(250 - 7 * i),
+    c.content.palette.insert(c.content.palette.end(), {static_cast<std::uint8_t>(20 * i), static_cast<std::uint8_t>(250 - 7 * i),
                                                  static_cast<std::uint8_t>(11 * i + 3)});
-    c.spec.transparency.push_back(static_cast<std::uint8_t>(i * 20));  // ignored
+    c.content.transparency.push_back(static_cast<std::uint8_t>(i * 20));  // ignored
   }
   for (int y = 0; y < Height; ++y) {
     std::vector<int> indices;
     for (int x = 0; x < Width; ++x) {
       const int index = (x + 2 * y) % entries;
       indices.push_back(index);
-      const auto* entry = &c.spec.palette[static_cast<std::size_t>(index) * 3];
+      const auto* entry = &c.content.palette[static_cast<std::size_t>(index) * 3];
       c.expected.push_back(makePixel(entry[0], entry[1], entry[2]));
     }
-    c.spec.rows.push_back(packBits(indices, depth));
+    c.content.rows.push_back(packBits(indices, depth));
   }
   return c;
 }
@@ -175,7 +175,7 @@ TEST(PngInput, EveryLayoutKeysLikeTheSameTargaPicture) {
   for (const PngCase& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string png = dir.file(std::string(c.name) + ".png");
-    writePng(png, c.spec);
+    writePng(png, c.content);
     const std::string targa = TgaBytes(Width, Height).pixels(flipRows(c.expected, Width, Height)).writeTo(dir.path() / "same.tga");
     expectKeyedAlike(png, targa, dir.path(), {"--channel", "red", "--contrast", "12", "--offset", "3"});
   }
@@ -185,17 +185,17 @@ TEST(PngInput, DetectionAndAutoAdjustSeeThePictureTheTargaShows) {
   TempDir dir;
   const int width = 310, height = 190;
   const std::vector<Pixel32> topDown = flipRows(greenScreen(width, height, BlueChannel), width, height);
-  PngSpec spec{width, height, PNG_COLOR_TYPE_RGB, 8, false, {}, {}, {}};
+  PngContent content{width, height, PNG_COLOR_TYPE_RGB, 8, false, {}, {}, {}};
   for (int y = 0; y < height; ++y) {
     std::vector<std::uint8_t> row;
     for (int x = 0; x < width; ++x) {
       const Pixel32 p = topDown[static_cast<std::size_t>(y * width + x)];
       row.insert(row.end(), {redOf(p), greenOf(p), blueOf(p)});
     }
-    spec.rows.push_back(row);
+    content.rows.push_back(row);
   }
   const std::string png = dir.file("shot.png");
-  writePng(png, spec);
+  writePng(png, content);
   const std::string targa = TgaBytes(width, height).pixels(flipRows(topDown, width, height)).writeTo(dir.path() / "shot.tga");
   expectKeyedAlike(png, targa, dir.path(), {"--channel", "auto", "--auto-adjust"});
   const CliRun preview = runCli({"preview", png, "--composite", dir.file("pc.tga"), "--matte", dir.file("pm.tga"),
@@ -242,7 +242,7 @@ TEST(PngOutput, DecodesToTheKeyedPixelsUpright) {
 TEST(PngOutput, BatchFormatPngFromPngInput) {
   TempDir dir;
   const PngCase c = colourCase("rgb", false, 8);
-  writePng(dir.file("a.png"), c.spec);
+  writePng(dir.file("a.png"), c.content);
   const std::string targa = TgaBytes(Width, Height).pixels(flipRows(c.expected, Width, Height)).writeTo(dir.path() / "b.tga");
   const CliRun run = runCli({"key", dir.file("a.png"), targa, "--out-dir", dir.file("out"), "--format", "png", "--jobs", "2"});
   ASSERT_EQ(run.status, Cli::ExitSuccess) << run.err;
@@ -254,7 +254,7 @@ TEST(PngOutput, BatchFormatPngFromPngInput) {
 
 TEST(PngInput, DamagedFilesAreRefusedWithTheirReason) {
   TempDir dir;
-  writePng(dir.file("whole.png"), colourCase("rgb", false, 8).spec);
+  writePng(dir.file("whole.png"), colourCase("rgb", false, 8).content);
   std::vector<std::uint8_t> bytes = readFileBytes(dir.file("whole.png"));
   bytes.resize(bytes.size() / 2);
   std::ofstream(dir.file("cut.png"), std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
@@ -278,7 +278,7 @@ TEST(PngInput, DamagedFilesAreRefusedWithTheirReason) {
 // whole picture, but one that long goes on to be decoded (and fails there).
 TEST(PngInput, ALargePictureNeedsASixteenthOfItsSmallestEncoding) {
   TempDir dir;
-  writePng(dir.file("small.png"), colourCase("rgb", false, 8).spec);
+  writePng(dir.file("small.png"), colourCase("rgb", false, 8).content);
   std::vector<std::uint8_t> bytes = readFileBytes(dir.file("small.png"));
   ASSERT_LT(bytes.size(), 762u);
   const auto declare = [&](std::uint32_t side) {
