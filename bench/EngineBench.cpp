@@ -7,14 +7,16 @@
 #include <cstring>
 #include <vector>
 
-#include "AllocationCounter.h"
 #include "Scene.h"
 #include "engine/ChannelControls.h"
 #include "engine/Key.h"
 #include "engine/PreviewWorkspace.h"
+#include "support/AllocationCounter.h"
 
 namespace Kvl::Bench {
 namespace {
+
+using Test::allocationCount;
 
 std::vector<Pixel32> scene(std::uint32_t width, std::uint32_t height) {
   std::vector<Pixel32> pixels(std::size_t{width} * height);
