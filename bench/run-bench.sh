@@ -72,6 +72,16 @@ peak_rss() {
 declare -a report=()
 line() { report+=("$(printf "$@")"); }
 
+# compare WHAT MEASURED BASELINE MEASURED-LABEL BASELINE-LABEL: one report
+# line with the medians of both programs' runs, wall and CPU, and their ratios.
+compare() {
+  local what=$1 measured=$2 baseline=$3 mw bw mc bc
+  eval 'mw=$(median "${wall_'"$measured"'[@]}"); bw=$(median "${wall_'"$baseline"'[@]}")'
+  eval 'mc=$(median "${cpu_'"$measured"'[@]}"); bc=$(median "${cpu_'"$baseline"'[@]}")'
+  line "%s  %s %.3f s / %s %.3f s wall = %sx   (CPU %.3f s / %.3f s = %sx)   target <= 1.5x" \
+    "$what" "$4" "$mw" "$5" "$bw" "$(ratio "$mw" "$bw")" "$mc" "$bc" "$(ratio "$mc" "$bc")"
+}
+
 echo "Generating the inputs in $work ..."
 "$make_tga" 8000 6000 2 "$work/scene2.tga"
 "$make_tga" 8000 6000 10 "$work/scene10.tga"
@@ -91,10 +101,7 @@ for type in 2 10; do
     timed "key$type" "$cli" key "$work/scene$type.tga" "$work/keyed.tga" --contrast 40 --offset 20
   done
   cmp -s "$work/keyed.tga" "$work/keyed2.tga" || { echo "the timed save differs" >&2; exit 1; }
-  eval 'fw=$(median "${wall_floor'$type'[@]}"); kw=$(median "${wall_key'$type'[@]}")'
-  eval 'fc=$(median "${cpu_floor'$type'[@]}"); kc=$(median "${cpu_key'$type'[@]}")'
-  line "save  8000x6000 type %-2s  key %.3f s / floor %.3f s wall = %sx   (CPU %.3f s / %.3f s = %sx)   target <= 1.5x" \
-    "$type" "$kw" "$fw" "$(ratio "$kw" "$fw")" "$kc" "$fc" "$(ratio "$kc" "$fc")"
+  compare "$(printf 'save  8000x6000 type %-2s' "$type")" "key$type" "floor$type" key floor
 done
 
 echo "Timing Open's read, $runs runs each ..."
@@ -104,10 +111,7 @@ for type in 2 10; do
     timed "read$type" "$floor" "$work/scene$type.tga" --read
     timed "open$type" "$open" "$work/scene$type.tga"
   done
-  eval 'rw=$(median "${wall_read'$type'[@]}"); ow=$(median "${wall_open'$type'[@]}")'
-  eval 'rc=$(median "${cpu_read'$type'[@]}"); oc=$(median "${cpu_open'$type'[@]}")'
-  line "open  8000x6000 type %-2s  open %.3f s / floor read %.3f s wall = %sx   (CPU %.3f s / %.3f s = %sx)   target <= 1.5x" \
-    "$type" "$ow" "$rw" "$(ratio "$ow" "$rw")" "$oc" "$rc" "$(ratio "$oc" "$rc")"
+  compare "$(printf 'open  8000x6000 type %-2s' "$type")" "open$type" "read$type" open "floor read"
 done
 
 echo "Measuring peak memory ..."
