@@ -5,6 +5,7 @@
 #include <span>
 
 #include "Controls.h"
+#include "Version.h"
 #include "ShellState.h"
 #include "WindowProc.h"
 
@@ -80,6 +81,8 @@ void registerWindowClass(HINSTANCE instance) {
   RegisterClassA(&windowClass);  // a second registration fails harmlessly
 }
 
+std::string windowTitle() { return std::string("Keyvale ") + KeyvaleVersion; }
+
 void createMainWindow(HINSTANCE instance) {
   // Centred by halves truncated toward zero, never clamped: on a screen
   // narrower than the window its left edge is negative.
@@ -87,7 +90,7 @@ void createMainWindow(HINSTANCE instance) {
   const int top = GetSystemMetrics(SM_CYSCREEN) / 2 - 155;
   // An overlapped window gets a title bar and a fixed border; without
   // WS_THICKFRAME and WS_MAXIMIZEBOX it can be minimised but not resized.
-  HWND window = CreateWindowExA(WS_EX_APPWINDOW | WS_EX_WINDOWEDGE, WindowClassName, WindowTitle,
+  HWND window = CreateWindowExA(WS_EX_APPWINDOW | WS_EX_WINDOWEDGE, WindowClassName, windowTitle().c_str(),
                                 WS_VISIBLE | WS_SYSMENU | WS_MINIMIZEBOX, left, top, MainWindowWidth,
                                 MainWindowHeight, nullptr, nullptr, instance, nullptr);
   shell().windows.MainWindow = window;

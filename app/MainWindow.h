@@ -3,12 +3,16 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace Kvl::App {
 
 inline constexpr const char* WindowClassName = "kvl_window";
-inline constexpr const char* WindowTitle = "Keyvale 0.1.16";
 inline constexpr int MainWindowWidth = 501;   // outer size, frame and title bar included
 inline constexpr int MainWindowHeight = 286;
+
+// "Keyvale " and the project's version.
+std::string windowTitle();
 
 void registerWindowClass(HINSTANCE instance);
 // Creates and shows the main window, centred on the primary screen.

@@ -7,12 +7,10 @@
 #include "BatchPlan.h"
 #include "BatchRunner.h"
 #include "FileKeying.h"
+#include "Version.h"
 #include "engine/PreviewWorkspace.h"
 #include "imageio/ImageSaver.h"
 
-#ifndef KEYVALE_VERSION
-#define KEYVALE_VERSION "unknown"
-#endif
 
 namespace Kvl::Cli {
 namespace {
@@ -46,7 +44,7 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
   }
   switch (command->kind) {
     case Command::Kind::Help: out << UsageText; return ExitSuccess;
-    case Command::Kind::Version: out << "keyvale-cli " KEYVALE_VERSION "\n"; return ExitSuccess;
+    case Command::Kind::Version: out << "keyvale-cli " << KeyvaleVersion << '\n'; return ExitSuccess;
     case Command::Kind::Key: return runKey(*command, out, err, console);
     case Command::Kind::Preview: return runPreview(*command, out, err);
   }

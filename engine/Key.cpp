@@ -6,56 +6,16 @@
 #include <cstring>
 
 namespace Kvl {
-namespace {
+// The single-pixel forms are the run functions over one pixel, so the
+// product has one key arithmetic; the tests hold a scalar reference.
+void keyPixel(Pixel32& pixel, KeyChannel channel) { keyPixels(&pixel, &pixel, 1, channel); }
 
-// Bit position of each channel's component inside a Pixel32, and of the two
-// other components. The formulas are symmetric in the other two.
-struct ChannelLayout {
-  int keyShift;
-  int otherShift1;
-  int otherShift2;
-};
-
-constexpr ChannelLayout layoutOf(KeyChannel channel) {
-  switch (channel) {
-    case RedChannel: return {16, 8, 0};
-    case BlueChannel: return {0, 16, 8};
-    default: return {8, 16, 0};  // green
-  }
-}
-
-constexpr unsigned componentAt(Pixel32 pixel, int shift) { return (pixel >> shift) & 0xFFu; }
-
-}  // namespace
-
-void keyPixel(Pixel32& pixel, KeyChannel channel) {
-  const ChannelLayout layout = layoutOf(channel);
-  const unsigned key = componentAt(pixel, layout.keyShift);
-  const unsigned other1 = componentAt(pixel, layout.otherShift1);
-  const unsigned other2 = componentAt(pixel, layout.otherShift2);
-  const unsigned low = std::min(other1, other2);
-  const unsigned high = std::max(other1, other2);
-  // A mean of the other two, weighted three to one towards the larger.
-  const unsigned threshold = (low + 3 * high) >> 2;
-  if (key > threshold) {
-    // key - (o1 + o2) / 2 truncated: the half rounds the subtrahend up.
-    const unsigned excess = key - (other1 + other2 + 1) / 2;
-    const Pixel32 alpha = (alphaOf(pixel) + 255u - excess) & 0xFFu;
-    pixel = (pixel & 0x00FFFFFFu) | alpha << 24;
-  } else {
-    pixel |= 0xFF000000u;
-  }
-  suppressSpill(pixel, channel);
-}
-
+// The run key caps the key component exactly as spill suppression does and
+// changes nothing else but the alpha, so its key component is the answer.
 void suppressSpill(Pixel32& pixel, KeyChannel channel) {
-  const ChannelLayout layout = layoutOf(channel);
-  const unsigned key = componentAt(pixel, layout.keyShift);
-  const unsigned mean =
-      (componentAt(pixel, layout.otherShift1) + componentAt(pixel, layout.otherShift2)) >> 1;
-  if (key > mean) {
-    pixel = (pixel & ~(Pixel32{0xFF} << layout.keyShift)) | Pixel32{mean} << layout.keyShift;
-  }
+  Pixel32 keyed = pixel;
+  keyPixels(&pixel, &keyed, 1, channel);
+  pixel = (keyed & 0x00FFFFFFu) | (pixel & 0xFF000000u);
 }
 
 float levelsGain(std::uint8_t contrast, std::uint8_t offset) {
@@ -72,8 +32,7 @@ std::uint8_t levelAlpha(std::uint8_t alpha, std::uint8_t contrast, float gain) {
 }
 
 void applyLevels(Pixel32& pixel, std::uint8_t contrast, std::uint8_t offset) {
-  const std::uint8_t levelled = levelAlpha(alphaOf(pixel), contrast, levelsGain(contrast, offset));
-  pixel = (pixel & 0x00FFFFFFu) | Pixel32{levelled} << 24;
+  levelPixels(&pixel, 1, levelTable(contrast, offset));
 }
 
 AlphaTable levelTable(std::uint8_t contrast, std::uint8_t offset) {

@@ -15,6 +15,8 @@ packages=(
   wine wine64 fonts-wine xvfb xauth x11-utils xdotool util-linux
   # Pictures: converting and checking samples and screenshots
   imagemagick libpng-dev libjpeg62-turbo-dev
+  # keyvale-cli: argument parsing (header-only, also used by the MinGW builds)
+  libcli11-dev
   # Fuzzing (libFuzzer) and memory checking
   clang libclang-rt-14-dev valgrind
   # Benchmarks: peak memory through /usr/bin/time -v

@@ -5,6 +5,9 @@
 #include "ShellFixture.h"
 
 #include <commctrl.h>
+
+#include <string>
+#include "Version.h"
 #include "app/Entry.h"
 
 namespace Kvl::App::Test {
@@ -46,7 +49,7 @@ TEST_F(ShellTest, MainWindowIsCentredFixedSizeAndCannotBeResizedOrMaximised) {
 
   char text[64] = {};
   GetWindowTextA(main, text, sizeof text);
-  EXPECT_STREQ(text, "Keyvale 0.1.16");
+  EXPECT_EQ(std::string(text), std::string("Keyvale ") + KeyvaleVersion);
   GetClassNameA(main, text, sizeof text);
   EXPECT_STREQ(text, "kvl_window");
   // The menu colour (index 4, plus one), not the window colour.

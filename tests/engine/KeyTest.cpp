@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "engine/Key.h"
-#include "support/ReferenceKey.h"
 
 namespace Kvl {
 namespace {
@@ -28,22 +27,6 @@ TEST(KeyPixel, KeysAndSuppressesSpillOnEveryChannel) {
     keyPixel(pixel, c.channel);
     EXPECT_EQ(pixel, makePixel(c.outR, c.outG, c.outB, c.outA))
         << "channel " << c.channel << " in " << int{c.r} << "," << int{c.g} << "," << int{c.b};
-  }
-}
-
-TEST(KeyPixel, MatchesTheLiteralArithmeticForEveryColour) {
-  for (KeyChannel channel : {RedChannel, GreenChannel, BlueChannel}) {
-    int mismatches = 0;
-    for (Pixel32 colour = 0; colour < (1u << 24) && mismatches < 5; colour += 7) {
-      Pixel32 keyed = colour;
-      keyPixel(keyed, channel);
-      const Pixel32 expected = Kvl::Test::referenceKey(colour, channel);
-      if (keyed != expected) {
-        ++mismatches;
-        ADD_FAILURE() << std::hex << "channel " << channel << " colour " << colour << ": got "
-                      << keyed << ", expected " << expected;
-      }
-    }
   }
 }
 
@@ -92,39 +75,6 @@ TEST(Levels, GainIsTheNarrowedQuotientAndOneAtNeutral) {
   EXPECT_LT(static_cast<double>(levelsGain(100, 0)), 255.0 / 155.0);
   EXPECT_EQ(levelsGain(200, 100), 255.0f);  // divisor raised to 1
   EXPECT_EQ(levelsGain(255, 255), 255.0f);
-}
-
-TEST(Levels, PerPixelRouteAndTableRouteAgreeForEverySetting) {
-  for (int contrast = 0; contrast < 256; ++contrast) {
-    for (int offset = 0; offset < 256; ++offset) {
-      const auto c = static_cast<std::uint8_t>(contrast);
-      const auto o = static_cast<std::uint8_t>(offset);
-      const float gain = levelsGain(c, o);
-      const AlphaTable table = levelTable(c, o);
-      for (int alpha = 0; alpha < 256; ++alpha) {
-        Pixel32 pixel = Pixel32(alpha) << 24;
-        applyLevels(pixel, c, o);
-        const std::uint8_t viaFunction = levelAlpha(static_cast<std::uint8_t>(alpha), c, gain);
-        ASSERT_EQ(alphaOf(pixel), viaFunction) << alpha << " " << contrast << " " << offset;
-        ASSERT_EQ(table[static_cast<std::size_t>(alpha)], viaFunction);
-      }
-    }
-  }
-}
-
-TEST(KeyAndLevel, EqualsKeyThenApplyLevelsPerPixel) {
-  std::vector<Pixel32> pixels;
-  for (Pixel32 colour = 0; colour < (1u << 24); colour += 4099) pixels.push_back(colour);
-  for (KeyChannel channel : {RedChannel, GreenChannel, BlueChannel}) {
-    std::vector<Pixel32> batch = pixels;
-    keyAndLevel(batch.data(), batch.size(), channel, levelTable(40, 20));
-    for (std::size_t i = 0; i < pixels.size(); ++i) {
-      Pixel32 single = pixels[i];
-      keyPixel(single, channel);
-      applyLevels(single, 40, 20);
-      ASSERT_EQ(batch[i], single) << "pixel " << i;
-    }
-  }
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "engine/Key.h"
 #include "engine/Pixel.h"
 
 namespace Kvl::Test {
@@ -28,12 +27,20 @@ inline Pixel32 referenceKey(Pixel32 pixel, KeyChannel channel) {
                    static_cast<std::uint8_t>(c[2]), static_cast<std::uint8_t>(alpha));
 }
 
-// What the writer does to each pixel: keyPixel, then applyLevels.
+// The levels curve: the gain 255 / max(1, 255 - offset - contrast) narrowed
+// to single precision, (alpha - contrast) * gain - contrast in double,
+// truncated toward zero and clamped.
+inline std::uint8_t referenceLevel(unsigned alpha, std::uint8_t contrast, std::uint8_t offset) {
+  const float gain = static_cast<float>(255.0 / std::max(1, 255 - offset - contrast));
+  const double value = (static_cast<double>(alpha) - contrast) * static_cast<double>(gain) - contrast;
+  return static_cast<std::uint8_t>(std::clamp(static_cast<int>(value), 0, 255));
+}
+
+// What the writer does to each pixel: the key, then the levels.
 inline Pixel32 referenceKeyAndLevel(Pixel32 pixel, KeyChannel channel, std::uint8_t contrast,
                                     std::uint8_t offset) {
-  keyPixel(pixel, channel);
-  applyLevels(pixel, contrast, offset);
-  return pixel;
+  const Pixel32 keyed = referenceKey(pixel, channel);
+  return (keyed & 0x00FFFFFFu) | Pixel32{referenceLevel(alphaOf(keyed), contrast, offset)} << 24;
 }
 
 // One colour component over the checkerboard grey, dividing by 255 and
@@ -47,12 +54,10 @@ inline unsigned referenceBlend(unsigned colour, unsigned alpha, unsigned grey) {
 inline void referenceRender(const Pixel32* source, const std::uint8_t* checkerboard, Pixel32* composite,
                             Pixel32* matte, KeyChannel channel, std::uint8_t contrast, std::uint8_t offset) {
   for (int i = 0; i < PreviewPixelCount; ++i) {
-    composite[i] = source[i];
-    keyPixel(composite[i], channel);
+    composite[i] = referenceKey(source[i], channel);
   }
-  const float gain = levelsGain(contrast, offset);
   for (int i = 0; i < PreviewPixelCount; ++i) {
-    const unsigned h = levelAlpha(alphaOf(composite[i]), contrast, gain);
+    const unsigned h = referenceLevel(alphaOf(composite[i]), contrast, offset);
     matte[i] = h * 65793u;
     const unsigned grey = checkerboard[i];
     composite[i] = makePixel(static_cast<std::uint8_t>(referenceBlend(redOf(composite[i]), h, grey)),
