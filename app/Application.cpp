@@ -24,7 +24,7 @@ void createControlsAndSelectGreen() {
   createAdjustmentsGroup();
   InitCommonControls();
   createSliders();
-  state.settings.Offset = 0;
+  state.settings.offset = 0;
   createLabelsAndPushButtons();
   setDefaultGuiFont();
 }

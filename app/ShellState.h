@@ -12,13 +12,14 @@
 
 #include "ShellWindows.h"
 #include "engine/KeyProcessor.h"
+#include "engine/KeySettings.h"
 #include "engine/ShellPort.h"
 
 namespace Kvl::App {
 
 struct ShellState {
   ShellWindows windows;
-  ShellSettings settings;  // CurrentChannel, Contrast, Offset
+  KeySettings settings;  // the current channel, Contrast and Offset
   Surface CompositeSurface;
   Surface MatteSurface;
   std::uint8_t* CheckerBuffer = nullptr;

@@ -7,7 +7,7 @@
 namespace Kvl::App::TestAccess {
 
 const ShellWindows& windows() { return shell().windows; }
-const ShellSettings& settings() { return shell().settings; }
+const KeySettings& settings() { return shell().settings; }
 const Surface& compositeSurface() { return shell().CompositeSurface; }
 const Surface& matteSurface() { return shell().MatteSurface; }
 const std::uint8_t* checkerBuffer() { return shell().CheckerBuffer; }

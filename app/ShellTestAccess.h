@@ -13,7 +13,7 @@
 namespace Kvl::App::TestAccess {
 
 const ShellWindows& windows();
-const ShellSettings& settings();
+const KeySettings& settings();
 const Surface& compositeSurface();
 const Surface& matteSurface();
 const std::uint8_t* checkerBuffer();

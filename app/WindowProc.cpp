@@ -19,11 +19,11 @@ void readChannelFromButtons() {
   ShellState& state = shell();
   const ShellWindows& w = state.windows;
   if (isChecked(w.RedButton)) {
-    state.settings.CurrentChannel = RedChannel;
+    state.settings.channel = RedChannel;
   } else if (isChecked(w.GreenButton)) {
-    state.settings.CurrentChannel = GreenChannel;
+    state.settings.channel = GreenChannel;
   } else if (isChecked(w.BlueButton)) {
-    state.settings.CurrentChannel = BlueChannel;
+    state.settings.channel = BlueChannel;
   }
 }
 
@@ -51,8 +51,8 @@ void saveAsCommand() {
   const std::string path = askSavePath();
   ShellState& state = shell();
   if (isCancelled(path) || state.processor == nullptr) return;
-  const ShellSettings& s = state.settings;
-  state.processor->saveKeyed(path.c_str(), s.CurrentChannel, s.Contrast, s.Offset);
+  const KeySettings& s = state.settings;
+  state.processor->saveKeyed(path.c_str(), s.channel, s.contrast, s.offset);
 }
 
 void actOnSender(HWND sender) {
@@ -93,8 +93,8 @@ LRESULT onCommand(WPARAM wParam, LPARAM lParam) {
 // shift shows from the next render on.
 LRESULT onHScroll() {
   ShellState& state = shell();
-  state.settings.Contrast = sliderPosition(state.windows.ContrastSlider);
-  state.settings.Offset = sliderPosition(state.windows.OffsetSlider);
+  state.settings.contrast = sliderPosition(state.windows.ContrastSlider);
+  state.settings.offset = sliderPosition(state.windows.OffsetSlider);
   invalidateMainWindow();
   renderPreviews();
   if (state.CheckerBuffer != nullptr) KeyProcessor::scrollCheckerboard(state.CheckerBuffer);
@@ -126,8 +126,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 void renderPreviews() {
   ShellState& state = shell();
   if (state.processor == nullptr) return;
-  const ShellSettings& s = state.settings;
-  state.processor->render(s.CurrentChannel, s.Contrast, s.Offset);
+  const KeySettings& s = state.settings;
+  state.processor->render(s.channel, s.contrast, s.offset);
   ++seams().renderCount;
 }
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "Scene.h"
-#include "engine/ChannelControls.h"
 #include "engine/Key.h"
+#include "engine/KeySettings.h"
 #include "engine/PreviewWorkspace.h"
 #include "support/AllocationCounter.h"
 
@@ -31,8 +31,7 @@ std::vector<Pixel32> scene(std::uint32_t width, std::uint32_t height) {
 
 // A workspace whose preview source holds the scene, as after Open.
 struct LoadedWorkspace {
-  SilentShell shell;
-  PreviewWorkspace workspace{shell};
+  PreviewWorkspace workspace;
   LoadedWorkspace() {
     const std::vector<Pixel32> pixels = scene(PreviewWidth, PreviewHeight);
     std::memcpy(const_cast<Pixel32*>(workspace.previewSource()), pixels.data(),
@@ -72,12 +71,8 @@ BENCHMARK(BM_Render)->Arg(GreenChannel)->Arg(RedChannel)
 
 void BM_DominantChannelAndAutoAdjust(benchmark::State& state) {
   LoadedWorkspace loaded;
-  KeyProcessor& processor = loaded.workspace.processor();
-  ShellSettings settings;
   for (auto _ : state) {
-    settings = ShellSettings{};
-    settings.CurrentChannel = processor.dominantChannel();
-    autoAdjust(settings, loaded.shell, &processor);
+    KeySettings settings = chooseSettings(loaded.workspace.previewSource(), SettingsRequest::automatic());
     benchmark::DoNotOptimize(settings);
   }
 }

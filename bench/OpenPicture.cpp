@@ -13,8 +13,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: keyvale_open PICTURE\n");
     return 2;
   }
-  Kvl::SilentShell shell;
-  Kvl::PreviewWorkspace workspace(shell);
+  Kvl::PreviewWorkspace workspace;
   const Kvl::PreviewRead read = workspace.processor().readPreview(argv[1]);
   if (!read.ok()) {
     std::fprintf(stderr, "keyvale_open: %s: %s\n", argv[1], Kvl::describeLoadError(read.error, read.header).c_str());

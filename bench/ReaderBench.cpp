@@ -43,8 +43,7 @@ BENCHMARK(BM_DecodeRunLengthPerMegapixel)->Repetitions(9)->ReportAggregatesOnly(
 // the preview samples are decoded (run-length files still walk every packet).
 void readPreviewOfScene(benchmark::State& state, int type) {
   const std::vector<std::uint8_t> file = sceneTga(4000, 3000, type);
-  SilentShell shell;
-  PreviewWorkspace workspace(shell);
+  PreviewWorkspace workspace;
   for (auto _ : state) {
     MemoryByteSource source(file);
     const PreviewRead read = workspace.processor().readPreviewFrom(source);

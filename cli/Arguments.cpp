@@ -139,7 +139,7 @@ private:
   // True when `option` was one of the key settings and was taken; false
   // with `error_` set when its value was wrong, false otherwise.
   bool parseKeySetting(const std::string& option, const std::string& value) {
-    KeySettings& settings = command_.settings;
+    SettingsRequest& settings = command_.settings;
     if (option == "--channel") {
       if (!parseChannel(value, settings.channel)) return fail("--channel takes red, green, blue or auto");
       return true;
@@ -147,7 +147,7 @@ private:
     if (option == "--contrast" || option == "--offset") {
       const auto number = parseNumber(value, 0, 255);
       if (!number) return fail(option + " takes a number from 0 to 255");
-      (option == "--contrast" ? settings.contrast : settings.offset) = *number;
+      (option == "--contrast" ? settings.contrast : settings.offset) = static_cast<std::uint8_t>(*number);
       (option == "--contrast" ? contrastGiven_ : offsetGiven_) = true;
       return true;
     }

@@ -5,16 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/KeySettings.h"
 #include "engine/Pixel.h"
 
 namespace Kvl::Cli {
-
-struct KeySettings {
-  std::optional<KeyChannel> channel = GreenChannel;  // empty: detect, as Open does
-  int contrast = 0;
-  int offset = 0;
-  bool autoAdjust = false;
-};
 
 enum class OutputFormat { Targa, Png };
 
@@ -30,7 +24,7 @@ struct Command {
   std::string composite;   // preview
   std::string matte;       // preview
   int scroll = 0;          // preview: checkerboard scrolls before the render
-  KeySettings settings;
+  SettingsRequest settings;
 
   bool batch() const { return !outDir.empty(); }
 };

@@ -51,9 +51,9 @@ private:
       return;
     }
     if (options_.nameEachLine) out_ << job.input << ": ";
-    const ShellSettings& s = outcome.settings;
-    out_ << "channel=" << channelName(s.CurrentChannel) << " contrast=" << int{s.Contrast}
-         << " offset=" << int{s.Offset} << '\n'
+    const KeySettings& s = outcome.settings;
+    out_ << "channel=" << channelName(s.channel) << " contrast=" << int{s.contrast}
+         << " offset=" << int{s.offset} << '\n'
          << std::flush;
   }
 
@@ -69,7 +69,7 @@ private:
 };
 
 // Nothing may escape a worker thread: that would end the process.
-FileOutcome keyFileCaught(const FileJob& job, const KeySettings& settings) {
+FileOutcome keyFileCaught(const FileJob& job, const SettingsRequest& settings) {
   try {
     return keyFile(job, settings);
   } catch (const std::exception& error) {
@@ -88,7 +88,7 @@ int threadCountFor(int requested, std::size_t files) {
   return static_cast<int>(threads);
 }
 
-bool runBatch(const std::vector<FileJob>& jobs, const KeySettings& settings, const BatchOptions& options,
+bool runBatch(const std::vector<FileJob>& jobs, const SettingsRequest& settings, const BatchOptions& options,
               std::ostream& out, std::ostream& err) {
   OrderedReport report(jobs, options, out, err);
   std::atomic<std::size_t> next{0};

@@ -19,9 +19,9 @@ void reportFileError(std::ostream& err, const std::string& path, const std::stri
   err << "keyvale-cli: " << path << ": " << reason << '\n';
 }
 
-void printSettings(std::ostream& out, const ShellSettings& settings) {
-  out << "channel=" << channelName(settings.CurrentChannel) << " contrast=" << int{settings.Contrast}
-      << " offset=" << int{settings.Offset} << '\n';
+void printSettings(std::ostream& out, const KeySettings& settings) {
+  out << "channel=" << channelName(settings.channel) << " contrast=" << int{settings.contrast}
+      << " offset=" << int{settings.offset} << '\n';
 }
 
 bool makeOutputFolder(const std::string& folder, std::ostream& err) {
@@ -69,8 +69,7 @@ int runKey(const Command& command, std::ostream& out, std::ostream& err, Console
 
 int runPreview(const Command& command, std::ostream& out, std::ostream& err) {
   const std::string& input = command.inputs.front();
-  SilentShell shell;
-  PreviewWorkspace workspace(shell);
+  PreviewWorkspace workspace;
   for (int i = 0; i < command.scroll % PreviewWidth; ++i) {
     KeyProcessor::scrollCheckerboard(workspace.checkerboard());
   }
@@ -81,8 +80,8 @@ int runPreview(const Command& command, std::ostream& out, std::ostream& err) {
     reportFileError(err, input, error);
     return ExitFileError;
   }
-  const ShellSettings settings = chooseSettings(command.settings, workspace, shell);
-  workspace.processor().render(settings.CurrentChannel, settings.Contrast, settings.Offset);
+  const KeySettings settings = chooseSettings(workspace.previewSource(), command.settings);
+  workspace.processor().render(settings.channel, settings.contrast, settings.offset);
   for (const auto& [path, pixels] : {std::pair{command.composite, workspace.composite()},
                                      std::pair{command.matte, workspace.matte()}}) {
     if (!writeTga32(path.c_str(), pixels, PreviewWidth, PreviewHeight)) {

@@ -2,7 +2,6 @@
 
 #include <new>
 
-#include "engine/ChannelControls.h"
 #include "engine/Key.h"
 #include "formats/Picture.h"
 #if KEYVALE_HAVE_PNG
@@ -14,14 +13,10 @@
 namespace Kvl::Cli {
 namespace {
 
-bool needsPreview(const KeySettings& wanted) { return !wanted.channel || wanted.autoAdjust; }
+bool needsPreview(const SettingsRequest& wanted) { return !wanted.channel || wanted.autoAdjust; }
 
-ShellSettings givenSettings(const KeySettings& wanted) {
-  ShellSettings settings;
-  settings.CurrentChannel = wanted.channel.value_or(GreenChannel);
-  settings.Contrast = static_cast<std::uint8_t>(wanted.contrast);
-  settings.Offset = static_cast<std::uint8_t>(wanted.offset);
-  return settings;
+KeySettings givenSettings(const SettingsRequest& wanted) {
+  return {wanted.channel.value_or(GreenChannel), wanted.contrast, wanted.offset};
 }
 
 FileOutcome failure(std::string path, std::string reason, FileOutcome outcome = {}) {
@@ -69,20 +64,19 @@ bool writeKeyedPicture(const FileJob& job, const ImageLoader& image, std::string
 
 // Targa to Targa goes through the keyed writer itself, which reads the
 // source again and streams it: byte for byte the file Save As writes.
-FileOutcome keyTargaToTarga(const FileJob& job, const KeySettings& wanted) {
+FileOutcome keyTargaToTarga(const FileJob& job, const SettingsRequest& wanted) {
   FileOutcome outcome;
   outcome.settings = givenSettings(wanted);
   if (needsPreview(wanted)) {
-    SilentShell shell;
-    PreviewWorkspace workspace(shell);
+    PreviewWorkspace workspace;
     if (!loadIntoPreview(workspace, job.input, outcome.error, outcome.warning)) {
       return failure(job.input, outcome.error);
     }
-    outcome.settings = chooseSettings(wanted, workspace, shell);
+    outcome.settings = chooseSettings(workspace.previewSource(), wanted);
   }
   TgaSaver saver;
-  const ShellSettings& s = outcome.settings;
-  if (!saver.save(job.output.c_str(), job.input.c_str(), s.CurrentChannel, s.Contrast, s.Offset)) {
+  const KeySettings& s = outcome.settings;
+  if (!saver.save(job.output.c_str(), job.input.c_str(), s.channel, s.contrast, s.offset)) {
     const bool sourceFailed = saver.error() == SaveError::SourceUnreadable;
     return failure(sourceFailed ? job.input : job.output, saver.describeError(), outcome);
   }
@@ -93,7 +87,7 @@ FileOutcome keyTargaToTarga(const FileJob& job, const KeySettings& wanted) {
 }
 
 // Everything else is decoded whole, keyed in memory and written out.
-FileOutcome keyDecoded(const FileJob& job, const KeySettings& wanted, PictureFormat format) {
+FileOutcome keyDecoded(const FileJob& job, const SettingsRequest& wanted, PictureFormat format) {
   FileOutcome outcome;
   LoadedPicture picture = loadPicture(job.input, format);
   if (!picture.ok()) return failure(job.input, picture.error);
@@ -101,15 +95,14 @@ FileOutcome keyDecoded(const FileJob& job, const KeySettings& wanted, PictureFor
   ImageLoader& image = *picture.image;
   outcome.settings = givenSettings(wanted);
   if (needsPreview(wanted)) {
-    SilentShell shell;
-    PreviewWorkspace workspace(shell);
+    PreviewWorkspace workspace;
     workspace.processor().resampleToPreview(image);
-    outcome.settings = chooseSettings(wanted, workspace, shell);
+    outcome.settings = chooseSettings(workspace.previewSource(), wanted);
   }
   const std::size_t count = std::size_t{static_cast<std::uint32_t>(image.width)} *
                             static_cast<std::uint32_t>(image.height);
-  const ShellSettings& s = outcome.settings;
-  keyAndLevel(image.pixels.get(), count, s.CurrentChannel, levelTable(s.Contrast, s.Offset));
+  const KeySettings& s = outcome.settings;
+  keyAndLevel(image.pixels.get(), count, s.channel, levelTable(s.contrast, s.offset));
   std::string reason;
   if (!writeKeyedPicture(job, image, reason)) return failure(job.output, reason, outcome);
   outcome.pixelCount = count;
@@ -119,7 +112,7 @@ FileOutcome keyDecoded(const FileJob& job, const KeySettings& wanted, PictureFor
 
 }  // namespace
 
-FileOutcome keyFile(const FileJob& job, const KeySettings& wanted) {
+FileOutcome keyFile(const FileJob& job, const SettingsRequest& wanted) {
   if (!job.refusal.empty()) return failure(job.output, job.refusal);
   if (job.format == OutputFormat::Png && !canWritePng()) {
     return failure(job.output, "PNG output is not supported by this build of keyvale-cli (Targa only)");
@@ -151,14 +144,6 @@ bool loadIntoPreview(PreviewWorkspace& workspace, const std::string& path, std::
   warning = picture.warning;
   workspace.processor().resampleToPreview(*picture.image);
   return true;
-}
-
-ShellSettings chooseSettings(const KeySettings& wanted, PreviewWorkspace& workspace, ShellPort& shell) {
-  ShellSettings settings = givenSettings(wanted);
-  KeyProcessor& processor = workspace.processor();
-  selectChannel(wanted.channel.value_or(processor.dominantChannel()), settings, shell, &processor);
-  if (wanted.autoAdjust) autoAdjust(settings, shell, &processor);
-  return settings;
 }
 
 }  // namespace Kvl::Cli

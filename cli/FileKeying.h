@@ -7,8 +7,8 @@
 #include <string>
 
 #include "Arguments.h"
+#include "engine/KeySettings.h"
 #include "engine/PreviewWorkspace.h"
-#include "engine/ShellPort.h"
 
 namespace Kvl::Cli {
 
@@ -21,24 +21,19 @@ struct FileJob {
 
 struct FileOutcome {
   bool ok = false;
-  ShellSettings settings;  // what the file was keyed with
+  KeySettings settings;    // what the file was keyed with
   std::string errorPath;   // the file an error is about: the input or the output
   std::string error;
   std::string warning;     // about the input, even when it was keyed
   std::uint64_t pixelCount = 0;
 };
 
-FileOutcome keyFile(const FileJob& job, const KeySettings& wanted);
+FileOutcome keyFile(const FileJob& job, const SettingsRequest& wanted);
 
 // Loads a picture of any accepted format into the workspace's preview, as
 // Open does. False with `error` set when it cannot be read; `warning` is
 // set when it was damaged but loaded.
 bool loadIntoPreview(PreviewWorkspace& workspace, const std::string& path, std::string& error,
                      std::string& warning);
-
-// Settings as the window would hold them after Open: a detected channel
-// and auto-adjusted sliders where asked for, the given values elsewhere.
-// The workspace ends rendered as after selectChannel (and autoAdjust).
-ShellSettings chooseSettings(const KeySettings& wanted, PreviewWorkspace& workspace, ShellPort& shell);
 
 }  // namespace Kvl::Cli

@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "KeySettings.h"
 #include "ShellPort.h"
 #include "imageio/ImageLoader.h"
 #include "imageio/ImageSaver.h"
@@ -157,17 +158,7 @@ void KeyProcessor::saveKeyed(const char* outputPath, KeyChannel channel, std::ui
 
 void KeyProcessor::keyPixel(Pixel32& pixel, KeyChannel channel) const { Kvl::keyPixel(pixel, channel); }
 
-KeyChannel KeyProcessor::dominantChannel() const {
-  std::uint32_t red = 0, green = 0, blue = 0;
-  for (int i = 0; i < PreviewPixelCount; ++i) {
-    red += redOf(previewSource_[i]);
-    green += greenOf(previewSource_[i]);
-    blue += blueOf(previewSource_[i]);
-  }
-  if (green >= red && green >= blue) return GreenChannel;
-  if (blue >= red && blue >= green) return BlueChannel;
-  return RedChannel;
-}
+KeyChannel KeyProcessor::dominantChannel() const { return Kvl::dominantChannel(previewSource_); }
 
 void KeyProcessor::fillCheckerboard(std::uint8_t* checkerboard) {
   for (int row = 0; row < PreviewHeight; ++row) {

@@ -50,8 +50,7 @@ public:
   void saveKeyed(const char* outputPath, KeyChannel channel, std::uint8_t contrast,
                  std::uint8_t offset);
   void keyPixel(Pixel32& pixel, KeyChannel channel) const;
-  // The channel with the largest total over the preview source; ties go to
-  // green, then blue.
+  // Kvl::dominantChannel of the preview source.
   KeyChannel dominantChannel() const;
 
   void resampleToPreview(const ImageLoader& image);
@@ -60,6 +59,7 @@ public:
   static void scrollCheckerboard(std::uint8_t* checkerboard);
 
   const std::string& sourcePath() const { return sourcePath_; }
+  const Pixel32* previewSource() const { return previewSource_; }
   const Pixel32* composite() const { return composite_; }
 
 private:

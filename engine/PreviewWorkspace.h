@@ -11,18 +11,13 @@
 
 namespace Kvl {
 
-// A shell without controls: it remembers nothing and shows nothing.
-class SilentShell final : public ShellPort {
-public:
-  void setChannelChecked(KeyChannel, bool) override {}
-  void setSliderPosition(Slider, std::uint8_t, bool) override {}
-  void showError(const char*, const char*) override {}
-};
-
 class PreviewWorkspace {
 public:
   // The preview source starts zero-filled: before any load the composite is
   // opaque black and the matte white.
+  // Without a shell a failed saveKeyed shows nothing (the saver still
+  // reports it); `shell` receives the save-failure message.
+  PreviewWorkspace();
   explicit PreviewWorkspace(ShellPort& shell);
 
   KeyProcessor& processor() { return processor_; }
@@ -32,6 +27,8 @@ public:
   const Pixel32* matte() const { return matte_.data(); }
 
 private:
+  explicit PreviewWorkspace(ShellPort* shell);
+
   std::array<std::uint8_t, PreviewPixelCount> checkerboard_{};
   std::vector<Pixel32> previewSource_;
   std::vector<Pixel32> composite_;

@@ -24,13 +24,6 @@ protected:
   ~ShellPort() = default;
 };
 
-// The settings the shell owns and the engine reads and sets.
-struct ShellSettings {
-  KeyChannel CurrentChannel = GreenChannel;
-  std::uint8_t Contrast = 0;
-  std::uint8_t Offset = 0;
-};
-
 inline constexpr const char* SaveFailedText = "Unable to save file.";
 inline constexpr const char* SaveFailedCaption = "Saving Failed";
 

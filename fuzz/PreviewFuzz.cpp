@@ -23,9 +23,8 @@ constexpr std::uint64_t LargestPictureTried = std::uint64_t{1} << 16;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (Kvl::Fuzz::isLargeAndAccepted(data, size, LargestPictureTried)) return 0;
-  static Kvl::SilentShell shell;
-  static Kvl::PreviewWorkspace streamed(shell);
-  static Kvl::PreviewWorkspace whole(shell);
+  static Kvl::PreviewWorkspace streamed;
+  static Kvl::PreviewWorkspace whole;
 
   Kvl::MemoryByteSource streamBytes(std::span<const std::uint8_t>(data, size));
   const Kvl::PreviewRead read = streamed.processor().readPreviewFrom(streamBytes);

@@ -6,7 +6,7 @@
 #include <commctrl.h>
 
 #include "app/FileDialogs.h"
-#include "engine/ChannelControls.h"
+#include "engine/KeySettings.h"
 #include "engine/PreviewWorkspace.h"
 
 namespace Kvl::App::Test {
@@ -21,19 +21,19 @@ protected:
     ShellTest::SetUp();
     picture = writeBluePicture(dir, "blue.tga");
     opened = settingsAfterOpen(picture);
-    ASSERT_EQ(opened.CurrentChannel, BlueChannel);
-    ASSERT_NE(opened.Contrast, 0) << "the picture must give auto adjust something to pick";
+    ASSERT_EQ(opened.channel, BlueChannel);
+    ASSERT_NE(opened.contrast, 0) << "the picture must give auto adjust something to pick";
     openThroughDialog(picture);
-    ASSERT_EQ(settings().CurrentChannel, BlueChannel);
+    ASSERT_EQ(settings().channel, BlueChannel);
   }
 
   std::string picture;
-  ShellSettings opened;
+  KeySettings opened;
 };
 
 TEST_F(ShellTest, OpenLoadsTheChosenPictureSelectsItsChannelAndAutoAdjusts) {
   const std::string picture = writeBluePicture(dir, "blue.tga");
-  const ShellSettings expected = settingsAfterOpen(picture);
+  const KeySettings expected = settingsAfterOpen(picture);
   std::vector<std::string> folders;
   TestAccess::replaceOpenDialog([&](const char* folder) {
     folders.emplace_back(folder);
@@ -44,11 +44,11 @@ TEST_F(ShellTest, OpenLoadsTheChosenPictureSelectsItsChannelAndAutoAdjusts) {
   EXPECT_EQ(folders, std::vector<std::string>{"\\"});  // not "/", on which Wine's dialog crashes
   EXPECT_EQ(TestAccess::processor()->sourcePath(), picture);
   EXPECT_EQ(radioStates(windows()), (std::vector<bool>{false, false, true}));
-  EXPECT_EQ(settings().CurrentChannel, BlueChannel);
-  EXPECT_EQ(settings().Contrast, expected.Contrast);
-  EXPECT_EQ(settings().Offset, expected.Offset);
-  EXPECT_EQ(sliderPosition(windows().ContrastSlider), expected.Contrast);
-  EXPECT_EQ(sliderPosition(windows().OffsetSlider), expected.Offset);
+  EXPECT_EQ(settings().channel, BlueChannel);
+  EXPECT_EQ(settings().contrast, expected.contrast);
+  EXPECT_EQ(settings().offset, expected.offset);
+  EXPECT_EQ(sliderPosition(windows().ContrastSlider), expected.contrast);
+  EXPECT_EQ(sliderPosition(windows().OffsetSlider), expected.offset);
   // The last render is the shell's, with the values auto adjust chose.
   EXPECT_EQ(TestAccess::renderCount(), 2u);
   EXPECT_TRUE(surfacesShow(expectedPreviews()));
@@ -61,8 +61,8 @@ TEST_F(OpenedShellTest, CancelledOpenKeepsPictureChannelAndSlidersButRendersAgai
   EXPECT_EQ(TestAccess::processor()->sourcePath(), picture);
   EXPECT_TRUE(samePixels(TestAccess::sourcePreview(), source));
   EXPECT_EQ(radioStates(windows()), (std::vector<bool>{false, false, true}));
-  EXPECT_EQ(sliderPosition(windows().ContrastSlider), opened.Contrast);
-  EXPECT_EQ(sliderPosition(windows().OffsetSlider), opened.Offset);
+  EXPECT_EQ(sliderPosition(windows().ContrastSlider), opened.contrast);
+  EXPECT_EQ(sliderPosition(windows().OffsetSlider), opened.offset);
   EXPECT_EQ(TestAccess::renderCount(), renders + 1);
 }
 
@@ -70,14 +70,14 @@ TEST_F(OpenedShellTest, RadioClickRendersWithTheNewChannelAndUnchangedSliders) {
   const unsigned renders = TestAccess::renderCount();
   click(windows().RedButton);
   EXPECT_EQ(radioStates(windows()), (std::vector<bool>{true, false, false}));
-  EXPECT_EQ(settings().CurrentChannel, RedChannel);
-  EXPECT_EQ(settings().Contrast, opened.Contrast);  // no auto adjust for a radio button
-  EXPECT_EQ(settings().Offset, opened.Offset);
+  EXPECT_EQ(settings().channel, RedChannel);
+  EXPECT_EQ(settings().contrast, opened.contrast);  // no auto adjust for a radio button
+  EXPECT_EQ(settings().offset, opened.offset);
   EXPECT_EQ(TestAccess::renderCount(), renders + 1);
   EXPECT_TRUE(surfacesShow(expectedPreviews()));
 
   click(windows().RedButton);  // already checked: renders all the same
-  EXPECT_EQ(settings().CurrentChannel, RedChannel);
+  EXPECT_EQ(settings().channel, RedChannel);
   EXPECT_EQ(TestAccess::renderCount(), renders + 2);
 }
 
@@ -89,7 +89,7 @@ TEST_F(OpenedShellTest, NotificationOtherThanAClickDoesNothing) {
     command(windows().RedButton, code);
     command(windows().AutoAdjustButton, code);
   }
-  EXPECT_EQ(settings().CurrentChannel, BlueChannel);  // the buttons were not read
+  EXPECT_EQ(settings().channel, BlueChannel);  // the buttons were not read
   EXPECT_EQ(TestAccess::renderCount(), renders);
 }
 
@@ -100,12 +100,12 @@ TEST_F(OpenedShellTest, ClickReadsTheFirstCheckedRadioButtonOrKeepsTheChannel) {
     SendMessageA(button, BM_SETCHECK, BST_UNCHECKED, 0);
   }
   command(windows().AutoAdjustButton, BN_CLICKED);
-  EXPECT_EQ(settings().CurrentChannel, BlueChannel);
+  EXPECT_EQ(settings().channel, BlueChannel);
 
   SendMessageA(windows().GreenButton, BM_SETCHECK, BST_CHECKED, 0);
   SendMessageA(windows().RedButton, BM_SETCHECK, BST_CHECKED, 0);
   command(windows().AutoAdjustButton, BN_CLICKED);
-  EXPECT_EQ(settings().CurrentChannel, RedChannel);
+  EXPECT_EQ(settings().channel, RedChannel);
 }
 
 // Any click takes over the channel the radio buttons show, here one set
@@ -116,25 +116,25 @@ TEST_F(OpenedShellTest, AutoAdjustTakesTheCheckedChannelAndChoosesSlidersAgain) 
   SendMessageA(windows().ContrastSlider, TBM_SETPOS, TRUE, 200);
   const unsigned renders = TestAccess::renderCount();
 
-  ShellSettings expected{RedChannel, 0, 0};
-  SilentShell silent;
-  PreviewWorkspace workspace(silent);
+  PreviewWorkspace workspace;
   workspace.processor().loadSource(picture.c_str());
-  autoAdjust(expected, silent, &workspace.processor());
+  SettingsRequest request = SettingsRequest::automatic();
+  request.channel = RedChannel;
+  const KeySettings expected = chooseSettings(workspace.previewSource(), request);
 
   click(windows().AutoAdjustButton);
-  EXPECT_EQ(settings().CurrentChannel, RedChannel);
-  EXPECT_EQ(settings().Contrast, expected.Contrast);
-  EXPECT_EQ(settings().Offset, expected.Offset);
-  EXPECT_EQ(sliderPosition(windows().ContrastSlider), expected.Contrast);
-  EXPECT_EQ(sliderPosition(windows().OffsetSlider), expected.Offset);
+  EXPECT_EQ(settings().channel, RedChannel);
+  EXPECT_EQ(settings().contrast, expected.contrast);
+  EXPECT_EQ(settings().offset, expected.offset);
+  EXPECT_EQ(sliderPosition(windows().ContrastSlider), expected.contrast);
+  EXPECT_EQ(sliderPosition(windows().OffsetSlider), expected.offset);
   EXPECT_EQ(TestAccess::renderCount(), renders + 1);
   EXPECT_TRUE(surfacesShow(expectedPreviews()));
 }
 
 TEST_F(OpenedShellTest, SaveAsWritesWithTheCurrentSettingsAndChangesNothing) {
   click(windows().RedButton);
-  const ShellSettings before = settings();
+  const KeySettings before = settings();
   const Previews previews = expectedPreviews();
   const std::string output = dir.file("keyed.tga");
   TestAccess::replaceSaveDialog([&] { return output; });
@@ -142,14 +142,13 @@ TEST_F(OpenedShellTest, SaveAsWritesWithTheCurrentSettingsAndChangesNothing) {
   TestAccess::replaceErrorBox([&](const char*, const char*) { ++errors; });
   click(windows().SaveAsButton);
 
-  SilentShell silent;
-  PreviewWorkspace reference(silent);
+  PreviewWorkspace reference;
   reference.processor().loadSource(picture.c_str());
-  reference.processor().saveKeyed(dir.file("reference.tga").c_str(), RedChannel, before.Contrast, before.Offset);
+  reference.processor().saveKeyed(dir.file("reference.tga").c_str(), RedChannel, before.contrast, before.offset);
   EXPECT_EQ(errors, 0);
   EXPECT_EQ(readFileBytes(output), readFileBytes(dir.file("reference.tga")));
-  EXPECT_EQ(settings().CurrentChannel, before.CurrentChannel);
-  EXPECT_EQ(sliderPosition(windows().ContrastSlider), before.Contrast);
+  EXPECT_EQ(settings().channel, before.channel);
+  EXPECT_EQ(sliderPosition(windows().ContrastSlider), before.contrast);
   EXPECT_TRUE(surfacesShow(previews));
 }
 
@@ -178,8 +177,8 @@ TEST_F(OpenedShellTest, FailedOpenIsSilentAndTheSaveAfterItShowsOneError) {
   EXPECT_TRUE(samePixels(TestAccess::sourcePreview(), source));
   EXPECT_EQ(TestAccess::processor()->sourcePath(), missing);
   // Detection and auto adjust ran again on the picture still shown.
-  EXPECT_EQ(settings().CurrentChannel, BlueChannel);
-  EXPECT_EQ(settings().Contrast, opened.Contrast);
+  EXPECT_EQ(settings().channel, BlueChannel);
+  EXPECT_EQ(settings().contrast, opened.contrast);
 
   const std::string output = dir.file("keyed.tga");
   TestAccess::replaceSaveDialog([&] { return output; });

@@ -107,7 +107,7 @@ TEST_F(ShellTest, RealOpenDialogStartsAtTheDriveRootAndLoadsTheTypedPath) {
   EXPECT_EQ(seen.fileTypes, "All Supported Files (*.tga; *.bmp)");
   EXPECT_EQ(seen.folder, currentDriveRoot());
   EXPECT_EQ(TestAccess::processor()->sourcePath(), picture);
-  EXPECT_EQ(settings().CurrentChannel, BlueChannel);
+  EXPECT_EQ(settings().channel, BlueChannel);
 }
 
 TEST_F(ShellTest, RealSaveDialogAddsTheTgaExtensionToATypedName) {

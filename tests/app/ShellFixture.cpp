@@ -5,7 +5,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "engine/ChannelControls.h"
+#include "engine/KeySettings.h"
 #include "engine/PreviewWorkspace.h"
 
 namespace Kvl::App::Test {
@@ -15,19 +15,16 @@ Previews referenceRender(const Pixel32* source, const std::uint8_t* checkerboard
   std::vector<std::uint8_t> checker(checkerboard, checkerboard + PreviewPixelCount);
   std::vector<Pixel32> sourceCopy(source, source + PreviewPixelCount);
   Previews out{std::vector<Pixel32>(PreviewPixelCount), std::vector<Pixel32>(PreviewPixelCount)};
-  SilentShell silent;
   KeyProcessor processor(checker.data(), sourceCopy.data(), out.composite.data(), out.matte.data(),
-                         &silent);
+                         nullptr);
   processor.render(channel, contrast, offset);
   return out;
 }
 
-ShellSettings settingsAfterOpen(const std::string& path) {
-  SilentShell silent;
-  PreviewWorkspace workspace(silent);
-  ShellSettings settings;
-  openPicture(path.c_str(), settings, silent, workspace.processor());
-  return settings;
+KeySettings settingsAfterOpen(const std::string& path) {
+  PreviewWorkspace workspace;
+  workspace.processor().loadSource(path.c_str());
+  return chooseSettings(workspace.previewSource(), SettingsRequest::automatic());
 }
 
 std::string writeBluePicture(const Kvl::Test::TempDir& dir, const std::string& name) {
@@ -87,9 +84,9 @@ void ShellTest::openThroughDialog(const std::string& path) {
 }
 
 Previews ShellTest::expectedPreviews() const {
-  const ShellSettings& s = settings();
-  return referenceRender(TestAccess::sourcePreview(), TestAccess::checkerBuffer(), s.CurrentChannel,
-                         s.Contrast, s.Offset);
+  const KeySettings& s = settings();
+  return referenceRender(TestAccess::sourcePreview(), TestAccess::checkerBuffer(), s.channel,
+                         s.contrast, s.offset);
 }
 
 ::testing::AssertionResult ShellTest::surfacesShow(const Previews& expected) const {

@@ -27,7 +27,7 @@ struct Previews {
 Previews referenceRender(const Pixel32* source, const std::uint8_t* checkerboard, KeyChannel channel,
                          std::uint8_t contrast, std::uint8_t offset);
 // The settings an Open of `path` arrives at from a zero preview.
-ShellSettings settingsAfterOpen(const std::string& path);
+KeySettings settingsAfterOpen(const std::string& path);
 
 // 6 x 5 on a blue backdrop, with a grey subject and partly keyed edge
 // pixels, so detection moves the radio buttons off Green and auto adjust
@@ -45,7 +45,7 @@ protected:
   void TearDown() override;
 
   const ShellWindows& windows() const { return TestAccess::windows(); }
-  const ShellSettings& settings() const { return TestAccess::settings(); }
+  const KeySettings& settings() const { return TestAccess::settings(); }
 
   // A click as the user makes it: the button checks itself if it is a
   // radio button, then notifies the main window.

@@ -22,14 +22,14 @@ protected:
   void SetUp() override {
     ShellTest::SetUp();
     openThroughDialog(writeBluePicture(dir, "blue.tga"));
-    ASSERT_NE(settings().Contrast, 0);
+    ASSERT_NE(settings().contrast, 0);
   }
 
   // What the shell's settings give over a given checkerboard.
   Previews previewsOver(const std::vector<std::uint8_t>& checkerboard) const {
-    const ShellSettings& s = settings();
-    return referenceRender(TestAccess::sourcePreview(), checkerboard.data(), s.CurrentChannel,
-                           s.Contrast, s.Offset);
+    const KeySettings& s = settings();
+    return referenceRender(TestAccess::sourcePreview(), checkerboard.data(), s.channel,
+                           s.contrast, s.offset);
   }
 };
 
@@ -38,20 +38,20 @@ protected:
 TEST_F(SliderTest, EachMessageReadsBothSlidersRendersThenShiftsTheCheckerboard) {
   const std::vector<std::uint8_t> before = checkerboardNow();
   const unsigned renders = TestAccess::renderCount();
-  const int contrast = settings().Contrast;
+  const int contrast = settings().contrast;
   // Set by the program: no slider message, so the shell has not seen it yet.
   SendMessageA(windows().OffsetSlider, TBM_SETPOS, TRUE, 7);
-  EXPECT_NE(settings().Offset, 7);
+  EXPECT_NE(settings().offset, 7);
 
   SendMessageA(windows().ContrastSlider, WM_KEYDOWN, VK_RIGHT, 0);
-  EXPECT_EQ(settings().Contrast, contrast + 1);
-  EXPECT_EQ(settings().Offset, 7);  // the other slider, read as well
+  EXPECT_EQ(settings().contrast, contrast + 1);
+  EXPECT_EQ(settings().offset, 7);  // the other slider, read as well
   EXPECT_EQ(TestAccess::renderCount(), renders + 1);
   EXPECT_TRUE(surfacesShow(previewsOver(before)));  // rendered before the shift
   EXPECT_EQ(checkerboardNow(), scrolled(before, 1));
 
   SendMessageA(windows().ContrastSlider, WM_KEYUP, VK_RIGHT, 0);
-  EXPECT_EQ(settings().Contrast, contrast + 1);
+  EXPECT_EQ(settings().contrast, contrast + 1);
   EXPECT_EQ(TestAccess::renderCount(), renders + 2);
   EXPECT_TRUE(surfacesShow(previewsOver(scrolled(before, 1))));
   EXPECT_EQ(checkerboardNow(), scrolled(before, 2));
@@ -71,7 +71,7 @@ TEST_F(SliderTest, TheLowerSliderIsReadTheSameWay) {
   const unsigned renders = TestAccess::renderCount();
   SendMessageA(windows().OffsetSlider, TBM_SETPOS, TRUE, 254);
   SendMessageA(windows().OffsetSlider, WM_KEYDOWN, VK_END, 0);
-  EXPECT_EQ(settings().Offset, 255);
+  EXPECT_EQ(settings().offset, 255);
   EXPECT_EQ(sliderPosition(windows().OffsetSlider), 255);
   EXPECT_EQ(TestAccess::renderCount(), renders + 1);
 }

@@ -20,9 +20,9 @@ TEST_F(ShellTest, StartsOnGreenWithBothSlidersAtZeroAfterExactlyOneRender) {
     EXPECT_EQ(SendMessageA(slider, TBM_GETRANGEMIN, 0, 0), 0);
     EXPECT_EQ(SendMessageA(slider, TBM_GETRANGEMAX, 0, 0), 255);
   }
-  EXPECT_EQ(settings().CurrentChannel, GreenChannel);
-  EXPECT_EQ(settings().Contrast, 0);
-  EXPECT_EQ(settings().Offset, 0);
+  EXPECT_EQ(settings().channel, GreenChannel);
+  EXPECT_EQ(settings().contrast, 0);
+  EXPECT_EQ(settings().offset, 0);
   EXPECT_EQ(TestAccess::renderCount(), 1u);
   // Before any Open the preview source is black, not whatever memory held.
   const Pixel32* source = TestAccess::sourcePreview();

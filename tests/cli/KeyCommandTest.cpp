@@ -10,14 +10,15 @@
 #include "engine/ChannelControls.h"
 #include "engine/PreviewWorkspace.h"
 #include "imageio/ImageSaver.h"
+#include "support/RecordingShell.h"
 #include "support/TgaBytes.h"
 
 namespace Kvl::Test {
 namespace {
 
-std::string settingsLine(const ShellSettings& s) {
-  return std::string("channel=") + Cli::channelName(s.CurrentChannel) + " contrast=" + std::to_string(s.Contrast) +
-         " offset=" + std::to_string(s.Offset) + "\n";
+std::string settingsLine(const KeySettings& s) {
+  return std::string("channel=") + Cli::channelName(s.channel) + " contrast=" + std::to_string(s.contrast) +
+         " offset=" + std::to_string(s.offset) + "\n";
 }
 
 std::vector<std::uint8_t> savedBySaver(const std::string& input, const std::string& output, KeyChannel channel,
@@ -109,25 +110,25 @@ TEST(KeyCommand, AutoSettingsAreTheOnesOpenChooses) {
   TempDir dir;
   for (const KeyChannel backdrop : {GreenChannel, BlueChannel, RedChannel}) {
     const std::string input = TgaBytes(300, 170).pixels(greenScreen(300, 170, backdrop)).writeTo(dir.path() / "in.tga");
-    SilentShell shell;
+    Kvl::Test::RecordingShell shell;
     PreviewWorkspace workspace(shell);
-    ShellSettings opened;
+    KeySettings opened;
     openPicture(input.c_str(), opened, shell, workspace.processor());
-    ASSERT_EQ(opened.CurrentChannel, backdrop);
-    ASSERT_GT(opened.Contrast, 0) << "the picture must give auto adjust something to choose";
+    ASSERT_EQ(opened.channel, backdrop);
+    ASSERT_GT(opened.contrast, 0) << "the picture must give auto adjust something to choose";
 
     const std::string output = dir.file("out.tga");
     const CliRun run = runCli({"key", input, output, "--channel", "auto", "--auto-adjust"});
     ASSERT_EQ(run.status, Cli::ExitSuccess) << run.err;
     EXPECT_EQ(run.out, settingsLine(opened));
-    EXPECT_EQ(readFileBytes(output), savedBySaver(input, dir.file("saver.tga"), opened.CurrentChannel,
-                                                  opened.Contrast, opened.Offset));
+    EXPECT_EQ(readFileBytes(output), savedBySaver(input, dir.file("saver.tga"), opened.channel,
+                                                  opened.contrast, opened.offset));
 
     // --channel auto alone keeps the given sliders; --auto-adjust alone the given channel.
     EXPECT_EQ(runCli({"key", input, output, "--channel", "auto", "--contrast", "9"}).out,
               "channel=" + std::string(Cli::channelName(backdrop)) + " contrast=9 offset=0\n");
-    ShellSettings adjusted;
-    adjusted.CurrentChannel = GreenChannel;
+    KeySettings adjusted;
+    adjusted.channel = GreenChannel;
     selectChannel(GreenChannel, adjusted, shell, &workspace.processor());
     autoAdjust(adjusted, shell, &workspace.processor());
     EXPECT_EQ(runCli({"key", input, output, "--auto-adjust"}).out, settingsLine(adjusted));

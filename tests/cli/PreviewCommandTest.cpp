@@ -9,6 +9,7 @@
 #include "CliTestSupport.h"
 #include "engine/ChannelControls.h"
 #include "engine/PreviewWorkspace.h"
+#include "support/RecordingShell.h"
 #include "support/TgaBytes.h"
 
 namespace Kvl::Test {
@@ -32,13 +33,13 @@ std::vector<std::uint8_t> surfaceFile(const Pixel32* pixels) {
 struct Rendered {
   std::vector<std::uint8_t> composite;
   std::vector<std::uint8_t> matte;
-  ShellSettings settings;
+  KeySettings settings;
 };
 
 // The window's own sequence: a fresh checkerboard scrolled `scrolls` times,
 // Open (or a load with given settings), one render.
-Rendered renderDirectly(const std::string& input, int scrolls, const ShellSettings* given) {
-  SilentShell shell;
+Rendered renderDirectly(const std::string& input, int scrolls, const KeySettings* given) {
+  Kvl::Test::RecordingShell shell;
   PreviewWorkspace workspace(shell);
   for (int i = 0; i < scrolls; ++i) KeyProcessor::scrollCheckerboard(workspace.checkerboard());
   Rendered result;
@@ -48,8 +49,8 @@ Rendered renderDirectly(const std::string& input, int scrolls, const ShellSettin
   } else {
     openPicture(input.c_str(), result.settings, shell, workspace.processor());
   }
-  const ShellSettings& s = result.settings;
-  workspace.processor().render(s.CurrentChannel, s.Contrast, s.Offset);
+  const KeySettings& s = result.settings;
+  workspace.processor().render(s.channel, s.contrast, s.offset);
   result.composite = surfaceFile(workspace.composite());
   result.matte = surfaceFile(workspace.matte());
   return result;
@@ -59,10 +60,10 @@ TEST(PreviewCommand, WritesTheRenderedSurfacesAsTheyAreInMemory) {
   TempDir dir;
   const std::string input = TgaBytes(321, 187).pixels(greenScreen(321, 187, BlueChannel)).writeTo(dir.path() / "in.tga");
   const std::string composite = dir.file("composite.tga"), matte = dir.file("matte.tga");
-  ShellSettings given;
-  given.CurrentChannel = BlueChannel;
-  given.Contrast = 35;
-  given.Offset = 12;
+  KeySettings given;
+  given.channel = BlueChannel;
+  given.contrast = 35;
+  given.offset = 12;
   for (const int scroll : {0, 1, 5, 23}) {
     const CliRun run = runCli({"preview", input, "--composite", composite, "--matte", matte, "--channel", "blue",
                                "--contrast", "35", "--offset", "12", "--scroll", std::to_string(scroll)});
@@ -82,8 +83,8 @@ TEST(PreviewCommand, AutoSettingsRenderAsAfterOpen) {
                              "--auto-adjust", "--scroll", "7"});
   ASSERT_EQ(run.status, Cli::ExitSuccess) << run.err;
   const Rendered expected = renderDirectly(input, 7, nullptr);
-  EXPECT_EQ(run.out, "channel=green contrast=" + std::to_string(expected.settings.Contrast) +
-                         " offset=" + std::to_string(expected.settings.Offset) + "\n");
+  EXPECT_EQ(run.out, "channel=green contrast=" + std::to_string(expected.settings.contrast) +
+                         " offset=" + std::to_string(expected.settings.offset) + "\n");
   EXPECT_EQ(readFileBytes(composite), expected.composite);
   EXPECT_EQ(readFileBytes(matte), expected.matte);
 

@@ -40,8 +40,7 @@ TEST(RenderAllocation, TheCounterSeesAnAllocation) {
 
 TEST(RenderAllocation, RenderAllocatesNothingForAnyChannelOrSetting) {
   if (!Kvl::Test::AllocationsCounted) GTEST_SKIP() << "the sanitizer's allocator is in place";
-  SilentShell shell;
-  PreviewWorkspace workspace(shell);
+  PreviewWorkspace workspace;
   KeyProcessor& processor = workspace.processor();
   EXPECT_EQ(allocationsDuring([&] {
               for (const KeyChannel channel : {RedChannel, GreenChannel, BlueChannel}) {
