@@ -8,6 +8,7 @@
 
 #include "ShellWindows.h"
 #include "engine/KeyProcessor.h"
+#include "engine/KeySettings.h"
 #include "engine/ShellPort.h"
 
 namespace Kvl::App::TestAccess {

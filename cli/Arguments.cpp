@@ -1,60 +1,50 @@
 #include "Arguments.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <functional>
+#include <memory>
 
 namespace Kvl::Cli {
+namespace {
 
-const char* const UsageText =
+constexpr int MaximumJobs = 256;
+constexpr int MaximumScroll = 1000000;
+
+const char* const UsageLines =
     "Usage:\n"
     "  keyvale-cli key INPUT OUTPUT [options]\n"
     "  keyvale-cli key INPUT... --out-dir DIR [options]\n"
     "  keyvale-cli preview INPUT --composite FILE --matte FILE [options] [--scroll N]\n"
-    "  keyvale-cli --help | --version\n"
-    "\n"
+    "  keyvale-cli --help | --version\n";
+
+const char* const Description =
     "Keys pictures shot against a green or blue backdrop. 'key' writes a 32-bit\n"
     "Targa (or PNG) file whose alpha holds the matte; 'preview' writes the\n"
     "240x160 composite and matte that the Keyvale window shows. Inputs may be\n"
     "Targa (24/32-bit, plain or run-length), PNG or JPEG; a picture's own alpha\n"
-    "is ignored.\n"
-    "\n"
-    "Key settings:\n"
-    "  --channel red|green|blue|auto  key channel (default green); auto picks the\n"
-    "                                 dominant channel of each picture, as Open does\n"
-    "                                   e.g. --channel blue\n"
-    "  --contrast N                   0..255 (default 0)   e.g. --contrast 40\n"
-    "  --offset N                     0..255 (default 0)   e.g. --offset 20\n"
-    "  --auto-adjust                  choose Contrast and Offset for each picture as\n"
-    "                                 Open does (not with --contrast or --offset)\n"
-    "\n"
-    "Batch keying (key):\n"
-    "  --out-dir DIR      write DIR/NAME.tga for every INPUT (NAME.png with\n"
-    "                     --format png); DIR is created if missing\n"
-    "                       e.g. keyvale-cli key shots/*.jpg --out-dir keyed\n"
-    "  --format tga|png   output format (default tga; a single OUTPUT named *.png\n"
-    "                     is written as PNG)   e.g. --format png\n"
-    "  --jobs N           key N files at once (default: one per core); the\n"
-    "                     results do not depend on N   e.g. --jobs 2\n"
-    "  --quiet            no progress line (it only appears on a terminal)\n"
-    "  --overwrite        let an output replace its own input; without it such a\n"
-    "                     file is refused   e.g. key *.tga --out-dir . --overwrite\n"
-    "  Each file's settings are printed as 'NAME: channel=green contrast=40\n"
-    "  offset=20'. A file that fails is reported and the rest are still keyed.\n"
-    "\n"
-    "Preview:\n"
-    "  --composite FILE   the keyed picture over the checkerboard (240x160 Targa)\n"
-    "  --matte FILE       the matte as grey (240x160 Targa)\n"
-    "  --scroll N         scroll the checkerboard N pixels left first   e.g. --scroll 5\n"
+    "is ignored.\n";
+
+const char* const Footer =
+    "Each file's settings are printed as 'NAME: channel=green contrast=40\n"
+    "offset=20'. A file that fails is reported and the rest are still keyed.\n"
     "\n"
     "Exit status: 0 all keyed, 1 a file could not be read or written, 2 usage.\n"
     "\n"
     "Examples:\n"
     "  keyvale-cli key shot.tga keyed.tga --channel auto --auto-adjust\n"
     "  keyvale-cli key frames/*.png --out-dir keyed --format png --channel auto --auto-adjust\n"
-    "  keyvale-cli preview shot.tga --composite c.tga --matte m.tga --contrast 40 --offset 20\n";
+    "  keyvale-cli preview shot.tga --composite c.tga --matte m.tga --contrast 40 --offset 20";
 
-namespace {
+// The library's layout, with our usage forms in place of its generated
+// line: the two forms of `key` cannot be told from the options alone.
+class HelpFormatter final : public CLI::Formatter {
+public:
+  std::string make_usage(const CLI::App*, std::string) const override { return UsageLines; }
+};
 
 std::optional<int> parseNumber(const std::string& text, int lowest, int highest) {
   int value = 0;
@@ -64,15 +54,13 @@ std::optional<int> parseNumber(const std::string& text, int lowest, int highest)
   return value;
 }
 
-// A channel name, or "auto" (an empty channel: detect it); false for
-// anything else.
-bool parseChannel(const std::string& text, std::optional<KeyChannel>& channel) {
-  if (text == "auto") channel.reset();
-  else if (text == "red") channel = RedChannel;
-  else if (text == "green") channel = GreenChannel;
-  else if (text == "blue") channel = BlueChannel;
-  else return false;
-  return true;
+// A channel name, or "auto" (an empty channel: detect it).
+std::optional<std::optional<KeyChannel>> parseChannel(const std::string& text) {
+  if (text == "auto") return std::optional<KeyChannel>{};
+  if (text == "red") return RedChannel;
+  if (text == "green") return GreenChannel;
+  if (text == "blue") return BlueChannel;
+  return std::nullopt;
 }
 
 std::optional<OutputFormat> parseFormat(const std::string& text) {
@@ -81,155 +69,205 @@ std::optional<OutputFormat> parseFormat(const std::string& text) {
   return std::nullopt;
 }
 
-Command commandOf(Command::Kind kind) {
-  Command command;
-  command.kind = kind;
-  return command;
+// An option with one value, converted by `take`, which throws the message
+// that says what the option takes. The last of repeated options wins.
+CLI::Option* addValue(CLI::App& app, const std::string& name, const std::string& valueName,
+                      const std::string& description, std::function<void(const std::string&)> take) {
+  return app.add_option_function<std::string>(name, std::move(take), description)
+      ->type_name(valueName)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 }
 
-constexpr int MaximumJobs = 256;
+CLI::Option* addNumber(CLI::App& app, const std::string& name, int lowest, int highest,
+                       const std::string& description, std::function<void(int)> store) {
+  const std::string refusal =
+      name + " takes a number from " + std::to_string(lowest) + " to " + std::to_string(highest);
+  return addValue(app, name, "N", description, [=](const std::string& text) {
+    const auto number = parseNumber(text, lowest, highest);
+    if (!number) throw CLI::ValidationError(refusal);
+    store(*number);
+  });
+}
 
-class Parser {
+class CommandLine {
 public:
-  Parser(const std::vector<std::string>& arguments, std::string& error)
-      : arguments_(arguments), error_(error) {}
+  CommandLine() {
+    app_.formatter(std::make_shared<HelpFormatter>());
+    app_.description(Description);
+    app_.footer(Footer);
+    app_.set_help_flag("-h,--help", "print this help and exit");
+    app_.add_flag("--version", wantsVersion_, "print the version and exit");
+    app_.require_subcommand(0, 1);
+    addKeyCommand();
+    addPreviewCommand();
+    help_ = app_.add_subcommand("help", "print this help and exit");
+  }
 
-  std::optional<Command> parse() {
-    if (arguments_.empty()) return failure("no command given");
-    const std::string& verb = arguments_[0];
-    if (verb == "--help" || verb == "-h" || verb == "help") return commandOf(Command::Kind::Help);
-    if (verb == "--version") return commandOf(Command::Kind::Version);
-    if (verb == "key") command_.kind = Command::Kind::Key;
-    else if (verb == "preview") command_.kind = Command::Kind::Preview;
-    else return failure("unknown command '" + verb + "'");
-    for (index_ = 1; index_ < arguments_.size(); ++index_) {
-      if (!parseOne(arguments_[index_])) return std::nullopt;
+  std::string help() const { return app_.help("", CLI::AppFormatMode::All); }
+
+  std::optional<Command> parse(const std::vector<std::string>& arguments, std::string& error) {
+    try {
+      // The library takes the arguments last first.
+      app_.parse(std::vector<std::string>(arguments.rbegin(), arguments.rend()));
+    } catch (const CLI::CallForHelp&) {
+      return commandOf(Command::Kind::Help);
+    } catch (const CLI::ExtrasError& failure) {
+      error = isUnknownCommand(arguments) ? "unknown command '" + arguments.front() + "'" : failure.what();
+      return std::nullopt;
+    } catch (const CLI::ParseError& failure) {
+      error = failure.what();
+      return std::nullopt;
     }
-    if (wantsHelp_) return commandOf(Command::Kind::Help);
-    return finish();
-  }
-
-private:
-  bool isKey() const { return command_.kind == Command::Kind::Key; }
-
-  bool parseOne(const std::string& argument) {
-    if (argument == "--help" || argument == "-h") return wantsHelp_ = true;
-    if (argument == "--auto-adjust") return command_.settings.autoAdjust = true;
-    if (argument == "--quiet" && isKey()) return command_.quiet = true;
-    if (argument == "--overwrite" && isKey()) return command_.overwrite = true;
-    if (argument.size() > 2 && argument.starts_with("--")) return parseOption(argument);
-    positional_.push_back(argument);
-    return true;
-  }
-
-  bool parseOption(const std::string& option) {
-    if (!takesValue(option)) return fail("unknown option " + option);
-    if (index_ + 1 >= arguments_.size()) return fail(option + " needs a value");
-    const std::string& value = arguments_[++index_];
-    if (isKey()) return parseKeySetting(option, value) || (error_.empty() && parseBatchOption(option, value));
-    return parseKeySetting(option, value) || (error_.empty() && parsePreviewOption(option, value));
-  }
-
-  bool takesValue(const std::string& option) const {
-    if (option == "--channel" || option == "--contrast" || option == "--offset") return true;
-    if (isKey()) return option == "--out-dir" || option == "--format" || option == "--jobs";
-    return option == "--composite" || option == "--matte" || option == "--scroll";
-  }
-
-  // True when `option` was one of the key settings and was taken; false
-  // with `error_` set when its value was wrong, false otherwise.
-  bool parseKeySetting(const std::string& option, const std::string& value) {
-    SettingsRequest& settings = command_.settings;
-    if (option == "--channel") {
-      if (!parseChannel(value, settings.channel)) return fail("--channel takes red, green, blue or auto");
-      return true;
-    }
-    if (option == "--contrast" || option == "--offset") {
-      const auto number = parseNumber(value, 0, 255);
-      if (!number) return fail(option + " takes a number from 0 to 255");
-      (option == "--contrast" ? settings.contrast : settings.offset) = static_cast<std::uint8_t>(*number);
-      (option == "--contrast" ? contrastGiven_ : offsetGiven_) = true;
-      return true;
-    }
-    return false;
-  }
-
-  bool parseBatchOption(const std::string& option, const std::string& value) {
-    if (option == "--out-dir") {
-      if (value.empty()) return fail("--out-dir needs a folder");
-      command_.outDir = value;
-    } else if (option == "--format") {
-      command_.format = parseFormat(value);
-      if (!command_.format) return fail("--format takes tga or png");
-    } else if (option == "--jobs") {
-      const auto number = parseNumber(value, 1, MaximumJobs);
-      if (!number) return fail("--jobs takes a number from 1 to " + std::to_string(MaximumJobs));
-      command_.jobs = *number;
-    } else {
-      return false;
-    }
-    return true;
-  }
-
-  bool parsePreviewOption(const std::string& option, const std::string& value) {
-    if (option == "--composite") {
-      command_.composite = value;
-    } else if (option == "--matte") {
-      command_.matte = value;
-    } else if (option == "--scroll") {
-      const auto number = parseNumber(value, 0, 1000000);
-      if (!number) return fail("--scroll takes a number from 0 to 1000000");
-      command_.scroll = *number;
-    } else {
-      return false;
-    }
-    return true;
-  }
-
-  std::optional<Command> finish() {
-    if (command_.settings.autoAdjust && (contrastGiven_ || offsetGiven_)) {
-      return failure("--auto-adjust chooses Contrast and Offset itself; drop --contrast/--offset");
-    }
-    if (isKey()) return finishKey();
-    if (positional_.size() != 1) return failure("preview takes one INPUT");
-    if (command_.composite.empty() || command_.matte.empty()) {
-      return failure("preview needs --composite FILE and --matte FILE");
-    }
-    command_.inputs = {positional_[0]};
-    return command_;
-  }
-
-  std::optional<Command> finishKey() {
-    if (command_.batch()) {
-      if (positional_.empty()) return failure("key --out-dir DIR needs at least one INPUT");
-      command_.inputs = positional_;
-      return command_;
-    }
-    if (positional_.size() != 2) {
-      return failure("key takes INPUT OUTPUT, or one or more INPUTs with --out-dir DIR");
-    }
-    command_.inputs = {positional_[0]};
-    command_.output = positional_[1];
-    return command_;
-  }
-
-  bool fail(const std::string& message) {
-    error_ = message;
-    return false;
-  }
-  std::optional<Command> failure(const std::string& message) {
-    fail(message);
+    if (wantsVersion_) return commandOf(Command::Kind::Version);
+    if (help_->parsed()) return commandOf(Command::Kind::Help);
+    if (key_->parsed()) return finishKey(error);
+    if (preview_->parsed()) return finishPreview(error);
+    error = "no command given";
     return std::nullopt;
   }
 
-  const std::vector<std::string>& arguments_;
-  std::string& error_;
+private:
+  // A first word that named no command: the library would only call it
+  // unexpected, with everything after it.
+  bool isUnknownCommand(const std::vector<std::string>& arguments) const {
+    const bool commandSeen = key_->parsed() || preview_->parsed() || help_->parsed();
+    return !commandSeen && !arguments.empty() && !arguments.front().starts_with('-');
+  }
+
+  static Command commandOf(Command::Kind kind) {
+    Command command;
+    command.kind = kind;
+    return command;
+  }
+
+  void addKeySettings(CLI::App& command) {
+    const std::string group = "Key settings";
+    SettingsRequest& settings = command_.settings;
+    addValue(command, "--channel", "red|green|blue|auto",
+             "key channel; auto picks the dominant channel of each\n"
+             "picture, as Open does   e.g. --channel blue",
+             [&settings](const std::string& text) {
+               const auto channel = parseChannel(text);
+               if (!channel) throw CLI::ValidationError("--channel takes red, green, blue or auto");
+               settings.channel = *channel;
+             })
+        ->default_str("green")
+        ->group(group);
+    addNumber(command, "--contrast", 0, 255, "0..255   e.g. --contrast 40",
+              [&settings](int value) { settings.contrast = static_cast<std::uint8_t>(value); })
+        ->default_str("0")
+        ->group(group);
+    addNumber(command, "--offset", 0, 255, "0..255   e.g. --offset 20",
+              [&settings](int value) { settings.offset = static_cast<std::uint8_t>(value); })
+        ->default_str("0")
+        ->group(group);
+    command.add_flag("--auto-adjust", settings.autoAdjust,
+                     "choose Contrast and Offset for each picture as\n"
+                     "Open does (not with --contrast or --offset)")
+        ->group(group);
+  }
+
+  void addKeyCommand() {
+    key_ = app_.add_subcommand("key", "key pictures into files whose alpha holds the matte");
+    key_->add_option("INPUT", positionals_,
+                     "the picture to key and its OUTPUT; with --out-dir, any\n"
+                     "number of pictures")
+        ->type_name("FILE");
+    addKeySettings(*key_);
+    const std::string group = "Batch keying";
+    addValue(*key_, "--out-dir", "DIR",
+             "write DIR/NAME.tga for every INPUT (NAME.png with\n"
+             "--format png); DIR is created if missing\n"
+             "  e.g. keyvale-cli key shots/*.jpg --out-dir keyed",
+             [this](const std::string& folder) {
+               if (folder.empty()) throw CLI::ValidationError("--out-dir needs a folder");
+               command_.outDir = folder;
+             })
+        ->group(group);
+    addValue(*key_, "--format", "tga|png",
+             "output format (default tga; a single OUTPUT named *.png\n"
+             "is written as PNG)   e.g. --format png",
+             [this](const std::string& text) {
+               command_.format = parseFormat(text);
+               if (!command_.format) throw CLI::ValidationError("--format takes tga or png");
+             })
+        ->group(group);
+    addNumber(*key_, "--jobs", 1, MaximumJobs,
+              "key N files at once (default: one per core); the\n"
+              "results do not depend on N   e.g. --jobs 2",
+              [this](int jobs) { command_.jobs = jobs; })
+        ->group(group);
+    key_->add_flag("--quiet", command_.quiet, "no progress line (it only appears on a terminal)")->group(group);
+    key_->add_flag("--overwrite", command_.overwrite,
+                   "let an output replace its own input; without it such a\n"
+                   "file is refused   e.g. key *.tga --out-dir . --overwrite")
+        ->group(group);
+  }
+
+  void addPreviewCommand() {
+    preview_ = app_.add_subcommand("preview", "write the 240x160 composite and matte the window shows");
+    preview_->add_option("INPUT", positionals_, "the picture to preview")->type_name("FILE");
+    addKeySettings(*preview_);
+    const std::string group = "Preview";
+    addValue(*preview_, "--composite", "FILE", "the keyed picture over the checkerboard (240x160 Targa)",
+             [this](const std::string& path) { command_.composite = path; })
+        ->group(group);
+    addValue(*preview_, "--matte", "FILE", "the matte as grey (240x160 Targa)",
+             [this](const std::string& path) { command_.matte = path; })
+        ->group(group);
+    addNumber(*preview_, "--scroll", 0, MaximumScroll,
+              "scroll the checkerboard N pixels left first   e.g. --scroll 5",
+              [this](int scroll) { command_.scroll = scroll; })
+        ->group(group);
+  }
+
+  // Sliders the user gave cannot also be chosen for him.
+  bool refusesGivenSliders(const CLI::App& command, std::string& error) const {
+    if (!command_.settings.autoAdjust) return false;
+    if (command.count("--contrast") == 0 && command.count("--offset") == 0) return false;
+    error = "--auto-adjust chooses Contrast and Offset itself; drop --contrast/--offset";
+    return true;
+  }
+
+  std::optional<Command> finishKey(std::string& error) {
+    if (refusesGivenSliders(*key_, error)) return std::nullopt;
+    command_.kind = Command::Kind::Key;
+    if (command_.batch()) {
+      if (positionals_.empty()) return failure("key --out-dir DIR needs at least one INPUT", error);
+      command_.inputs = positionals_;
+      return command_;
+    }
+    if (positionals_.size() != 2) {
+      return failure("key takes INPUT OUTPUT, or one or more INPUTs with --out-dir DIR", error);
+    }
+    command_.inputs = {positionals_[0]};
+    command_.output = positionals_[1];
+    return command_;
+  }
+
+  std::optional<Command> finishPreview(std::string& error) {
+    if (refusesGivenSliders(*preview_, error)) return std::nullopt;
+    command_.kind = Command::Kind::Preview;
+    if (positionals_.size() != 1) return failure("preview takes one INPUT", error);
+    if (command_.composite.empty() || command_.matte.empty()) {
+      return failure("preview needs --composite FILE and --matte FILE", error);
+    }
+    command_.inputs = positionals_;
+    return command_;
+  }
+
+  static std::optional<Command> failure(const std::string& message, std::string& error) {
+    error = message;
+    return std::nullopt;
+  }
+
+  CLI::App app_{"", "keyvale-cli"};
+  bool wantsVersion_ = false;
+  CLI::App* key_ = nullptr;
+  CLI::App* preview_ = nullptr;
+  CLI::App* help_ = nullptr;
   Command command_;
-  std::vector<std::string> positional_;
-  std::size_t index_ = 0;
-  bool wantsHelp_ = false;
-  bool contrastGiven_ = false;
-  bool offsetGiven_ = false;
+  std::vector<std::string> positionals_;
 };
 
 bool endsWithPng(const std::string& path) {
@@ -244,8 +282,10 @@ bool endsWithPng(const std::string& path) {
 
 std::optional<Command> parseArguments(const std::vector<std::string>& arguments, std::string& error) {
   error.clear();
-  return Parser(arguments, error).parse();
+  return CommandLine().parse(arguments, error);
 }
+
+std::string helpText() { return CommandLine().help(); }
 
 const char* channelName(KeyChannel channel) {
   switch (channel) {

@@ -1,5 +1,8 @@
 #pragma once
-// The command line of keyvale-cli, parsed into plain settings.
+// The command line of keyvale-cli, parsed into a plain command. The
+// options, their groups and the help are declared once, with the command
+// line library; the rules between options are checked here too, so a
+// command that comes back is one the tool can run.
 
 #include <optional>
 #include <string>
@@ -32,12 +35,14 @@ struct Command {
 // Parses argv; on a usage error returns nothing and sets `error`.
 std::optional<Command> parseArguments(const std::vector<std::string>& arguments, std::string& error);
 
+// Every command with every option, its values and default, the exit
+// statuses and examples: what --help prints.
+std::string helpText();
+
 const char* channelName(KeyChannel channel);
 
 // The format an output gets: --format when given, otherwise PNG for a
 // single OUTPUT named *.png and Targa for everything else.
 OutputFormat outputFormatOf(const Command& command);
-
-extern const char* const UsageText;
 
 }  // namespace Kvl::Cli

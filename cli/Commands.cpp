@@ -39,11 +39,11 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
   std::string error;
   const auto command = parseArguments(arguments, error);
   if (!command) {
-    err << "keyvale-cli: " << error << "\n\n" << UsageText;
+    err << "keyvale-cli: " << error << "\n\n" << helpText();
     return ExitUsage;
   }
   switch (command->kind) {
-    case Command::Kind::Help: out << UsageText; return ExitSuccess;
+    case Command::Kind::Help: out << helpText(); return ExitSuccess;
     case Command::Kind::Version: out << "keyvale-cli " << KeyvaleVersion << '\n'; return ExitSuccess;
     case Command::Kind::Key: return runKey(*command, out, err, console);
     case Command::Kind::Preview: return runPreview(*command, out, err);

@@ -25,7 +25,10 @@ TEST(CommandLine, UsageErrorsExitTwoWithTheReasonAndTheUsage) {
       {{"key", "a.tga", "b.tga", "--contrast", "256"}, "--contrast takes a number from 0 to 255"},
       {{"key", "a.tga", "b.tga", "--offset", "-1"}, "--offset takes a number from 0 to 255"},
       {{"key", "a.tga", "b.tga", "--contrast", "12x"}, "--contrast takes a number from 0 to 255"},
-      {{"key", "a.tga", "b.tga", "--contrast"}, "--contrast needs a value"},
+      {{"key", "a.tga", "b.tga", "--contrast"}, "--contrast: 1 required N missing"},
+      {{"key", "a.tga", "b.tga", "--channel"}, "--channel: 1 required"},
+      {{"preview", "a.tga", "--composite", "c", "--matte", "m", "--scroll", "1000001"},
+       "--scroll takes a number from 0 to 1000000"},
       {{"key", "a.tga"}, "key takes INPUT OUTPUT"},
       {{"key", "a.tga", "b.tga", "c.tga"}, "key takes INPUT OUTPUT"},
       {{"key", "a.tga", "b.tga", "--auto-adjust", "--contrast", "4"}, "--auto-adjust chooses Contrast"},
@@ -33,11 +36,11 @@ TEST(CommandLine, UsageErrorsExitTwoWithTheReasonAndTheUsage) {
       {{"key", "--out-dir", "out"}, "needs at least one INPUT"},
       {{"key", "a.tga", "--out-dir", "out", "--jobs", "0"}, "--jobs takes a number from 1 to 256"},
       {{"key", "a.tga", "--out-dir", "out", "--format", "gif"}, "--format takes tga or png"},
-      {{"key", "a.tga", "b.tga", "--scroll", "3"}, "unknown option --scroll"},
-      {{"key", "a.tga", "b.tga", "--loud"}, "unknown option --loud"},
+      {{"key", "a.tga", "b.tga", "--scroll", "3"}, "not expected: --scroll"},
+      {{"key", "a.tga", "b.tga", "--loud"}, "not expected: --loud"},
       {{"preview", "a.tga", "--composite", "c.tga"}, "preview needs --composite FILE and --matte FILE"},
-      {{"preview", "a.tga", "--composite", "c", "--matte", "m", "--quiet"}, "unknown option --quiet"},
-      {{"preview", "a.tga", "--composite", "c", "--matte", "m", "--out-dir", "o"}, "unknown option --out-dir"},
+      {{"preview", "a.tga", "--composite", "c", "--matte", "m", "--quiet"}, "not expected: --quiet"},
+      {{"preview", "a.tga", "--composite", "c", "--matte", "m", "--out-dir", "o"}, "not expected: --out-dir"},
   };
   for (const auto& c : cases) {
     const CliRun run = runCli(c.arguments);
@@ -54,7 +57,7 @@ TEST(CommandLine, HelpAndVersionGoToStdoutAndSucceed) {
     const CliRun run = runCli(arguments);
     EXPECT_EQ(run.status, Cli::ExitSuccess);
     EXPECT_TRUE(run.err.empty());
-    EXPECT_EQ(run.out, Cli::UsageText);
+    EXPECT_EQ(run.out, Cli::helpText());
   }
   const CliRun version = runCli({"--version"});
   EXPECT_EQ(version.status, Cli::ExitSuccess);
@@ -62,7 +65,7 @@ TEST(CommandLine, HelpAndVersionGoToStdoutAndSucceed) {
 }
 
 TEST(CommandLine, HelpDocumentsEveryOptionWithAnExample) {
-  const std::string help = Cli::UsageText;
+  const std::string help = Cli::helpText();
   for (const char* option : {"--channel", "--contrast", "--offset", "--auto-adjust", "--out-dir", "--format",
                              "--jobs", "--quiet", "--overwrite", "--composite", "--matte", "--scroll"}) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
