@@ -20,7 +20,7 @@ struct ConsoleOptions {
 };
 
 // The whole program after argv is split: parses, runs, and returns the
-// exit status. Usage errors print the message and the usage text on `err`.
+// exit status. Usage errors print the message and the help on `err`.
 int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
                    ConsoleOptions console = {});
 

@@ -72,6 +72,8 @@ TEST(CommandLine, HelpDocumentsEveryOptionWithAnExample) {
   }
   EXPECT_NE(help.find("e.g. --jobs 2"), std::string::npos);
   EXPECT_NE(help.find("keyvale-cli key frames/*.png --out-dir keyed"), std::string::npos);
+  EXPECT_NE(help.find("Exit status: 0 all keyed, 1 a file could not be read or written, 2 usage."), std::string::npos);
+  EXPECT_NE(help.find("keyvale-cli key INPUT... --out-dir DIR"), std::string::npos);
 }
 
 TEST(CommandLine, SingleAndBatchFormsOfKey) {
