@@ -6,6 +6,7 @@
 #include <new>
 
 #include "MainWindow.h"
+#include "ShellSeams.h"
 #include "ShellState.h"
 #include "Surfaces.h"
 #include "WindowProc.h"

@@ -7,8 +7,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <functional>
-#include <string>
 
 #include "ShellWindows.h"
 #include "engine/KeyProcessor.h"
@@ -25,23 +23,12 @@ struct ShellState {
   std::uint8_t* CheckerBuffer = nullptr;
   Pixel32* SourcePreview = nullptr;
   KeyProcessor* processor = nullptr;
-};
-
-// Where the shell meets things a test must stand in for: the two file
-// dialogs and the error box (each empty: the real one), and resources that
-// start-up may fail to get. The program itself never sets them.
-struct ShellSeams {
-  std::function<std::string(const char* initialFolder)> openDialog;
-  std::function<std::string()> saveDialog;
-  std::function<void(const char* text, const char* caption)> errorBox;
-  bool refuseSurfaces = false;
-  bool refuseBuffers = false;
-  unsigned renderCount = 0;  // renders the shell itself asked for
+  // Renders the shell asked for itself (start-up, commands, slider
+  // messages), not the engine's own inside Open and Auto adjust. Kept for
+  // the app tests alone: the previews cannot tell one render from two.
+  unsigned renderCount = 0;
 };
 
 ShellState& shell();
-ShellSeams& seams();
-// The real control messages behind the engine's seam.
-ShellPort& shellPort();
 
 }  // namespace Kvl::App

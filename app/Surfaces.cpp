@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "ShellSeams.h"
 #include "ShellState.h"
 
 namespace Kvl::App {
@@ -21,16 +22,10 @@ BITMAPINFO previewBitmapHeader() {
   return info;
 }
 
-HBITMAP createPreviewBitmap(HDC context, void** bits) {
-  if (seams().refuseSurfaces) return nullptr;
-  const BITMAPINFO info = previewBitmapHeader();
-  return CreateDIBSection(context, &info, DIB_RGB_COLORS, bits, nullptr, 0);
-}
-
 bool createSurface(Surface& surface) {
   HDC scratch = CreateCompatibleDC(nullptr);
   void* bits = nullptr;
-  surface.bitmap = createPreviewBitmap(scratch, &bits);
+  surface.bitmap = createPreviewBitmap(scratch, previewBitmapHeader(), &bits);
   DeleteDC(scratch);
   if (surface.bitmap == nullptr || bits == nullptr) return false;
   surface.pixels = static_cast<Pixel32*>(bits);
@@ -55,7 +50,7 @@ bool allocateBuffers() {
   ShellState& state = shell();
   state.CheckerBuffer = new (std::nothrow) std::uint8_t[PreviewPixelCount];
   if (state.CheckerBuffer == nullptr) return false;
-  state.SourcePreview = seams().refuseBuffers ? nullptr : new (std::nothrow) Pixel32[PreviewPixelCount]();
+  state.SourcePreview = allocatePreviewSource();
   return state.SourcePreview != nullptr;
 }
 

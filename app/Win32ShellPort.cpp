@@ -31,10 +31,6 @@ void Win32ShellPort::setSliderPosition(Slider slider, std::uint8_t position, boo
 // No owner and task-modal: the box disables every top-level window of the
 // thread while it is up, so no command can run underneath it.
 void Win32ShellPort::showError(const char* text, const char* caption) {
-  if (seams().errorBox) {
-    seams().errorBox(text, caption);
-    return;
-  }
   MessageBoxA(nullptr, text, caption, MB_ICONERROR | MB_TASKMODAL);
 }
 

@@ -5,6 +5,7 @@
 
 #include "Controls.h"
 #include "FileDialogs.h"
+#include "ShellSeams.h"
 #include "ShellState.h"
 #include "engine/ChannelControls.h"
 
@@ -27,20 +28,10 @@ void readChannelFromButtons() {
   }
 }
 
-std::string askOpenPath() {
-  const auto& seam = seams().openDialog;
-  return seam ? seam(OpenDialogInitialFolder) : chooseOpenPath(OpenDialogInitialFolder);
-}
-
-std::string askSavePath() {
-  const auto& seam = seams().saveDialog;
-  return seam ? seam() : chooseSavePath();
-}
-
 // Load, select the detected channel, auto adjust. A file that cannot be
 // read is ignored silently, but its path is kept for the next Save As.
 void openCommand() {
-  const std::string path = askOpenPath();
+  const std::string path = askOpenPath(OpenDialogInitialFolder);
   ShellState& state = shell();
   if (isCancelled(path) || state.processor == nullptr) return;
   openPicture(path.c_str(), state.settings, shellPort(), *state.processor);
@@ -128,7 +119,7 @@ void renderPreviews() {
   if (state.processor == nullptr) return;
   const KeySettings& s = state.settings;
   state.processor->render(s.channel, s.contrast, s.offset);
-  ++seams().renderCount;
+  ++state.renderCount;
 }
 
 // The update region is not consulted: both previews are copied whole.

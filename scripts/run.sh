@@ -4,8 +4,9 @@
 # Installs what is missing, builds the Windows program (x86_64, run through
 # Wine) and the native keyvale-cli, keys the bundled sample picture with the
 # command-line tool, then opens the Keyvale window on your X display. Without
-# a display it starts Keyvale on a virtual one, saves a screenshot of the
-# window and says where it is.
+# a display it starts Keyvale on a virtual one, opens the sample in it through
+# the Open button and the file dialog, saves a screenshot of the window and
+# says where it is.
 #
 #   KEYVALE_RUN_PREFIX   the Wine prefix for the window (default:
 #                        build/wineprefix-run, apart from the tests' prefix so
@@ -32,21 +33,14 @@ step() {
   fi
 }
 
-has_target() {
-  cmake --build "$1" --target help 2>/dev/null | grep -q "^$2:"
-}
-
 build_everything() {
   mkdir -p "$out"
   step "checking Debian packages" "$out/deps.log" "$repo/scripts/install-deps.sh"
-  [ -f "$sample" ] || step "drawing the sample picture" "$out/sample.log" python3 "$repo/scripts/make-sample.py"
   step "building keyvale-cli (native)" "$out/build-cli.log" \
     bash -c "cmake --preset debug && cmake --build build/debug -j 2 --target keyvale-cli"
   step "configuring the Windows build" "$out/configure-win64.log" cmake --preset win64
-  local targets=(keyvale-cli)
-  has_target build/win64 keyvale && targets=(keyvale keyvale-cli)
-  step "building ${targets[*]} for Windows (x86_64)" "$out/build-win64.log" \
-    cmake --build build/win64 -j 2 --target "${targets[@]}"
+  step "building keyvale and keyvale-cli for Windows (x86_64)" "$out/build-win64.log" \
+    cmake --build build/win64 -j 2 --target keyvale keyvale-cli
 }
 
 key_sample() {
@@ -56,33 +50,17 @@ key_sample() {
   echo "run: keyed picture (32-bit Targa, alpha = matte): $keyed"
 }
 
-# Shows the window on a virtual display long enough to photograph it.
+# The window on a virtual display with the sample opened, photographed once
+# its previews show the keyed sample.
 screenshot_window() {
-  local shot=$out/keyvale-window.png window=""
-  "$repo/scripts/wine-run" "$app" &
-  local wine_pid=$!
-  for _ in $(seq 1 120); do
-    window=$(xdotool search --name '^Keyvale ' 2>/dev/null | head -n 1 || true)
-    [ -n "$window" ] && break
-    sleep 0.5
-  done
-  if [ -n "$window" ]; then
-    sleep 1  # let the first paint land
-    import -window "$window" "$shot"
-    echo "run: screenshot of the Keyvale window: $shot"
-  else
-    echo "run: the Keyvale window did not appear within a minute" >&2
-  fi
-  WINEPREFIX=$KEYVALE_WINEPREFIX /usr/lib/wine/wineserver -k 2>/dev/null || true
-  wait "$wine_pid" 2>/dev/null || true
-  [ -n "$window" ]
+  local shot=$out/keyvale-window.png
+  step "opening the sample in Keyvale on a virtual display (Xvfb) and taking a screenshot" \
+    "$out/screenshot.log" "$repo/scripts/wine-run" --session \
+    python3 -B "$repo/scripts/window-screenshot.py" "$app" "$cli" "$sample" "$shot"
+  echo "run: screenshot of the Keyvale window with the sample opened: $shot"
 }
 
 start_window() {
-  if [ ! -f "$app" ]; then
-    echo "run: this tree has no Windows program yet (app/); the keyed sample above is the result"
-    return 0
-  fi
   if [ -n "${DISPLAY:-}" ]; then
     echo "run: starting Keyvale on $DISPLAY through Wine (close the window to finish)"
     "$repo/scripts/wine-run" "$app"
@@ -90,14 +68,8 @@ start_window() {
   fi
   echo "run: no X display (DISPLAY is empty), so the window cannot be shown here."
   echo "run: log in to a desktop session, or use 'ssh -X', and run this again to use Keyvale."
-  echo "run: meanwhile: starting it on a virtual display (Xvfb) to check that it works."
-  KEYVALE_RUN_SCREENSHOT=1 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$repo/scripts/run.sh"
-}
-
-if [ -n "${KEYVALE_RUN_SCREENSHOT:-}" ]; then
   screenshot_window
-  exit
-fi
+}
 
 build_everything
 key_sample

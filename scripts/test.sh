@@ -3,14 +3,15 @@
 #
 # Stages, in order: the native debug build and its tests, the same under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the x86_64 Windows build with
-# its tests run under Wine (one Wine prefix for the whole run), the i686
-# release build with a check of keyvale.exe, then the optional stages below
-# when their scripts exist. Every stage runs even after a failure, so one run
-# shows everything that is wrong. Build output goes to build/test-logs/ and is
+# its tests run under Wine through scripts/wine-run (one Wine prefix for the
+# whole run), the i686 release build with a check of keyvale.exe, then
+# fuzzing, memory checking and the end-to-end test of the window, each its
+# own script. Every stage runs even after a failure, so one run shows
+# everything that is wrong. Build output goes to build/test-logs/ and is
 # shown only when a build fails.
 #
 # Closes with "N passed, N failed" counted in test cases over all stages and
-# exits non-zero on any failure. An optional stage's script counts as its own
+# exits non-zero on any failure. A script stage counts as its script's own
 # closing "N passed, N failed" line when it prints one, else as one case.
 #
 #   KEYVALE_WINEPREFIX   the Wine prefix (default: build/wineprefix)
@@ -131,9 +132,6 @@ win32_stage() {
   # Only the program is needed here: the tests run in the x86_64 build.
   if ! configure_and_build win32 -DKEYVALE_BUILD_TESTS=OFF; then
     record win32 $((SECONDS - start)) 0 1
-  elif [ ! -f "$exe" ]; then
-    echo "win32: no app/keyvale.exe in this tree yet; built the libraries only"
-    record win32 $((SECONDS - start)) 0 0
   elif pe_check "$exe"; then
     record win32 $((SECONDS - start)) 1 0
   else
@@ -141,12 +139,10 @@ win32_stage() {
   fi
 }
 
-# optional_stage NAME SCRIPT [ARGUMENTS...]: runs a later stage's own script
-# when it exists.
-optional_stage() {
+# script_stage NAME SCRIPT [ARGUMENTS...]: runs a later stage's own script.
+script_stage() {
   local name=$1 script=$2 start=$SECONDS log=$logs/$1.log status=0 line
   shift 2
-  [ -f "$script" ] || return 0
   echo "=== $name: $script $*"
   bash "$script" "$@" </dev/null 2>&1 | tee "$log" || status=$?
   line=$(grep -Eo '^([[:alnum:]_.-]+: *)?[0-9]+ passed, [0-9]+ failed' "$log" | tail -n 1 |
@@ -177,15 +173,16 @@ wanted debug && native_stage debug
 wanted asan && native_stage asan
 wanted win64 && native_stage win64
 wanted win32 && win32_stage
-# The later stages reuse the builds above rather than make their own copies.
+# The later stages reuse the builds above, when those stages ran, rather than
+# make their own copies.
 [ -f "$build_root/win64/app/keyvale.exe" ] && export KEYVALE_EXE=$build_root/win64/app/keyvale.exe
 [ -x "$build_root/debug/cli/keyvale-cli" ] && export KEYVALE_CLI=$build_root/debug/cli/keyvale-cli
 export KEYVALE_MEMCHECK_BUILD_DIR=${KEYVALE_MEMCHECK_BUILD_DIR:-$build_root/debug}
 # Later stages: one line each. Fuzzing here is a short regression run
 # (KEYVALE_FUZZ_SECONDS per target); long campaigns run scripts/fuzz.sh alone.
-wanted fuzz && optional_stage fuzz "$repo/scripts/fuzz.sh" "${KEYVALE_FUZZ_SECONDS:-60}"
-wanted memcheck && optional_stage memcheck "$repo/scripts/memcheck.sh"
-wanted e2e && optional_stage e2e "$repo/tests/e2e/run.sh"
+wanted fuzz && script_stage fuzz "$repo/scripts/fuzz.sh" "${KEYVALE_FUZZ_SECONDS:-60}"
+wanted memcheck && script_stage memcheck "$repo/scripts/memcheck.sh"
+wanted e2e && script_stage e2e "$repo/tests/e2e/run.sh"
 
 echo
 echo "=== summary (seconds per stage)"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/Application.h"
-#include "app/ShellTestAccess.h"
+#include "ShellTestAccess.h"
 #include "support/TgaBytes.h"
 
 namespace Kvl::App::Test {

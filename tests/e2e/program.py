@@ -6,12 +6,25 @@ window's own X window when no window manager runs.
 """
 
 import os
+import re
 import subprocess
 
 import screen
 from screen import Failure
 
-TITLE = "Keyvale 0.1.16"
+
+def _project_version():
+    """The version CMake builds into the program, from the one place it is
+    written: project(Keyvale VERSION x.y.z) in the top CMakeLists.txt."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "CMakeLists.txt")
+    with open(path, encoding="utf-8") as f:
+        match = re.search(r"project\(Keyvale\s+VERSION\s+(\S+)", f.read())
+    if match is None:
+        raise RuntimeError(f"no project(Keyvale VERSION ...) in {path}")
+    return match.group(1)
+
+
+TITLE = "Keyvale " + _project_version()
 CLIENT_SIZE = (495, 261)     # 501 x 286 outside, less the fixed frame and title bar
 COMPOSITE_AT = (4, 4)
 MATTE_AT = (250, 4)
@@ -21,7 +34,6 @@ BUTTONS = {  # centres of the controls
     "Open": (454, 185), "Auto adjust": (454, 210), "Save As": (454, 248),
 }
 CLOSE_CLICK = (370, 84)     # the middle of the matte preview
-WINE = "/usr/lib/wine/wine64"  # Debian keeps wine64 off PATH
 
 
 def windows_path(path):
@@ -31,7 +43,9 @@ def windows_path(path):
 
 class Program:
     def __init__(self, exe, log, desktop=None):
-        command = [WINE, "explorer", f"/desktop={desktop}", exe] if desktop else [WINE, exe]
+        # scripts/wine-run --session says where Wine is.
+        wine = os.environ["KEYVALE_WINE"]
+        command = [wine, "explorer", f"/desktop={desktop}", exe] if desktop else [wine, exe]
         self.process = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT)
         self.window = screen.wait_for(f'the window "{TITLE}"', self._main_window, 60)
         # Where the client area starts inside self.window: (0, 0) when Wine

@@ -3,11 +3,12 @@ worked only through the mouse and the keyboard, with the real file dialogs
 and message boxes, and every preview pixel and saved byte compared with what
 keyvale-cli computes for the same picture and settings.
 
-Run by run.sh, which provides the display, the Wine prefix and these
-variables: KEYVALE_EXE, KEYVALE_CLI, KEYVALE_E2E_WORK (scratch folder for
-pictures and files), KEYVALE_E2E_RESULTS (screenshots; failures leave theirs
-there), KEYVALE_E2E_SAMPLE (optional: a picture for the screenshot of the
-window). Exits 0 when every check passes, 1 on the first failure.
+Run by run.sh inside scripts/wine-run --session, which provide the display,
+the Wine prefix and these variables: KEYVALE_EXE, KEYVALE_CLI,
+KEYVALE_E2E_WORK (scratch folder for pictures and files), KEYVALE_E2E_RESULTS
+(screenshots; failures leave theirs there), KEYVALE_E2E_SAMPLE (the bundled
+sample, for the screenshot of the window) and KEYVALE_WINE (wine64). Exits 0
+when every check passes, 1 on the first failure.
 """
 
 import itertools
@@ -104,9 +105,8 @@ class Scenario:
             raise Failure(f"the client area stood at {self.client_at}; a centred window with this "
                           f"frame puts it at {client_at}")
         self.expect_start_up("virtual desktop start-up")
-        # The bundled sample, if there is one, makes the friendlier picture.
-        sample = os.environ.get("KEYVALE_E2E_SAMPLE", "")
-        picture = sample if os.path.isfile(sample) else self.shot
+        # The bundled sample makes the friendlier picture.
+        picture = os.environ["KEYVALE_E2E_SAMPLE"]
         program.choose_file("Open", "Open", picture)
         self.expect_reference("virtual desktop open", picture)
         self.evidence.keep("keyvale-window", program.screenshot())

@@ -1,12 +1,14 @@
 #pragma once
-// What the shell's tests may see and replace of its state. The program
-// itself never calls any of this.
+// What the app tests see of the shell's state, and the stand-ins they put in
+// the shell's seams (app/ShellSeams.h): this test program links its own
+// definitions of those seams, in ShellTestAccess.cpp, in place of the
+// program's.
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
-#include "ShellWindows.h"
+#include "app/ShellWindows.h"
 #include "engine/KeyProcessor.h"
 #include "engine/KeySettings.h"
 #include "engine/ShellPort.h"
