@@ -28,6 +28,9 @@ struct FileOutcome {
   std::uint64_t pixelCount = 0;
 };
 
+// Keys one file: opens the input (any format) as a picture source, chooses
+// the settings from its preview where asked, and keys its rows into the
+// output. Targa in, Targa out gives the very file Save As writes.
 FileOutcome keyFile(const FileJob& job, const KeySettings& wanted);
 
 // Loads a picture of any accepted format into the workspace's preview, as
@@ -40,5 +43,8 @@ bool loadIntoPreview(PreviewWorkspace& workspace, const std::string& path, std::
 // and auto-adjusted sliders where asked for, the given values elsewhere.
 // The workspace ends rendered as after selectChannel (and autoAdjust).
 ShellSettings chooseSettings(const KeySettings& wanted, PreviewWorkspace& workspace, ShellPort& shell);
+
+// "file is truncated; missing pixels are keyed as black"
+extern const char* const TruncatedTargaWarning;
 
 }  // namespace Kvl::Cli

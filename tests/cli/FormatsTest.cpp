@@ -11,7 +11,7 @@
 #include "CodecFiles.h"
 #include "support/TgaBytes.h"
 
-#include "cli/formats/Picture.h"
+#include "imageio/PictureFiles.h"
 
 #if KEYVALE_HAVE_PNG
 #include <png.h>
@@ -390,11 +390,12 @@ TEST(JpegInput, ALargePictureNeedsASixteenthOfItsSmallestEncoding) {
 
   expectRefusedForItsSize(dir.file("short.jpg"), "2049 x 2049");
   expectRefusedForItsSize(dir.file("huge.jpg"), "65500 x 65500");
-  const Cli::LoadedPicture enough = Cli::loadPicture(dir.file("enough.jpg"), Cli::PictureFormat::Jpeg);
-  ASSERT_TRUE(enough.ok()) << enough.error;
-  EXPECT_EQ(enough.image->width, 2049);
-  EXPECT_EQ(enough.image->height, 2049);
-  EXPECT_FALSE(enough.warning.empty());
+  PictureError error;
+  const auto enough = openPicture(dir.file("enough.jpg"), PictureFormat::Jpeg, error);
+  ASSERT_NE(enough, nullptr) << describe(error);
+  EXPECT_EQ(enough->width(), 2049u);
+  EXPECT_EQ(enough->height(), 2049u);
+  EXPECT_TRUE(enough->damaged());
 }
 
 // Every scan makes the decoder pass over the whole picture, so a small file
