@@ -1,5 +1,6 @@
 #pragma once
-// The decoded-image record and the Targa reader.
+// The decoded-image record, and the Targa loader that fills it whole
+// through the Targa reader (TgaReader.h).
 
 #include <cstdint>
 #include <memory>
