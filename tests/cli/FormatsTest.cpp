@@ -239,6 +239,25 @@ TEST(PngOutput, DecodesToTheKeyedPixelsUpright) {
   }
 }
 
+// A top-down Targa streams into the PNG a chunk of rows at a time, from the
+// top; a bottom-up one is held whole and written at the end. More than one
+// chunk each way, so a chunk in the wrong place or order shows.
+TEST(PngOutput, ATopDownTargaOfSeveralChunksGivesTheSamePngAsBottomUp) {
+  TempDir dir;
+  const int width = 600, height = 450;  // 270000 pixels: two chunks of rows
+  const std::vector<Pixel32> picture = greenScreen(width, height);
+  const std::string bottomUp = TgaBytes(width, height).pixels(picture).writeTo(dir.path() / "bu.tga");
+  const std::string topDown =
+      TgaBytes(width, height).descriptor(0x20).pixels(flipRows(picture, width, height)).writeTo(dir.path() / "td.tga");
+  for (const auto& [source, output] : {std::pair{bottomUp, "bu.png"}, std::pair{topDown, "td.png"}}) {
+    const CliRun run = runCli({"key", source, dir.file(output), "--contrast", "20", "--offset", "5"});
+    ASSERT_EQ(run.status, Cli::ExitSuccess) << run.err;
+  }
+  const auto expected = readFileBytes(dir.path() / "bu.png");
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(readFileBytes(dir.path() / "td.png"), expected);
+}
+
 TEST(PngOutput, BatchFormatPngFromPngInput) {
   TempDir dir;
   const PngCase c = colourCase("rgb", false, 8);
