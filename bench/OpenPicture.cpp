@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
   Kvl::PreviewWorkspace workspace;
   const Kvl::PreviewRead read = workspace.processor().readPreview(argv[1]);
   if (!read.ok()) {
-    std::fprintf(stderr, "keyvale_open: %s: %s\n", argv[1], Kvl::describeLoadError(read.error, read.header).c_str());
+    std::fprintf(stderr, "keyvale_open: %s: %s\n", argv[1], Kvl::describe(Kvl::targaError(read.error, read.header)).c_str());
     return 1;
   }
   // The middle of the preview, so that the read is seen to have happened.

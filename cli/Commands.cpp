@@ -9,7 +9,7 @@
 #include "FileKeying.h"
 #include "Version.h"
 #include "engine/PreviewWorkspace.h"
-#include "imageio/ImageSaver.h"
+#include "imageio/PictureSink.h"
 
 
 namespace Kvl::Cli {
@@ -22,6 +22,13 @@ void reportFileError(std::ostream& err, const std::string& path, const std::stri
 void printSettings(std::ostream& out, const KeySettings& settings) {
   out << "channel=" << channelName(settings.channel) << " contrast=" << int{settings.contrast}
       << " offset=" << int{settings.offset} << '\n';
+}
+
+bool writePreviewPicture(const std::string& path, const Pixel32* pixels) {
+  TargaSink output;
+  if (!output.open(path, PreviewWidth, PreviewHeight, RowOrder::BottomUp)) return false;
+  output.writeRows(0, pixels, PreviewHeight);
+  return output.commit();
 }
 
 bool makeOutputFolder(const std::string& folder, std::ostream& err) {
@@ -84,7 +91,7 @@ int runPreview(const Command& command, std::ostream& out, std::ostream& err) {
   workspace.processor().render(settings.channel, settings.contrast, settings.offset);
   for (const auto& [path, pixels] : {std::pair{command.composite, workspace.composite()},
                                      std::pair{command.matte, workspace.matte()}}) {
-    if (!writeTga32(path.c_str(), pixels, PreviewWidth, PreviewHeight)) {
+    if (!writePreviewPicture(path, pixels)) {
       reportFileError(err, path, "cannot write");
       return ExitFileError;
     }

@@ -28,6 +28,9 @@ struct FileOutcome {
   std::uint64_t pixelCount = 0;
 };
 
+// Keys one file: opens the input (any format) as a picture source, chooses
+// the settings from its preview where asked, and keys its rows into the
+// output. Targa in, Targa out gives the very file Save As writes.
 FileOutcome keyFile(const FileJob& job, const SettingsRequest& wanted);
 
 // Loads a picture of any accepted format into the workspace's preview, as
@@ -35,5 +38,8 @@ FileOutcome keyFile(const FileJob& job, const SettingsRequest& wanted);
 // set when it was damaged but loaded.
 bool loadIntoPreview(PreviewWorkspace& workspace, const std::string& path, std::string& error,
                      std::string& warning);
+
+// "file is truncated; missing pixels are keyed as black"
+extern const char* const TruncatedTargaWarning;
 
 }  // namespace Kvl::Cli

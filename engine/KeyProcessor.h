@@ -14,8 +14,9 @@ namespace Kvl {
 
 class ByteSource;
 class ImageLoader;
+class PictureSource;
 class ShellPort;
-class TgaPixelDecoder;
+class TgaReader;
 
 // What reading a picture into the preview found: why it failed, if it did.
 struct PreviewRead {
@@ -42,6 +43,9 @@ public:
   PreviewRead readPreview(const char* path);
   // The same from bytes already in hand (tests, benchmarks).
   PreviewRead readPreviewFrom(ByteSource& source);
+  // Samples an opened picture of any format into the preview source, as
+  // Open does. Throws std::bad_alloc when a row cannot be held.
+  void resampleToPreview(PictureSource& source);
   // Keys the preview source into the composite (over the checkerboard) and
   // the matte. Allocates nothing: it runs on every slider message.
   void render(KeyChannel channel, std::uint8_t contrast, std::uint8_t offset);
@@ -63,7 +67,7 @@ public:
   const Pixel32* composite() const { return composite_; }
 
 private:
-  void sampleRows(TgaPixelDecoder& decoder, const TgaHeader& header);
+  PreviewRead readPreviewThrough(TgaReader& reader, bool opened);
 
   std::uint8_t* checkerboard_;  // we don't own it
   Pixel32* previewSource_;      // we don't own it

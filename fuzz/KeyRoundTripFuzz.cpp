@@ -18,6 +18,7 @@
 #include "engine/KeyProcessor.h"
 #include "imageio/ImageLoader.h"
 #include "imageio/ImageSaver.h"
+#include "imageio/PictureSink.h"
 
 namespace {
 
@@ -55,10 +56,8 @@ std::vector<std::uint8_t> expectedOutput(const Kvl::TgaLoader& source, const Set
                            static_cast<std::uint16_t>(source.height));
   const std::size_t count = static_cast<std::size_t>(source.width) * static_cast<std::size_t>(source.height);
   std::vector<Kvl::Pixel32> keyed(source.pixels.get(), source.pixels.get() + count);
-  for (Kvl::Pixel32& pixel : keyed) {
-    Kvl::keyPixel(pixel, settings.channel);
-    Kvl::applyLevels(pixel, settings.contrast, settings.offset);
-  }
+  // One table for the picture: applyLevels builds one per call.
+  Kvl::keyAndLevel(keyed.data(), count, settings.channel, Kvl::levelTable(settings.contrast, settings.offset));
   const std::size_t headerBytes = bytes.size();
   bytes.resize(headerBytes + count * sizeof(Kvl::Pixel32));
   if (count > 0) std::memcpy(bytes.data() + headerBytes, keyed.data(), count * sizeof(Kvl::Pixel32));

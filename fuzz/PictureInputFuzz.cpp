@@ -1,16 +1,17 @@
-// Any bytes through the command line's picture input: the format is sniffed
-// from the first bytes, then a PNG or JPEG picture is read as keyvale-cli
-// reads it. A picture that loads must hold width x height pixels with alpha
-// 0; one that does not must say why.
+// Any bytes through the picture input: the format is sniffed from the first
+// bytes, then a PNG or JPEG picture is opened as keyvale-cli opens it. A
+// picture that opens must hand out height rows of width pixels with alpha
+// 0, again after a rewind; one that does not must say why.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
+#include <vector>
 
 #include "FuzzScratch.h"
-#include "cli/formats/DeclaredSize.h"
-#include "cli/formats/Picture.h"
-#include "imageio/ImageLoader.h"
+#include "imageio/DeclaredSize.h"
+#include "imageio/PictureFiles.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ bool isLargePlausiblePng(const std::uint8_t* data, std::size_t size) {
   const std::uint64_t width = readBe32(data + 16);
   const std::uint64_t height = readBe32(data + 20);
   const unsigned bitsPerPixel = data[24] * pngChannels(data[25]);
-  return isLargeAndPlausible(width, height, Kvl::Cli::smallestPngBytes(width, height, bitsPerPixel), size);
+  return isLargeAndPlausible(width, height, Kvl::smallestPngBytes(width, height, bitsPerPixel), size);
 }
 
 // The JPEG reader steps over garbage between markers, so anything that looks
@@ -54,7 +55,7 @@ bool isLargePlausibleJpeg(const std::uint8_t* data, std::size_t size) {
     if (data[at] != 0xFF || !startOfFrame) continue;
     const std::uint64_t height = readBe16(data + at + 5);
     const std::uint64_t width = readBe16(data + at + 7);
-    if (isLargeAndPlausible(width, height, Kvl::Cli::smallestJpegBytes(width, height), size)) return true;
+    if (isLargeAndPlausible(width, height, Kvl::smallestJpegBytes(width, height), size)) return true;
   }
   return false;
 }
@@ -72,21 +73,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::string path = scratch.file("picture");
   Kvl::Fuzz::writeWholeFile(path, data, size);
 
-  const Kvl::Cli::PictureFormat format = Kvl::Cli::sniffPictureFormat(path);
+  const Kvl::PictureFormat format = Kvl::sniffPictureFormat(path);
   // Everything without a PNG or JPEG signature goes to the Targa reader,
   // which has targets of its own: here the fuzzer spends its time on PNG and JPEG.
-  if (format == Kvl::Cli::PictureFormat::Targa) return 0;
-  const Kvl::Cli::LoadedPicture picture = Kvl::Cli::loadPicture(path, format);
-  if (!picture.ok()) {
-    if (picture.error.empty()) std::abort();
+  if (format == Kvl::PictureFormat::Targa) return 0;
+  Kvl::PictureError error;
+  const std::unique_ptr<Kvl::PictureSource> picture = Kvl::openPicture(path, format, error);
+  if (!picture) {
+    if (error.ok() || Kvl::describe(error).empty()) std::abort();
     return 0;
   }
-  const Kvl::ImageLoader& image = *picture.image;
-  if (image.width < 0 || image.height < 0) std::abort();
-  const std::size_t count = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
-  if (count > 0 && !image.pixels) std::abort();
-  for (std::size_t i = 0; i < count; ++i) {
-    if (Kvl::alphaOf(image.pixels[i]) != 0) std::abort();
+  std::vector<Kvl::Pixel32> row(picture->width());
+  for (std::uint32_t y = 0; y < picture->height(); ++y) {
+    if (y == 1 && !picture->rewind()) std::abort();  // the second row comes from the start again
+    picture->readRows(row.data(), 1);
+    for (const Kvl::Pixel32 pixel : row) {
+      if (Kvl::alphaOf(pixel) != 0) std::abort();
+    }
   }
   return 0;
 }

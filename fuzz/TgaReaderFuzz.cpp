@@ -38,6 +38,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                  : loader.error() != Kvl::LoadError::None && !loader.pixels;
   if (!consistent) std::abort();
   // Every reason must have words for the command line.
-  if (Kvl::describeLoadError(loader.error(), loader.header()).empty()) std::abort();
+  if (Kvl::describe(Kvl::targaError(loader.error(), loader.header())).empty()) std::abort();
   return 0;
 }

@@ -1,10 +1,12 @@
 #pragma once
-// The decoded-image record and the Targa reader.
+// The decoded-image record, and the Targa loader that fills it whole
+// through the Targa reader (TgaReader.h).
 
 #include <cstdint>
 #include <memory>
 
 #include "ByteSource.h"
+#include "DeclaredSize.h"
 #include "TgaFormat.h"
 #include "engine/Pixel.h"
 
@@ -30,6 +32,8 @@ public:
   std::unique_ptr<Pixel32[]> pixels;  // null until a successful load
 };
 
+class TgaReader;
+
 class TgaLoader final : public ImageLoader {
 public:
   bool load(const char* path) override;
@@ -46,50 +50,13 @@ public:
   bool truncated() const { return truncated_; }
 
 private:
+  bool loadThrough(TgaReader& reader, bool opened);
+  bool placeRows(TgaReader& reader);
   bool fail(LoadError error);
-  bool decodePixels(ByteSource& source);
 
   LoadError error_ = LoadError::None;
   TgaHeader header_;
   bool truncated_ = false;
 };
-
-// Puts rows stored top-to-bottom, or columns stored right-to-left, into the
-// bottom-up, left-to-right order that the preview and the writer assume.
-void reorientRows(Pixel32* pixels, std::int32_t width, std::int32_t height, const TgaHeader& header);
-
-// The pixel count of a picture, or 0 when its Pixel32 array would be larger
-// than the largest object this machine can index (PTRDIFF_MAX bytes: 2 GiB
-// on 32-bit builds). The three-argument form takes that limit as a number,
-// so the 32-bit arithmetic can be checked on any build.
-std::size_t addressablePixelCount(std::uint64_t width, std::uint64_t height);
-std::uint64_t addressablePixelCount(std::uint64_t width, std::uint64_t height,
-                                    std::uint64_t largestObjectBytes);
-
-// An 18-byte header can declare 65535 x 65535 pixels, 16 GiB decoded. So that
-// such a file cannot make us allocate and zero-fill memory (or write an
-// output file) for pixels it does not hold, a picture larger than
-// AlwaysDecodedBytes decoded must bring at least 1/RequiredDataShare of the
-// smallest encoding of its pixels. Smaller pictures load however short the
-// file; either way the pixels a file lacks are black.
-inline constexpr std::uint64_t AlwaysDecodedBytes = std::uint64_t{16} << 20;  // 2048 x 2048
-inline constexpr std::uint64_t RequiredDataShare = 16;
-
-// How many bytes a file must hold for a picture of `pixelCount` pixels whose
-// most compact encoding takes `smallestEncodingBytes` (0 for pictures up to
-// AlwaysDecodedBytes). The command line's PNG and JPEG readers keep the same
-// rule with their formats' own smallest encodings.
-std::uint64_t requiredDataBytes(std::uint64_t pixelCount, std::uint64_t smallestEncodingBytes);
-
-// The fewest bytes that can encode the header's pixels: every pixel for an
-// uncompressed file; for run-length, one full run packet (a count byte and
-// one pixel) per 128 pixels.
-std::uint64_t smallestPixelDataBytes(const TgaHeader& header);
-// How many bytes of pixel data the file must hold for the header's picture
-// to be read (0 for pictures up to AlwaysDecodedBytes).
-std::uint64_t requiredPixelDataBytes(const TgaHeader& header);
-// TooLittleData when `source`, standing at the first pixel byte, holds less
-// than requiredPixelDataBytes; None otherwise. The source does not move.
-LoadError checkPixelDataPresent(ByteSource& source, const TgaHeader& header);
 
 }  // namespace Kvl

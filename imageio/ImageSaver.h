@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "PictureSink.h"
 #include "TgaFormat.h"
 #include "engine/Pixel.h"
 
@@ -28,6 +29,8 @@ enum class SaveError {
   WriteFailed,  // writing, closing or replacing the target failed
 };
 
+class TgaReader;
+
 class TgaSaver final : public ImageSaver {
 public:
   // The output replaces the target only when every byte was written; on
@@ -44,23 +47,14 @@ public:
 
 private:
   bool fail(SaveError error);
+  bool keyInto(TargaSink& output, TgaReader& source, KeyChannel channel, std::uint8_t contrast,
+               std::uint8_t offset);
 
   SaveError error_ = SaveError::None;
+  std::string outputFailure_;  // the output's own words
   LoadError sourceError_ = LoadError::None;
   TgaHeader header_;
   bool truncated_ = false;
 };
-
-// The 18-byte header of a keyed output: type 2, depth 32, descriptor 0.
-void buildKeyedTgaHeader(std::uint8_t* header, std::uint8_t idLength, std::uint16_t width,
-                         std::uint16_t height);
-
-}  // namespace Kvl
-
-namespace Kvl {
-
-// Writes pixels as they are (bottom row first) to an uncompressed 32-bit
-// Targa file with the keyed writer's header, replacing `path` only on success.
-bool writeTga32(const char* path, const Pixel32* pixels, std::uint16_t width, std::uint16_t height);
 
 }  // namespace Kvl

@@ -1,8 +1,7 @@
 #pragma once
 // Streaming decoder for Targa pixel data: hands out pixels in the order the
 // file stores them, a few at a time, so that a caller never needs more than
-// the rows it is working on. Both the whole-picture loader and the keyed
-// writer read through it.
+// the rows it is working on. The Targa reader (TgaReader.h) reads through it.
 
 #include <cstddef>
 #include <cstdint>

@@ -35,24 +35,15 @@ LoadError checkTgaHeader(const TgaHeader& header) {
   return LoadError::None;
 }
 
-std::string describeLoadError(LoadError error, const TgaHeader& header) {
-  switch (error) {
-    case LoadError::None: return "read";
-    case LoadError::CannotOpen: return "cannot open for reading";
-    case LoadError::TooShort: return "too short to be a Targa file";
-    case LoadError::TypeRefused:
-      return "not a true-colour Targa file (image type " + std::to_string(header.imageType) + ")";
-    case LoadError::DepthRefused:
-      return "unsupported pixel depth " + std::to_string(header.bitsPerPixel);
-    case LoadError::TooLarge:
-      return "image too large (" + std::to_string(header.width) + " x " +
-             std::to_string(header.height) + ")";
-    case LoadError::OutOfMemory: return "not enough memory for the image";
-    case LoadError::TooLittleData:
-      return "file holds far too little pixel data for its declared size (" +
-             std::to_string(header.width) + " x " + std::to_string(header.height) + ")";
-  }
-  return "unknown error";
+PictureError targaError(LoadError error, const TgaHeader& header) {
+  PictureError result;
+  result.reason = error;
+  result.format = PictureFormat::Targa;
+  result.width = header.width;
+  result.height = header.height;
+  result.imageType = header.imageType;
+  result.bitsPerPixel = header.bitsPerPixel;
+  return result;
 }
 
 }  // namespace Kvl

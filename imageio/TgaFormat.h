@@ -4,7 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
+
+#include "PictureError.h"
 
 namespace Kvl {
 
@@ -46,20 +47,8 @@ struct TgaHeader {
 // beyond `available` count as 0).
 TgaHeader parseTgaHeader(const std::uint8_t* bytes, std::size_t available);
 
-// Why a Targa file could not be read. None means it was read.
-enum class LoadError {
-  None,
-  CannotOpen,    // missing, unreadable or empty path
-  TooShort,      // fewer bytes than a header needs
-  TypeRefused,   // not uncompressed or run-length true-colour
-  DepthRefused,  // not 24 or 32 bits per pixel
-  TooLarge,      // the pixel array cannot be addressed on this machine
-  OutOfMemory,   // the pixel array could not be allocated
-  TooLittleData, // a large picture whose file holds far less than its pixels
-};
-
-// A short reason for a person, e.g. "unsupported pixel depth 16".
-std::string describeLoadError(LoadError error, const TgaHeader& header);
+// The error of a refused Targa file, with the header fields its message names.
+PictureError targaError(LoadError error, const TgaHeader& header);
 
 // Checks the type and depth in the order the reader tests them.
 LoadError checkTgaHeader(const TgaHeader& header);

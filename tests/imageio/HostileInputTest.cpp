@@ -104,7 +104,7 @@ TEST(DeclaredSize, AHugeHeaderOverAFewBytesIsRefusedBeforeAnyAllocation) {
     EXPECT_EQ(loader.width, loader.header().width);  // for the message
   }
   const TgaHeader header = parseTgaHeader(TgaBytes(65535, 65535).bytes().data(), TgaHeaderSize);
-  EXPECT_EQ(describeLoadError(LoadError::TooLittleData, header),
+  EXPECT_EQ(describe(targaError(LoadError::TooLittleData, header)),
             "file holds far too little pixel data for its declared size (65535 x 65535)");
 }
 

@@ -101,9 +101,9 @@ TEST(TgaLoader, RefusesOtherTypesAndDepthsWithTheReason) {
   }
   const auto sixteen = load(TgaBytes(1, 1, 16).raw({1, 2}).bytes(), false);
   EXPECT_EQ(sixteen->error(), LoadError::DepthRefused);
-  EXPECT_EQ(describeLoadError(sixteen->error(), sixteen->header()), "unsupported pixel depth 16");
+  EXPECT_EQ(describe(targaError(sixteen->error(), sixteen->header())), "unsupported pixel depth 16");
   const auto colourMapped = load(TgaBytes(1, 1).type(1).bytes(), false);
-  EXPECT_EQ(describeLoadError(colourMapped->error(), colourMapped->header()),
+  EXPECT_EQ(describe(targaError(colourMapped->error(), colourMapped->header())),
             "not a true-colour Targa file (image type 1)");
 }
 

@@ -1,4 +1,4 @@
-#include "JpegLoader.h"
+#include "JpegReader.h"
 
 // jpeglib.h expects size_t and FILE to be declared before it.
 #include <cstddef>
@@ -14,7 +14,7 @@
 #include "DeclaredSize.h"
 #include "FileHandle.h"
 
-namespace Kvl::Cli {
+namespace Kvl {
 namespace {
 
 static_assert(std::endian::native == std::endian::little,
@@ -37,16 +37,11 @@ struct JpegErrors {
 
 void onJpegMessage(j_common_ptr) {}  // warnings are counted, not printed
 
-// Cameras and editors write one scan, or about ten for a progressive file.
-// Each scan makes the decoder pass over every block of the picture, so a
-// small file of thousands of scans would keep it busy for minutes.
-constexpr int MaximumScans = 500;
-
 // Called by libjpeg as it works through the file, from inside a guarded
 // step, so failing here jumps back just as a libjpeg error does.
 void onJpegProgress(j_common_ptr info) {
   auto* jpeg = reinterpret_cast<j_decompress_ptr>(info);
-  if (jpeg->input_scan_number <= MaximumScans) return;
+  if (jpeg->input_scan_number <= MaximumJpegScans) return;
   auto* errors = reinterpret_cast<JpegErrors*>(info->err);
   errors->tooManyScans = true;
   std::longjmp(errors->jump, 1);
@@ -78,14 +73,13 @@ bool startGuarded(jpeg_decompress_struct* jpeg, JpegErrors* errors) {
   return true;
 }
 
-// The file stores the top row first; the record holds the bottom row first.
 bool readRowsGuarded(jpeg_decompress_struct* jpeg, JpegErrors* errors, Pixel32* pixels) {
   if (setjmp(errors->jump)) return false;
   const JDIMENSION width = jpeg->output_width;
   const JDIMENSION height = jpeg->output_height;
   while (jpeg->output_scanline < height) {
     JSAMPROW row = reinterpret_cast<JSAMPROW>(
-        pixels + std::size_t{height - 1 - jpeg->output_scanline} * width);
+        pixels + std::size_t{jpeg->output_scanline} * width);
     jpeg_read_scanlines(jpeg, &row, 1);
   }
   jpeg_finish_decompress(jpeg);
@@ -134,11 +128,9 @@ public:
   bool created() const { return created_; }
   jpeg_decompress_struct* get() { return &jpeg_; }
   JpegErrors* errors() { return &errors_; }
-  // Why decoding stopped, for a person.
-  std::string failure() const {
-    if (errors_.tooManyScans) return "unsupported JPEG file: more than " + std::to_string(MaximumScans) + " scans";
-    return std::string("damaged JPEG file: ") + errors_.message;
-  }
+  // Why decoding stopped.
+  LoadError failure() const { return errors_.tooManyScans ? LoadError::TooManyScans : LoadError::Damaged; }
+  const char* message() const { return errors_.message; }
   bool warned() const { return errors_.manager.num_warnings > 0; }
 
 private:
@@ -150,56 +142,41 @@ private:
 
 }  // namespace
 
-bool JpegLoader::load(const char* path) {
-  width = height = 0;
-  bitsPerPixel = 0;
-  pixels.reset();
-  error_.clear();
-  damaged_ = false;
+bool JpegReader::open(const char* path) {
   try {
-    return loadFile(path);
+    return openFile(path);
   } catch (const std::bad_alloc&) {
-    return fail("not enough memory for the image");
+    return fail(LoadError::OutOfMemory);
   }
 }
 
-bool JpegLoader::loadFile(const char* path) {
+bool JpegReader::openFile(const char* path) {
   std::vector<unsigned char> bytes;
-  if (!readWholeFile(path, bytes)) return fail("cannot open for reading");
+  if (!readWholeFile(path, bytes)) return fail(LoadError::CannotOpen);
   JpegDecompress decompress;
-  if (!decompress.created()) return fail("not enough memory for the image");
+  if (!decompress.created()) return fail(LoadError::OutOfMemory);
   jpeg_decompress_struct* jpeg = decompress.get();
   if (!readHeaderGuarded(jpeg, decompress.errors(), bytes.data(), bytes.size())) {
-    return fail(decompress.failure());
+    return fail(decompress.failure(), 0, 0, decompress.message());
   }
-  if (!isColourSpaceDecodable(jpeg->jpeg_color_space)) return fail("unsupported JPEG colour space (CMYK)");
+  if (!isColourSpaceDecodable(jpeg->jpeg_color_space)) return fail(LoadError::ColourSpaceRefused);
   const std::uint64_t declaredWidth = jpeg->image_width;
   const std::uint64_t declaredHeight = jpeg->image_height;
   if (requiredDataBytes(declaredWidth * declaredHeight, smallestJpegBytes(declaredWidth, declaredHeight)) >
       bytes.size()) {
-    return fail(tooLittleDataReason(declaredWidth, declaredHeight));
+    return fail(LoadError::TooLittleData, declaredWidth, declaredHeight);
   }
-  if (!startGuarded(jpeg, decompress.errors())) return fail(decompress.failure());
+  if (!startGuarded(jpeg, decompress.errors())) return fail(decompress.failure(), 0, 0, decompress.message());
   const std::size_t count = addressablePixelCount(jpeg->output_width, jpeg->output_height);
-  if (count == 0) return fail("image too large");
+  if (count == 0) return fail(LoadError::TooLarge);
   std::unique_ptr<Pixel32[]> decoded(new (std::nothrow) Pixel32[count]);
-  if (!decoded) return fail("not enough memory for the image");
+  if (!decoded) return fail(LoadError::OutOfMemory);
   if (!readRowsGuarded(jpeg, decompress.errors(), decoded.get())) {
-    return fail(decompress.failure());
+    return fail(decompress.failure(), 0, 0, decompress.message());
   }
   clearAlpha(decoded.get(), count);
-  width = static_cast<std::int32_t>(jpeg->output_width);
-  height = static_cast<std::int32_t>(jpeg->output_height);
-  bitsPerPixel = static_cast<std::uint8_t>(8 * jpeg->num_components);
-  damaged_ = decompress.warned();
-  pixels = std::move(decoded);
+  keep(std::move(decoded), jpeg->output_width, jpeg->output_height, decompress.warned());
   return true;
 }
 
-bool JpegLoader::fail(std::string reason) {
-  error_ = std::move(reason);
-  pixels.reset();
-  return false;
-}
-
-}  // namespace Kvl::Cli
+}  // namespace Kvl

@@ -1,4 +1,4 @@
-#include "PngLoader.h"
+#include "PngReader.h"
 
 #include <png.h>
 
@@ -7,10 +7,11 @@
 #include <new>
 #include <vector>
 
+#include "ByteSource.h"
 #include "DeclaredSize.h"
 #include "FileHandle.h"
 
-namespace Kvl::Cli {
+namespace Kvl {
 namespace {
 
 static_assert(std::endian::native == std::endian::little,
@@ -29,7 +30,7 @@ struct PngReadContext {
 
 void onPngWarning(png_structp, png_const_charp) {}
 
-// The record's sizes are signed 32-bit.
+// Sizes stay within signed 32 bits, as the whole-picture record holds them.
 constexpr png_uint_32 MaximumSide = 0x7FFFFFFF;
 
 // libpng reports errors by jumping back here. Each guarded step keeps the
@@ -64,13 +65,23 @@ bool readImageGuarded(png_structp png, png_bytepp rows) {
   return true;
 }
 
-// The file stores the top row first; the record holds the bottom row first.
-bool readRowsBottomUp(png_structp png, Pixel32* pixels, png_uint_32 width, png_uint_32 height) {
+// Interlaced files need every row in hand, so the whole picture is decoded.
+bool readAllRows(png_structp png, Pixel32* pixels, png_uint_32 width, png_uint_32 height) {
   std::vector<png_bytep> rows(height);
   for (png_uint_32 row = 0; row < height; ++row) {
-    rows[row] = reinterpret_cast<png_bytep>(pixels + std::size_t{height - 1 - row} * width);
+    rows[row] = reinterpret_cast<png_bytep>(pixels + std::size_t{row} * width);
   }
   return readImageGuarded(png, rows.data());
+}
+
+// Whether the file is long enough for a picture of `pixelCount` pixels
+// whose smallest encoding is `smallestEncodingBytes` (true when the file
+// cannot be measured, such as a pipe).
+bool fileHoldsDataFor(const char* path, std::uint64_t pixelCount, std::uint64_t smallestEncodingBytes) {
+  const std::uint64_t required = requiredDataBytes(pixelCount, smallestEncodingBytes);
+  if (required == 0) return true;
+  FileByteSource file(path);
+  return file.isOpen() && file.holds(required);
 }
 
 bool hasPngSignature(std::FILE* file) {
@@ -100,64 +111,49 @@ private:
 
 }  // namespace
 
-bool PngLoader::load(const char* path) {
-  width = height = 0;
-  bitsPerPixel = 0;
-  pixels.reset();
-  error_.clear();
+bool PngReader::open(const char* path) {
   try {
-    return loadFile(path);
+    return openFile(path);
   } catch (const std::bad_alloc&) {
-    return fail("not enough memory for the image");
+    return fail(LoadError::OutOfMemory);
   }
 }
 
-bool PngLoader::loadFile(const char* path) {
+bool PngReader::openFile(const char* path) {
   FileHandle file(path, "rb");
-  if (!file) return fail("cannot open for reading");
-  if (!hasPngSignature(file.get())) return fail("not a PNG file");
+  if (!file) return fail(LoadError::CannotOpen);
+  if (!hasPngSignature(file.get())) return fail(LoadError::NotPng);
   PngReadContext context;
   PngReadStruct reader(context);
-  if (!reader.ready()) return fail("not enough memory for the image");
+  if (!reader.ready()) return fail(LoadError::OutOfMemory);
   png_init_io(reader.png(), file.get());
   png_set_sig_bytes(reader.png(), 8);
-  if (!readInfoGuarded(reader.png(), reader.info())) return fail("damaged PNG file: " + context.message);
+  if (!readInfoGuarded(reader.png(), reader.info())) return fail(LoadError::Damaged, 0, 0, context.message);
   const auto fileBits = png_get_bit_depth(reader.png(), reader.info()) *
                         png_get_channels(reader.png(), reader.info());
   const std::uint64_t declaredWidth = png_get_image_width(reader.png(), reader.info());
   const std::uint64_t declaredHeight = png_get_image_height(reader.png(), reader.info());
   if (!fileHoldsDataFor(path, declaredWidth * declaredHeight,
                         smallestPngBytes(declaredWidth, declaredHeight, static_cast<unsigned>(fileBits)))) {
-    return fail(tooLittleDataReason(declaredWidth, declaredHeight));
+    return fail(LoadError::TooLittleData, declaredWidth, declaredHeight);
   }
-  if (!requestBgrZeroGuarded(reader.png(), reader.info())) {
-    return fail("damaged PNG file: " + context.message);
-  }
+  if (!requestBgrZeroGuarded(reader.png(), reader.info())) return fail(LoadError::Damaged, 0, 0, context.message);
   const png_uint_32 pngWidth = png_get_image_width(reader.png(), reader.info());
   const png_uint_32 pngHeight = png_get_image_height(reader.png(), reader.info());
   if (png_get_rowbytes(reader.png(), reader.info()) != std::size_t{pngWidth} * sizeof(Pixel32)) {
-    return fail("unsupported PNG layout");
+    return fail(LoadError::LayoutRefused);
   }
   const std::size_t count = addressablePixelCount(pngWidth, pngHeight);
   if (count == 0 || pngWidth > MaximumSide || pngHeight > MaximumSide) {
-    return fail("image too large (" + std::to_string(pngWidth) + " x " + std::to_string(pngHeight) + ")");
+    return fail(LoadError::TooLarge, pngWidth, pngHeight);
   }
   std::unique_ptr<Pixel32[]> decoded(new (std::nothrow) Pixel32[count]);
-  if (!decoded) return fail("not enough memory for the image");
-  if (!readRowsBottomUp(reader.png(), decoded.get(), pngWidth, pngHeight)) {
-    return fail("damaged PNG file: " + context.message);
+  if (!decoded) return fail(LoadError::OutOfMemory);
+  if (!readAllRows(reader.png(), decoded.get(), pngWidth, pngHeight)) {
+    return fail(LoadError::Damaged, 0, 0, context.message);
   }
-  width = static_cast<std::int32_t>(pngWidth);
-  height = static_cast<std::int32_t>(pngHeight);
-  bitsPerPixel = static_cast<std::uint8_t>(fileBits);
-  pixels = std::move(decoded);
+  keep(std::move(decoded), pngWidth, pngHeight, false);
   return true;
 }
 
-bool PngLoader::fail(std::string reason) {
-  error_ = std::move(reason);
-  pixels.reset();
-  return false;
-}
-
-}  // namespace Kvl::Cli
+}  // namespace Kvl

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-namespace Kvl::Cli {
+namespace Kvl {
 
 class FileHandle {
 public:
@@ -23,4 +23,4 @@ private:
   std::FILE* file_;
 };
 
-}  // namespace Kvl::Cli
+}  // namespace Kvl

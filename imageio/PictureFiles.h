@@ -1,0 +1,31 @@
+#pragma once
+// Picture files of every format the program knows. The format comes from the
+// file's first bytes, not its name: PNG and JPEG carry signatures, and a
+// file with neither goes to the Targa reader, so a Targa picture is read
+// exactly as the window reads it.
+
+#include <memory>
+#include <string>
+
+#include "PictureError.h"
+#include "PictureSink.h"
+#include "PictureSource.h"
+
+namespace Kvl {
+
+// Targa when the file has no PNG or JPEG signature or cannot be read.
+PictureFormat sniffPictureFormat(const std::string& path);
+
+// Whether this build has the library for the format (the Windows builds
+// have neither PNG nor JPEG).
+bool canReadFormat(PictureFormat format);
+bool canWritePng();
+
+// Opens the picture at `path`, read as `format`; null with `error` set when
+// it cannot be read.
+std::unique_ptr<PictureSource> openPicture(const std::string& path, PictureFormat format, PictureError& error);
+
+// A PNG output, or null on a build without libpng.
+std::unique_ptr<PictureSink> makePngSink();
+
+}  // namespace Kvl
