@@ -165,6 +165,16 @@ private:
                      "choose Contrast and Offset for each picture as\n"
                      "Open does (not with --contrast or --offset)")
         ->group(group);
+    addValue(command, "--settings", "FILE",
+             "key with the setting in FILE (channel, contrast, offset;\n"
+             "see --settings-out), instead of the four options above",
+             [this](const std::string& path) { command_.settingsFile = path; })
+        ->group(group);
+    addValue(command, "--settings-out", "FILE",
+             "write the setting used to FILE, a small text file to\n"
+             "edit or to key other pictures of the shot with",
+             [this](const std::string& path) { command_.settingsOutFile = path; })
+        ->group(group);
   }
 
   void addKeyCommand() {
@@ -229,8 +239,31 @@ private:
     return true;
   }
 
+  // A setting file gives the whole setting: nothing of it may come from
+  // the other options as well.
+  bool refusesMixedSettings(const CLI::App& command, std::string& error) const {
+    if (command_.settingsFile.empty()) return false;
+    for (const char* option : {"--channel", "--contrast", "--offset", "--auto-adjust"}) {
+      if (command.count(option) == 0) continue;
+      error = std::string("--settings gives the whole setting; drop ") + option;
+      return true;
+    }
+    return false;
+  }
+
+  // Pictures that each get a setting of their own have no one setting to write.
+  bool refusesSettingsOut(std::string& error) const {
+    const SettingsRequest& wanted = command_.settings;
+    const bool chosenEach = !wanted.channel || wanted.autoAdjust;
+    if (command_.settingsOutFile.empty() || positionals_.size() <= 1 || !chosenEach) return false;
+    error = "--settings-out with --channel auto or --auto-adjust needs one INPUT: each of several pictures "
+            "gets its own setting (key the reference picture first, then the rest with --settings)";
+    return true;
+  }
+
   std::optional<Command> finishKey(std::string& error) {
-    if (refusesGivenSliders(*key_, error)) return std::nullopt;
+    if (refusesGivenSliders(*key_, error) || refusesMixedSettings(*key_, error)) return std::nullopt;
+    if (command_.batch() && refusesSettingsOut(error)) return std::nullopt;
     command_.kind = Command::Kind::Key;
     if (command_.batch()) {
       if (positionals_.empty()) return failure("key --out-dir DIR needs at least one INPUT", error);
@@ -246,7 +279,7 @@ private:
   }
 
   std::optional<Command> finishPreview(std::string& error) {
-    if (refusesGivenSliders(*preview_, error)) return std::nullopt;
+    if (refusesGivenSliders(*preview_, error) || refusesMixedSettings(*preview_, error)) return std::nullopt;
     command_.kind = Command::Kind::Preview;
     if (positionals_.size() != 1) return failure("preview takes one INPUT", error);
     if (command_.composite.empty() || command_.matte.empty()) {

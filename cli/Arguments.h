@@ -28,6 +28,8 @@ struct Command {
   std::string matte;       // preview
   int scroll = 0;          // preview: checkerboard scrolls before the render
   SettingsRequest settings;
+  std::string settingsFile;     // --settings: the setting to key with, from a file
+  std::string settingsOutFile;  // --settings-out: where to write the setting used
 
   bool batch() const { return !outDir.empty(); }
 };

@@ -1,12 +1,14 @@
 #include "Commands.h"
 
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <system_error>
 
 #include "BatchPlan.h"
 #include "BatchRunner.h"
 #include "FileKeying.h"
+#include "SettingsFile.h"
 #include "Version.h"
 #include "engine/PreviewWorkspace.h"
 #include "imageio/PictureSink.h"
@@ -39,6 +41,52 @@ bool makeOutputFolder(const std::string& folder, std::ostream& err) {
   return false;
 }
 
+bool isChosenFromPicture(const SettingsRequest& wanted) { return !wanted.channel || wanted.autoAdjust; }
+
+SettingsRequest fixedRequest(const KeySettings& settings) {
+  return {settings.channel, settings.contrast, settings.offset, false};
+}
+
+// The setting a run asks for: a setting file's, read before any other
+// work, or what the options say.
+std::optional<SettingsRequest> requestedSettings(const Command& command, std::ostream& err) {
+  if (command.settingsFile.empty()) return command.settings;
+  std::string error;
+  const auto settings = readSettingsFile(command.settingsFile, error);
+  if (!settings) {
+    reportFileError(err, command.settingsFile, error);
+    return std::nullopt;
+  }
+  return fixedRequest(*settings);
+}
+
+// A setting to be written with --settings-out is chosen once, here, from
+// the one input's preview, as keying would choose it; the keying then
+// takes it as given.
+std::optional<SettingsRequest> fixSettingsForOutput(const Command& command, const SettingsRequest& wanted,
+                                                    std::ostream& err) {
+  if (command.settingsOutFile.empty() || !isChosenFromPicture(wanted)) return wanted;
+  PreviewWorkspace workspace;
+  std::string error, warning;
+  if (!loadIntoPreview(workspace, command.inputs.front(), error, warning)) {
+    reportFileError(err, command.inputs.front(), error);
+    return std::nullopt;
+  }
+  return fixedRequest(chooseSettings(workspace.previewSource(), wanted));
+}
+
+bool writeSettingsOut(const Command& command, const KeySettings& settings, std::ostream& err) {
+  if (command.settingsOutFile.empty()) return true;
+  std::string error;
+  if (writeSettingsFile(command.settingsOutFile, settings, error)) return true;
+  reportFileError(err, command.settingsOutFile, error);
+  return false;
+}
+
+KeySettings givenSettings(const SettingsRequest& fixed) {
+  return {fixed.channel.value_or(GreenChannel), fixed.contrast, fixed.offset};
+}
+
 }  // namespace
 
 int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
@@ -65,16 +113,22 @@ int runKey(const Command& command, std::ostream& out, std::ostream& err, Console
     err << "keyvale-cli: " << error << '\n';
     return ExitUsage;
   }
+  auto wanted = requestedSettings(command, err);
+  if (wanted) wanted = fixSettingsForOutput(command, *wanted, err);
+  if (!wanted) return ExitFileError;
   if (command.batch() && !makeOutputFolder(command.outDir, err)) return ExitFileError;
   BatchOptions options;
   options.jobs = command.jobs;
   options.nameEachLine = command.batch();
   // One file gives nothing to count.
   options.showProgress = console.stderrIsTerminal && !command.quiet && jobs->size() > 1;
-  return runBatch(*jobs, command.settings, options, out, err) ? ExitSuccess : ExitFileError;
+  if (!runBatch(*jobs, *wanted, options, out, err)) return ExitFileError;
+  return writeSettingsOut(command, givenSettings(*wanted), err) ? ExitSuccess : ExitFileError;
 }
 
 int runPreview(const Command& command, std::ostream& out, std::ostream& err) {
+  const auto wanted = requestedSettings(command, err);
+  if (!wanted) return ExitFileError;
   const std::string& input = command.inputs.front();
   PreviewWorkspace workspace;
   for (int i = 0; i < command.scroll % PreviewWidth; ++i) {
@@ -87,7 +141,7 @@ int runPreview(const Command& command, std::ostream& out, std::ostream& err) {
     reportFileError(err, input, error);
     return ExitFileError;
   }
-  const KeySettings settings = chooseSettings(workspace.previewSource(), command.settings);
+  const KeySettings settings = chooseSettings(workspace.previewSource(), *wanted);
   workspace.processor().render(settings.channel, settings.contrast, settings.offset);
   for (const auto& [path, pixels] : {std::pair{command.composite, workspace.composite()},
                                      std::pair{command.matte, workspace.matte()}}) {
@@ -97,7 +151,7 @@ int runPreview(const Command& command, std::ostream& out, std::ostream& err) {
     }
   }
   printSettings(out, settings);
-  return ExitSuccess;
+  return writeSettingsOut(command, settings, err) ? ExitSuccess : ExitFileError;
 }
 
 }  // namespace Kvl::Cli
