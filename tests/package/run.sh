@@ -19,6 +19,7 @@
 #   KEYVALE_BUILD_ROOT, KEYVALE_WINEPREFIX   as for scripts/test.sh
 #
 # Closes with "N passed, N failed"; exits non-zero on any failure.
+# shellcheck disable=SC2317  # the checks run through check(), unseen by shellcheck
 set -uo pipefail
 
 here=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")" && pwd)
@@ -42,6 +43,7 @@ check() {
   else
     failed=$((failed + 1))
     echo "package: FAILED  $name"
+    # shellcheck disable=SC2001  # every line indented, not one replacement
     sed 's/^/    /' <<<"$output"
   fi
 }
@@ -157,7 +159,7 @@ windows_programs() {
     exe=$work/$1/${exe%:*}
     dump=$(objdump -p "$exe" 2>&1) || { echo "$dump"; return 1; }
     grep -q "file format $2" <<<"$dump" || { echo "$exe: not $2"; return 1; }
-    grep -Eq "Subsystem[[:space:]]+0*$subsystem[[:space:]]" <<<"$dump" ||
+    grep -Eq "Subsystem[[:space:]]+0*${subsystem}[[:space:]]" <<<"$dump" ||
       { echo "$exe: not subsystem $subsystem"; return 1; }
     if grep -Ei 'DLL Name: *(libstdc\+\+|libgcc|libwinpthread)' <<<"$dump"; then
       echo "$exe: needs the MinGW runtime DLLs above"
