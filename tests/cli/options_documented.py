@@ -14,7 +14,8 @@ import sys
 
 # Option lines of --help are indented by a few spaces; the wrapped lines of
 # a description, which may start with an option too, by many more.
-OPTION_LINE = re.compile(r"^ {2,6}(?:-h,)?(--[a-z0-9-]+)(?: (\S+))?")
+# A short form (-h,--help) goes with its long name, which is what is checked.
+OPTION_LINE = re.compile(r"^ {2,6}(?:-[a-zA-Z0-9],)?(--[a-z0-9-]+)(?: (\S+))?")
 COMMAND_LINE = re.compile(r"^([a-z]+)$")
 TOP = "-"  # the options given before any command
 
