@@ -18,11 +18,14 @@
 #
 #   KEYVALE_BUILD_ROOT    where the build folders are (default: build)
 #   KEYVALE_PACKAGE_DIR   where the packages go (default: build/packages)
+#
+# Build logs go to build/package-logs/ and are shown only when a build fails.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/.." && pwd)
 build_root=${KEYVALE_BUILD_ROOT:-$repo/build}
 out=${KEYVALE_PACKAGE_DIR:-$repo/build/packages}
+logs=$build_root/package-logs
 maintainer="The Keyvale developers <keyvale@example.org>"
 export TZ=UTC LC_ALL=C.UTF-8
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$repo" log -1 --format=%ct 2>/dev/null || date +%s)}
@@ -49,11 +52,11 @@ build_native() {
   local hardening=(env DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP=-g
     dpkg-buildflags --get)
   echo "package: building keyvale-cli (native release) in $build"
-  quietly "$work/configure-native.log" cmake --preset release -S "$repo" -B "$build" \
+  quietly "$logs/configure-native.log" cmake --preset release -S "$repo" -B "$build" \
     -DKEYVALE_BUILD_BENCH=OFF -DKEYVALE_BUILD_TESTS=OFF \
     -DCMAKE_CXX_FLAGS="$("${hardening[@]}" CPPFLAGS) $("${hardening[@]}" CXXFLAGS)" \
     -DCMAKE_EXE_LINKER_FLAGS="$("${hardening[@]}" LDFLAGS)"
-  quietly "$work/build-native.log" cmake --build "$build" -j 2 --target keyvale-cli
+  quietly "$logs/build-native.log" cmake --build "$build" -j 2 --target keyvale-cli
 }
 
 # build_windows PRESET [CMAKE OPTIONS...]: the two programs in build/PRESET;
@@ -63,9 +66,9 @@ build_windows() {
   shift
   echo "package: building keyvale.exe and keyvale-cli.exe ($preset) in $build"
   if [ ! -f "$build/CMakeCache.txt" ]; then
-    quietly "$work/configure-$preset.log" cmake --preset "$preset" -S "$repo" -B "$build" "$@"
+    quietly "$logs/configure-$preset.log" cmake --preset "$preset" -S "$repo" -B "$build" "$@"
   fi
-  quietly "$work/build-$preset.log" cmake --build "$build" -j 2 --target keyvale keyvale-cli
+  quietly "$logs/build-$preset.log" cmake --build "$build" -j 2 --target keyvale keyvale-cli
 }
 
 project_version() {
@@ -102,24 +105,30 @@ stage_deb() {
 }
 
 # The libraries the program links, as Debian package versions: dpkg-shlibdeps
-# reads them from the binary, and wants a debian/control beside it.
+# reads them from the binary. It expects a source tree's layout, which the
+# staging folder follows: the package's files in debian/keyvale-cli beside a
+# debian/control.
 shared_library_depends() {
-  local dir=$work/shlibdeps
-  mkdir -p "$dir/debian"
-  printf 'Source: keyvale\n\nPackage: keyvale-cli\nArchitecture: any\n' >"$dir/debian/control"
-  (cd "$dir" && dpkg-shlibdeps -O "$1") | sed -n 's/^shlibs:Depends=//p'
+  local source=$work/source
+  printf 'Source: keyvale\n\nPackage: keyvale-cli\nArchitecture: any\n' >"$source/debian/control"
+  (cd "$source" && dpkg-shlibdeps -O debian/keyvale-cli/usr/bin/keyvale-cli) |
+    sed -n 's/^shlibs:Depends=//p'
 }
 
 write_control() {
-  local root=$1
+  local root=$1 depends
+  # DEBIAN first: dpkg-shlibdeps finds the package's root by it. The
+  # dependencies before the here-document, where a failure would go unnoticed.
   mkdir -p "$root/DEBIAN"
+  depends=$(shared_library_depends)
+  [ -n "$depends" ] || fail "dpkg-shlibdeps found no dependencies for keyvale-cli"
   cat >"$root/DEBIAN/control" <<CONTROL
 Package: keyvale-cli
 Version: $version
 Architecture: $architecture
 Maintainer: $maintainer
 Installed-Size: $(du -sk --exclude=DEBIAN "$root" | cut -f1)
-Depends: $(shared_library_depends "$root/usr/bin/keyvale-cli")
+Depends: $depends
 Section: graphics
 Priority: optional
 Description: key pictures shot against a green or blue backdrop
@@ -135,7 +144,7 @@ CONTROL
 }
 
 make_deb() {
-  local root=$work/deb deb=$out/keyvale-cli_${version}_${architecture}.deb
+  local root=$work/source/debian/keyvale-cli deb=$out/keyvale-cli_${version}_${architecture}.deb
   stage_deb "$root"
   write_control "$root"
   # What debsums and dpkg --verify check the installed files against.
@@ -145,27 +154,28 @@ make_deb() {
   echo "package: $deb"
 }
 
-# make_zip BUILD NAME: a folder NAME with the two programs of BUILD, the
-# readme and the licence with Windows line ends, and their checksums.
+# make_zip BUILD TRIPLE NAME: a folder NAME with the two programs of BUILD
+# (stripped with TRIPLE's tools), the readme and the licence with Windows
+# line ends, and their checksums.
 make_zip() {
-  local build=$1 name=$2 folder=$work/$2 triple
-  triple=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=.*\/\([^/]*\)-g++-posix$/\1/p' "$build/CMakeCache.txt")
+  local build=$1 triple=$2 name=$3 folder=$work/$3
   mkdir -p "$folder"
   cp "$build/app/keyvale.exe" "$build/cli/keyvale-cli.exe" "$folder/"
-  "${triple:-x86_64-w64-mingw32}-strip" --strip-unneeded "$folder/keyvale.exe" "$folder/keyvale-cli.exe"
+  "$triple-strip" --strip-unneeded "$folder/keyvale.exe" "$folder/keyvale-cli.exe"
   sed "s/@VERSION@/$version/" "$repo/packaging/README-windows.txt" | sed 's/$/\r/' >"$folder/README.txt"
   sed 's/$/\r/' "$repo/LICENSE" >"$folder/LICENSE.txt"
   (cd "$folder" && sha256sum keyvale.exe keyvale-cli.exe README.txt LICENSE.txt >SHA256SUMS)
   find "$folder" -exec touch -d "@$SOURCE_DATE_EPOCH" {} +
   rm -f "$out/$name.zip"
-  (cd "$work" && zip -q -X -9 -r "$out/$name.zip" "$name")
+  # Sorted, so the order in the zip does not depend on the file system.
+  (cd "$work" && find "$name" | sort | zip -q -X -9 "$out/$name.zip" -@)
   echo "package: $out/$name.zip"
 }
 
 for tool in scdoc dpkg-deb dpkg-shlibdeps zip sha256sum; do
   command -v "$tool" >/dev/null || fail "$tool not found (scripts/install-deps.sh installs it)"
 done
-mkdir -p "$out" "$build_root"
+mkdir -p "$out" "$logs"
 out=$(cd "$out" && pwd)
 build_native
 build_windows win32 -DKEYVALE_BUILD_TESTS=OFF
@@ -174,5 +184,5 @@ version=$(project_version)
 [ -n "$version" ] || fail "no version in $build_root/package-release/generated/Version.h"
 architecture=$(dpkg --print-architecture)
 make_deb
-make_zip "$build_root/win32" "keyvale-$version-windows"
-make_zip "$build_root/win64" "keyvale-$version-windows-x64"
+make_zip "$build_root/win32" i686-w64-mingw32 "keyvale-$version-windows"
+make_zip "$build_root/win64" x86_64-w64-mingw32 "keyvale-$version-windows-x64"
