@@ -21,6 +21,9 @@ packages=(
   clang libclang-rt-14-dev valgrind
   # Benchmarks: peak memory through /usr/bin/time -v
   time
+  # Packaging (scripts/package.sh): the .deb, its checks, the manual page
+  # (written for scdoc, rendered by man), bash completion and the Windows zips
+  dpkg-dev fakeroot lintian scdoc man-db groff-base bash-completion zip unzip
 )
 
 # Prints the packages of the list that are not installed.

@@ -5,8 +5,9 @@
 # AddressSanitizer + UndefinedBehaviorSanitizer, the x86_64 Windows build with
 # its tests run under Wine through scripts/wine-run (one Wine prefix for the
 # whole run), the i686 release build with a check of keyvale.exe, then
-# fuzzing, memory checking and the end-to-end test of the window, each its
-# own script. Every stage runs even after a failure, so one run shows
+# fuzzing, memory checking, the end-to-end test of the window and the
+# packages (the .deb and the Windows zips, made, installed and run), each
+# its own script. Every stage runs even after a failure, so one run shows
 # everything that is wrong. Build output goes to build/test-logs/ and is
 # shown only when a build fails.
 #
@@ -183,6 +184,7 @@ export KEYVALE_MEMCHECK_BUILD_DIR=${KEYVALE_MEMCHECK_BUILD_DIR:-$build_root/debu
 wanted fuzz && script_stage fuzz "$repo/scripts/fuzz.sh" "${KEYVALE_FUZZ_SECONDS:-60}"
 wanted memcheck && script_stage memcheck "$repo/scripts/memcheck.sh"
 wanted e2e && script_stage e2e "$repo/tests/e2e/run.sh"
+wanted package && script_stage package "$repo/tests/package/run.sh"
 
 echo
 echo "=== summary (seconds per stage)"
