@@ -7,8 +7,10 @@
 #include "BatchPlan.h"
 #include "BatchRunner.h"
 #include "FileKeying.h"
+#include "Wildcards.h"
 #include "Version.h"
 #include "engine/PreviewWorkspace.h"
+#include "imageio/PathText.h"
 #include "imageio/PictureSink.h"
 
 
@@ -33,8 +35,8 @@ bool writePreviewPicture(const std::string& path, const Pixel32* pixels) {
 
 bool makeOutputFolder(const std::string& folder, std::ostream& err) {
   std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  if (std::filesystem::is_directory(folder, error)) return true;
+  std::filesystem::create_directories(pathOf(folder), error);
+  if (std::filesystem::is_directory(pathOf(folder), error)) return true;
   reportFileError(err, folder, "cannot create the output folder");
   return false;
 }
@@ -48,6 +50,17 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
   if (!command) {
     err << "keyvale-cli: " << error << "\n\n" << helpText();
     return ExitUsage;
+  }
+  if (console.expandWildcards && command->kind == Command::Kind::Key) {
+    std::string unmatched;
+    const auto inputs = expandWildcards(command->inputs, unmatched);
+    if (!inputs) {
+      reportFileError(err, unmatched, "no file matches this pattern");
+      return ExitFileError;
+    }
+    Command expanded = *command;
+    expanded.inputs = *inputs;
+    return runKey(expanded, out, err, console);
   }
   switch (command->kind) {
     case Command::Kind::Help: out << helpText(); return ExitSuccess;
@@ -67,7 +80,7 @@ int runKey(const Command& command, std::ostream& out, std::ostream& err, Console
   }
   if (command.batch() && !makeOutputFolder(command.outDir, err)) return ExitFileError;
   BatchOptions options;
-  options.jobs = command.jobs;
+  options.jobs = command.jobs != 0 ? command.jobs : console.cpuCount;
   options.nameEachLine = command.batch();
   // One file gives nothing to count.
   options.showProgress = console.stderrIsTerminal && !command.quiet && jobs->size() > 1;

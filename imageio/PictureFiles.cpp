@@ -13,6 +13,9 @@
 #if KEYVALE_HAVE_JPEG
 #include "JpegReader.h"
 #endif
+#if KEYVALE_HAVE_SYSTEM_CODECS
+#include "SystemCodecs.h"
+#endif
 
 namespace Kvl {
 namespace {
@@ -57,13 +60,13 @@ PictureFormat sniffPictureFormat(const std::string& path) {
 bool canReadFormat(PictureFormat format) {
   switch (format) {
     case PictureFormat::Targa: return true;
-    case PictureFormat::Png: return KEYVALE_HAVE_PNG != 0;
-    case PictureFormat::Jpeg: return KEYVALE_HAVE_JPEG != 0;
+    case PictureFormat::Png: return KEYVALE_HAVE_PNG != 0 || KEYVALE_HAVE_SYSTEM_CODECS != 0;
+    case PictureFormat::Jpeg: return KEYVALE_HAVE_JPEG != 0 || KEYVALE_HAVE_SYSTEM_CODECS != 0;
   }
   return false;
 }
 
-bool canWritePng() { return KEYVALE_HAVE_PNG != 0; }
+bool canWritePng() { return KEYVALE_HAVE_PNG != 0 || KEYVALE_HAVE_SYSTEM_CODECS != 0; }
 
 std::unique_ptr<PictureSource> openPicture(const std::string& path, PictureFormat format, PictureError& error) {
   switch (format) {
@@ -71,12 +74,16 @@ std::unique_ptr<PictureSource> openPicture(const std::string& path, PictureForma
     case PictureFormat::Png:
 #if KEYVALE_HAVE_PNG
       return openWith<PngReader>(path, error);
+#elif KEYVALE_HAVE_SYSTEM_CODECS
+      return openWithSystemCodecs(path, format, error);
 #else
       break;
 #endif
     case PictureFormat::Jpeg:
 #if KEYVALE_HAVE_JPEG
       return openWith<JpegReader>(path, error);
+#elif KEYVALE_HAVE_SYSTEM_CODECS
+      return openWithSystemCodecs(path, format, error);
 #else
       break;
 #endif
@@ -88,6 +95,8 @@ std::unique_ptr<PictureSource> openPicture(const std::string& path, PictureForma
 std::unique_ptr<PictureSink> makePngSink() {
 #if KEYVALE_HAVE_PNG
   return std::make_unique<PngSink>();
+#elif KEYVALE_HAVE_SYSTEM_CODECS
+  return makeSystemPngSink();
 #else
   return nullptr;
 #endif
