@@ -54,13 +54,15 @@ void writeWithSystem(const std::string& path, SystemFormat format, const BgraIma
   WICPixelFormatGUID layout = format == SystemFormat::Png ? GUID_WICPixelFormat32bppBGRA : GUID_WICPixelFormat24bppBGR;
   std::vector<std::uint8_t> pixels = image.bgra;
   UINT stride = image.width * 4;
-  if (format == SystemFormat::Jpeg) {  // blue, green, red: the JPEG encoder takes no alpha
+  if (format != SystemFormat::Png) {  // blue, green, red: no alpha
     std::vector<std::uint8_t> bgr;
     for (std::size_t i = 0; i < pixels.size(); i += 4) bgr.insert(bgr.end(), pixels.begin() + i, pixels.begin() + i + 3);
     pixels = bgr;
     stride = image.width * 3;
   }
-  const GUID container = format == SystemFormat::Png ? GUID_ContainerFormatPng : GUID_ContainerFormatJpeg;
+  const GUID container = format == SystemFormat::Png    ? GUID_ContainerFormatPng
+                         : format == SystemFormat::Jpeg ? GUID_ContainerFormatJpeg
+                                                        : GUID_ContainerFormatBmp;
   Steps steps;
   steps.then([&] { return factory()->CreateStream(stream.out()); })
       .then([&] { return stream->InitializeFromFilename(wide.c_str(), GENERIC_WRITE); })

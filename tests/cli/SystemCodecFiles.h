@@ -11,7 +11,7 @@
 namespace Kvl::Test {
 
 #ifdef _WIN32
-enum class SystemFormat { Png, Jpeg };
+enum class SystemFormat { Png, Jpeg, Bmp };
 
 // 8-bit blue, green, red, alpha per pixel, top row first.
 struct BgraImage {
@@ -20,7 +20,7 @@ struct BgraImage {
   std::vector<std::uint8_t> bgra;
 };
 
-// A PNG keeps the alpha; a JPEG drops it and is written at the best quality.
+// A PNG keeps the alpha; a JPEG (at the best quality) and a BMP drop it.
 void writeWithSystem(const std::string& path, SystemFormat format, const BgraImage& image);
 // Empty when the file cannot be decoded.
 BgraImage readWithSystem(const std::string& path);

@@ -67,6 +67,16 @@ TEST(SystemCodecs, PngKeysExactlyAsTheSameTarga) {
   expectKeyedAlike(dir.file("shot.png"), targa, dir);
 }
 
+// BMP comes for free with the system's codecs, once the Targa reader has
+// refused the file.
+TEST(SystemCodecs, BmpKeysExactlyAsTheSameTarga) {
+  TempDir dir;
+  const std::vector<Pixel32> pixels = greenScreen(Width, Height, BlueChannel);
+  const std::string targa = TgaBytes(Width, Height).pixels(pixels).writeTo(dir.path() / "shot.tga");
+  writeWithSystem(dir.file("shot.bmp"), SystemFormat::Bmp, uprightBgra(pixels, Width, Height, 0));
+  expectKeyedAlike(dir.file("shot.bmp"), targa, dir);
+}
+
 TEST(SystemCodecs, PngOutputHoldsTheKeyedPixelsUpright) {
   TempDir dir;
   const std::string targa = TgaBytes(Width, Height).pixels(greenScreen(Width, Height)).writeTo(dir.path() / "s.tga");
