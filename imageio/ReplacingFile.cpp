@@ -37,7 +37,7 @@ bool isPlainFileOrAbsent(const std::string& path) {
   }
 }
 
-std::atomic<bool> abandoned{false};
+std::atomic<bool> abandonedAll{false};
 std::atomic<int> filesOpen{0};
 
 std::string uniqueSuffix() {
@@ -66,7 +66,9 @@ ReplacingFile::ReplacingFile(std::string targetPath) : targetPath_(std::move(tar
 
 ReplacingFile::~ReplacingFile() { discard(); }
 
-void ReplacingFile::abandonAll() { abandoned = true; }
+void ReplacingFile::abandonAll() { abandonedAll = true; }
+
+bool ReplacingFile::abandoned() { return abandonedAll; }
 
 int ReplacingFile::openCount() { return filesOpen; }
 
@@ -76,7 +78,7 @@ void ReplacingFile::setOpen(bool open) {
 }
 
 bool ReplacingFile::open() {
-  if (abandoned || targetPath_.empty() || !targetIsReplaceable()) return false;
+  if (abandonedAll || targetPath_.empty() || !targetIsReplaceable()) return false;
   for (int attempt = 0; attempt < 16 && !open_; ++attempt) {
     const std::string candidate = temporaryPathFor(targetPath_);
     if (fileExists(candidate)) continue;
@@ -101,7 +103,7 @@ bool ReplacingFile::targetIsReplaceable() const {
 }
 
 void ReplacingFile::write(const void* bytes, std::size_t count) {
-  if (abandoned) discard();
+  if (abandonedAll) discard();
   if (open_ && count > 0) {
     stream_.write(static_cast<const char*>(bytes), static_cast<std::streamsize>(count));
   }
@@ -116,7 +118,7 @@ bool ReplacingFile::commit() {
   stream_.flush();
   const bool written = !stream_.fail();
   stream_.close();
-  if (!written || stream_.fail() || abandoned || !moveIntoPlace()) {
+  if (!written || stream_.fail() || abandonedAll || !moveIntoPlace()) {
     discard();
     return false;
   }

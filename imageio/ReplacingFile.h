@@ -34,6 +34,7 @@ public:
   // half-written is left under any name. openCount() falls to zero once
   // every temporary file is closed and removed.
   static void abandonAll();
+  static bool abandoned();
   static int openCount();
 
 private:
