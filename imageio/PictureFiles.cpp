@@ -52,7 +52,11 @@ bool hasOtherSystemSignature(const std::string& path) {
 std::unique_ptr<PictureSource> openTarga(const std::string& path, PictureError& error) {
   std::unique_ptr<PictureSource> targa = openWith<TgaReader>(path, error);
 #if KEYVALE_HAVE_SYSTEM_CODECS
-  if (!targa && hasOtherSystemSignature(path)) return openWithSystemCodecs(path, PictureFormat::Other, error);
+  // A file neither reads keeps the Targa reader's reason, as before.
+  if (!targa && hasOtherSystemSignature(path)) {
+    PictureError systemError;
+    if (auto other = openWithSystemCodecs(path, PictureFormat::Other, systemError)) return other;
+  }
 #endif
   return targa;
 }
