@@ -6,6 +6,8 @@
 #include <map>
 #include <system_error>
 
+#include "imageio/PathText.h"
+
 namespace Kvl::Cli {
 namespace {
 
@@ -19,12 +21,12 @@ std::string foldCase(std::string text) {
   return text;
 }
 
-std::string fileNameKey(const std::string& path) { return foldCase(fs::path(path).filename().string()); }
+std::string fileNameKey(const std::string& path) { return foldCase(textOf(pathOf(path).filename())); }
 
 fs::path normalised(const std::string& path) {
   std::error_code error;
-  fs::path result = fs::weakly_canonical(fs::absolute(path, error), error);
-  return error ? fs::path(path).lexically_normal() : result;
+  fs::path result = fs::weakly_canonical(fs::absolute(pathOf(path), error), error);
+  return error ? pathOf(path).lexically_normal() : result;
 }
 
 // Inputs by folded file name: an output can only be an input with its name.
@@ -56,14 +58,14 @@ std::optional<std::string> findCollision(const std::vector<FileJob>& jobs) {
 }  // namespace
 
 std::string outputPathFor(const std::string& input, const std::string& outDir, OutputFormat format) {
-  const fs::path name = fs::path(input).filename().replace_extension(format == OutputFormat::Png ? ".png" : ".tga");
-  return (fs::path(outDir) / name).string();
+  const fs::path name = pathOf(input).filename().replace_extension(format == OutputFormat::Png ? ".png" : ".tga");
+  return textOf(pathOf(outDir) / name);
 }
 
 bool isSameFile(const std::string& first, const std::string& second) {
   std::error_code error;
-  if (fs::exists(first, error) && fs::exists(second, error)) {
-    const bool same = fs::equivalent(first, second, error);
+  if (fs::exists(pathOf(first), error) && fs::exists(pathOf(second), error)) {
+    const bool same = fs::equivalent(pathOf(first), pathOf(second), error);
     if (!error) return same;
   }
   return normalised(first) == normalised(second);
@@ -79,7 +81,7 @@ std::optional<std::vector<FileJob>> planJobs(const Command& command, std::string
     jobs.push_back(FileJob{input, output, format, {}});
     // A link is found by its own name and by the name of what it points to.
     const std::string ownName = fileNameKey(input);
-    const std::string targetName = fileNameKey(normalised(input).string());
+    const std::string targetName = fileNameKey(textOf(normalised(input)));
     byName.emplace(ownName, i);
     if (targetName != ownName) byName.emplace(targetName, i);
   }

@@ -9,8 +9,10 @@
 #include "BatchRunner.h"
 #include "FileKeying.h"
 #include "SettingsFile.h"
+#include "Wildcards.h"
 #include "Version.h"
 #include "engine/PreviewWorkspace.h"
+#include "imageio/PathText.h"
 #include "imageio/PictureSink.h"
 
 
@@ -35,8 +37,8 @@ bool writePreviewPicture(const std::string& path, const Pixel32* pixels) {
 
 bool makeOutputFolder(const std::string& folder, std::ostream& err) {
   std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  if (std::filesystem::is_directory(folder, error)) return true;
+  std::filesystem::create_directories(pathOf(folder), error);
+  if (std::filesystem::is_directory(pathOf(folder), error)) return true;
   reportFileError(err, folder, "cannot create the output folder");
   return false;
 }
@@ -97,6 +99,17 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
     err << "keyvale-cli: " << error << "\n\n" << helpText();
     return ExitUsage;
   }
+  if (console.expandWildcards && command->kind == Command::Kind::Key) {
+    std::string unmatched;
+    const auto inputs = expandWildcards(command->inputs, unmatched);
+    if (!inputs) {
+      reportFileError(err, unmatched, "no file matches this pattern");
+      return ExitFileError;
+    }
+    Command expanded = *command;
+    expanded.inputs = *inputs;
+    return runKey(expanded, out, err, console);
+  }
   switch (command->kind) {
     case Command::Kind::Help: out << helpText(); return ExitSuccess;
     case Command::Kind::Version: out << "keyvale-cli " << KeyvaleVersion << '\n'; return ExitSuccess;
@@ -118,7 +131,7 @@ int runKey(const Command& command, std::ostream& out, std::ostream& err, Console
   if (!wanted) return ExitFileError;
   if (command.batch() && !makeOutputFolder(command.outDir, err)) return ExitFileError;
   BatchOptions options;
-  options.jobs = command.jobs;
+  options.jobs = command.jobs != 0 ? command.jobs : console.cpuCount;
   options.nameEachLine = command.batch();
   // One file gives nothing to count.
   options.showProgress = console.stderrIsTerminal && !command.quiet && jobs->size() > 1;

@@ -17,6 +17,11 @@ inline constexpr int ExitUsage = 2;
 // needs a terminal, which only main() can ask about.
 struct ConsoleOptions {
   bool stderrIsTerminal = false;
+  // Windows: the program expands * and ? in the inputs itself.
+  bool expandWildcards = false;
+  // Threads for --jobs' default when main() knows better than the runner
+  // (the processors the process may use); 0 leaves it to the runner.
+  int cpuCount = 0;
 };
 
 // The whole program after argv is split: parses, runs, and returns the

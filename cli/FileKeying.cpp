@@ -5,6 +5,7 @@
 
 #include "engine/Key.h"
 #include "imageio/PictureFiles.h"
+#include "imageio/ReplacingFile.h"
 
 namespace Kvl::Cli {
 
@@ -89,7 +90,10 @@ FileOutcome keyFile(const FileJob& job, const SettingsRequest& wanted) {
     return failure(job.output, "PNG output is not supported by this build of keyvale-cli (Targa only)");
   }
   try {
-    return keyPictureFile(job, wanted);
+    FileOutcome outcome = keyPictureFile(job, wanted);
+    // Ctrl-C on Windows: the output was abandoned, not refused by the disk.
+    if (!outcome.ok && ReplacingFile::abandoned()) return failure(job.output, "interrupted; not written", outcome);
+    return outcome;
   } catch (const std::bad_alloc&) {
     return failure(job.input, "not enough memory for the image");
   }

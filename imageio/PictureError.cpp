@@ -8,6 +8,7 @@ const char* formatName(PictureFormat format) {
     case PictureFormat::Targa: return "Targa";
     case PictureFormat::Png: return "PNG";
     case PictureFormat::Jpeg: return "JPEG";
+    case PictureFormat::Other: return "picture";
   }
   return "picture";
 }

@@ -7,7 +7,9 @@
 
 namespace Kvl {
 
-enum class PictureFormat { Targa, Png, Jpeg };
+// Other: BMP, GIF or TIFF, which only the Windows builds read, through the
+// system's codecs.
+enum class PictureFormat { Targa, Png, Jpeg, Other };
 
 // Why a picture could not be read. None means it was read.
 enum class LoadError {

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "FileHandle.h"
 #include "TgaReader.h"
@@ -12,6 +13,9 @@
 #endif
 #if KEYVALE_HAVE_JPEG
 #include "JpegReader.h"
+#endif
+#if KEYVALE_HAVE_SYSTEM_CODECS
+#include "SystemCodecs.h"
 #endif
 
 namespace Kvl {
@@ -29,6 +33,32 @@ std::unique_ptr<PictureSource> openWith(const std::string& path, PictureError& e
   if (reader->open(path.c_str())) return reader;
   error = reader->failure();
   return nullptr;
+}
+
+#if KEYVALE_HAVE_SYSTEM_CODECS
+// BMP, GIF and TIFF signatures. Such a file goes to the system's codecs only
+// once the Targa reader has refused it, so that every file the window reads
+// as Targa is read as Targa here too.
+bool hasOtherSystemSignature(const std::string& path) {
+  std::array<char, 4> start{};
+  FileHandle file(path.c_str(), "rb");
+  if (!file || std::fread(start.data(), 1, start.size(), file.get()) != start.size()) return false;
+  const std::string_view bytes(start.data(), start.size());
+  return bytes.substr(0, 2) == "BM" || bytes.substr(0, 3) == "GIF" || bytes == std::string_view("II*\0", 4) ||
+         bytes == std::string_view("MM\0*", 4);
+}
+#endif
+
+std::unique_ptr<PictureSource> openTarga(const std::string& path, PictureError& error) {
+  std::unique_ptr<PictureSource> targa = openWith<TgaReader>(path, error);
+#if KEYVALE_HAVE_SYSTEM_CODECS
+  // A file neither reads keeps the Targa reader's reason, as before.
+  if (!targa && hasOtherSystemSignature(path)) {
+    PictureError systemError;
+    if (auto other = openWithSystemCodecs(path, PictureFormat::Other, systemError)) return other;
+  }
+#endif
+  return targa;
 }
 
 PictureError notInThisBuild(PictureFormat format) {
@@ -57,26 +87,37 @@ PictureFormat sniffPictureFormat(const std::string& path) {
 bool canReadFormat(PictureFormat format) {
   switch (format) {
     case PictureFormat::Targa: return true;
-    case PictureFormat::Png: return KEYVALE_HAVE_PNG != 0;
-    case PictureFormat::Jpeg: return KEYVALE_HAVE_JPEG != 0;
+    case PictureFormat::Png: return KEYVALE_HAVE_PNG != 0 || KEYVALE_HAVE_SYSTEM_CODECS != 0;
+    case PictureFormat::Jpeg: return KEYVALE_HAVE_JPEG != 0 || KEYVALE_HAVE_SYSTEM_CODECS != 0;
+    case PictureFormat::Other: return KEYVALE_HAVE_SYSTEM_CODECS != 0;
   }
   return false;
 }
 
-bool canWritePng() { return KEYVALE_HAVE_PNG != 0; }
+bool canWritePng() { return KEYVALE_HAVE_PNG != 0 || KEYVALE_HAVE_SYSTEM_CODECS != 0; }
 
 std::unique_ptr<PictureSource> openPicture(const std::string& path, PictureFormat format, PictureError& error) {
   switch (format) {
-    case PictureFormat::Targa: return openWith<TgaReader>(path, error);
+    case PictureFormat::Targa: return openTarga(path, error);
     case PictureFormat::Png:
 #if KEYVALE_HAVE_PNG
       return openWith<PngReader>(path, error);
+#elif KEYVALE_HAVE_SYSTEM_CODECS
+      return openWithSystemCodecs(path, format, error);
 #else
       break;
 #endif
     case PictureFormat::Jpeg:
 #if KEYVALE_HAVE_JPEG
       return openWith<JpegReader>(path, error);
+#elif KEYVALE_HAVE_SYSTEM_CODECS
+      return openWithSystemCodecs(path, format, error);
+#else
+      break;
+#endif
+    case PictureFormat::Other:
+#if KEYVALE_HAVE_SYSTEM_CODECS
+      return openWithSystemCodecs(path, format, error);
 #else
       break;
 #endif
@@ -88,6 +129,8 @@ std::unique_ptr<PictureSource> openPicture(const std::string& path, PictureForma
 std::unique_ptr<PictureSink> makePngSink() {
 #if KEYVALE_HAVE_PNG
   return std::make_unique<PngSink>();
+#elif KEYVALE_HAVE_SYSTEM_CODECS
+  return makeSystemPngSink();
 #else
   return nullptr;
 #endif

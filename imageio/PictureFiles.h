@@ -16,8 +16,8 @@ namespace Kvl {
 // Targa when the file has no PNG or JPEG signature or cannot be read.
 PictureFormat sniffPictureFormat(const std::string& path);
 
-// Whether this build has the library for the format (the Windows builds
-// have neither PNG nor JPEG).
+// Whether this build can read the format: through libpng and libjpeg on
+// Linux, through the system's codecs on Windows.
 bool canReadFormat(PictureFormat format);
 bool canWritePng();
 
@@ -25,7 +25,7 @@ bool canWritePng();
 // it cannot be read.
 std::unique_ptr<PictureSource> openPicture(const std::string& path, PictureFormat format, PictureError& error);
 
-// A PNG output, or null on a build without libpng.
+// A PNG output, or null on a build without libpng or the system's codecs.
 std::unique_ptr<PictureSink> makePngSink();
 
 }  // namespace Kvl

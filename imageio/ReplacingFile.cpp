@@ -1,10 +1,13 @@
 #include "ReplacingFile.h"
 
+#include <atomic>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <random>
 #include <system_error>
+
+#include "PathText.h"
 
 namespace Kvl {
 namespace {
@@ -27,12 +30,15 @@ bool fileExists(const std::string& path) {
 bool isPlainFileOrAbsent(const std::string& path) {
   try {
     std::error_code error;
-    const auto status = std::filesystem::status(path, error);
+    const auto status = std::filesystem::status(pathOf(path), error);
     return !std::filesystem::exists(status) || std::filesystem::is_regular_file(status);
   } catch (const std::exception&) {
     return true;
   }
 }
+
+std::atomic<bool> abandonedAll{false};
+std::atomic<int> filesOpen{0};
 
 std::string uniqueSuffix() {
   // One generator per thread: batch keying saves from several threads at once.
@@ -60,15 +66,26 @@ ReplacingFile::ReplacingFile(std::string targetPath) : targetPath_(std::move(tar
 
 ReplacingFile::~ReplacingFile() { discard(); }
 
+void ReplacingFile::abandonAll() { abandonedAll = true; }
+
+bool ReplacingFile::abandoned() { return abandonedAll; }
+
+int ReplacingFile::openCount() { return filesOpen; }
+
+void ReplacingFile::setOpen(bool open) {
+  if (open != open_) filesOpen += open ? 1 : -1;
+  open_ = open;
+}
+
 bool ReplacingFile::open() {
-  if (targetPath_.empty() || !targetIsReplaceable()) return false;
+  if (abandonedAll || targetPath_.empty() || !targetIsReplaceable()) return false;
   for (int attempt = 0; attempt < 16 && !open_; ++attempt) {
     const std::string candidate = temporaryPathFor(targetPath_);
     if (fileExists(candidate)) continue;
     stream_.open(candidate, std::ios::binary | std::ios::out | std::ios::trunc);
     if (!stream_.is_open()) return false;  // the folder is missing or not writable
     temporaryPath_ = candidate;
-    open_ = true;
+    setOpen(true);
   }
   return open_;
 }
@@ -86,6 +103,7 @@ bool ReplacingFile::targetIsReplaceable() const {
 }
 
 void ReplacingFile::write(const void* bytes, std::size_t count) {
+  if (abandonedAll) discard();
   if (open_ && count > 0) {
     stream_.write(static_cast<const char*>(bytes), static_cast<std::streamsize>(count));
   }
@@ -100,12 +118,12 @@ bool ReplacingFile::commit() {
   stream_.flush();
   const bool written = !stream_.fail();
   stream_.close();
-  if (!written || stream_.fail() || !moveIntoPlace()) {
+  if (!written || stream_.fail() || abandonedAll || !moveIntoPlace()) {
     discard();
     return false;
   }
-  open_ = false;
   temporaryPath_.clear();
+  setOpen(false);
   return true;
 }
 
@@ -130,7 +148,7 @@ void ReplacingFile::discard() {
   if (stream_.is_open()) stream_.close();
   if (!temporaryPath_.empty()) std::remove(temporaryPath_.c_str());
   temporaryPath_.clear();
-  open_ = false;
+  setOpen(false);
 }
 
 }  // namespace Kvl

@@ -28,10 +28,20 @@ public:
 
   const std::string& temporaryPath() const { return temporaryPath_; }
 
+  // For an interrupted run (Ctrl-C on Windows, where the program goes on
+  // running while it answers): from now on no file opens or commits, and
+  // every open one is discarded at its next write or commit, so nothing
+  // half-written is left under any name. openCount() falls to zero once
+  // every temporary file is closed and removed.
+  static void abandonAll();
+  static bool abandoned();
+  static int openCount();
+
 private:
   bool targetIsReplaceable() const;
   bool moveIntoPlace();
   void discard();
+  void setOpen(bool open);
 
   std::string targetPath_;
   std::string temporaryPath_;

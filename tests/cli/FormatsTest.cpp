@@ -438,7 +438,7 @@ TEST(JpegInput, FilesOfMoreThan500ScansAreRefused) {
 #endif  // KEYVALE_HAVE_JPEG
 
 // Without the libraries the formats are refused by name, never misread as Targa.
-#if !KEYVALE_HAVE_PNG || !KEYVALE_HAVE_JPEG
+#if (!KEYVALE_HAVE_PNG || !KEYVALE_HAVE_JPEG) && !KEYVALE_HAVE_SYSTEM_CODECS
 TEST(TargaOnlyBuild, PngAndJpegAreRefusedClearly) {
   TempDir dir;
   const std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13};

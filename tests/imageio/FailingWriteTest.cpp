@@ -87,6 +87,32 @@ protected:
 
 const std::vector<std::string> OneSaveFailedBox = {"error Unable to save file. / Saving Failed"};
 
+// Ctrl-C on Windows abandons every output of the process: one being written
+// is discarded, with its temporary file, and none opens afterwards. In a
+// child process of its own, as abandoning is for good; the checks are made
+// there too, as the child may run the test afresh in a folder of its own.
+bool abandoningLeavesNothing() {
+  TempDir dir;
+  const std::string target = (dir.path() / "keyed.tga").string();
+  writeBytes(target, PreviousTarget);
+  ReplacingFile writing(target);
+  if (!writing.open()) std::_Exit(2);
+  writing.write("new", 3);
+  ReplacingFile::abandonAll();
+  writing.write("more", 4);
+  ReplacingFile next((dir.path() / "next.tga").string());
+  const bool refused = !writing.commit() && !next.open() && ReplacingFile::openCount() == 0;
+  const bool untouched = readFileBytes(target) == PreviousTarget && partialFilesUnder(dir.path()).empty() &&
+                         !std::filesystem::exists(dir.path() / "next.tga");
+  return refused && untouched;
+}
+
+[[noreturn]] void abandonWhileWriting() { std::_Exit(abandoningLeavesNothing() ? 0 : 1); }
+
+TEST(AbandonedWriteDeathTest, LeavesEveryTargetAsItWasAndNoTemporaryFile) {
+  EXPECT_EXIT(abandonWhileWriting(), ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(FailingWriteTest, AMissingFolderFailsAndCreatesNothing) {
   const std::string target = dir.file("no such folder/keyed.tga");
   EXPECT_FALSE(save(target, source));
