@@ -84,7 +84,7 @@ void setCodecOptions(AVCodecContext* encoder, ClipCodec codec) {
       av_opt_set(encoder->priv_data, "alpha_bits", "16", 0);
       break;
     case ClipCodec::Vp9:
-      av_opt_set(encoder->priv_data, "crf", "20", 0);
+      av_opt_set(encoder->priv_data, "crf", "15", 0);
       av_opt_set(encoder->priv_data, "deadline", "good", 0);
       av_opt_set(encoder->priv_data, "cpu-used", "4", 0);
       av_opt_set(encoder->priv_data, "row-mt", "1", 0);
