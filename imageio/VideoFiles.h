@@ -45,6 +45,14 @@ struct FrameLoss {
   double firstSeconds = 0;  // the time of the first lost frame
 };
 
+// Where the time of a run went, in seconds on the thread that did the work.
+struct ClipTimes {
+  double decodeSeconds = 0;
+  double convertInSeconds = 0;   // YUV to BGRA
+  double convertOutSeconds = 0;  // BGRA to the codec's pixels
+  double encodeSeconds = 0;
+};
+
 class ClipReader {
 public:
   // Opens `path` as a clip; null with `error` set when it is none.
@@ -60,6 +68,7 @@ public:
   // Frames the clip declares or whose time stamps show that were not decoded.
   FrameLoss loss() const;
   std::int64_t framesRead() const;
+  ClipTimes times() const;  // decoding and conversion
 
   struct State;  // the FFmpeg objects, known only inside imageio
   State& state() { return *state_; }
@@ -86,9 +95,12 @@ public:
   ClipWriter(const ClipWriter&) = delete;
   ClipWriter& operator=(const ClipWriter&) = delete;
 
-  // Encodes the frame `source` handed out last, top row first, with
-  // straight alpha; copies the audio read so far. False when writing fails.
+  // Hands the frame `source` handed out last (top row first, straight
+  // alpha) and the audio read before it to the encoder's own thread, which
+  // works while the next frame is read and keyed; waits while two frames
+  // are ahead of it. False once writing has failed.
   bool writeFrame(const Pixel32* frame);
+  ClipTimes times() const;  // conversion and encoding, once committed
   // Finishes the clip and puts it in place of `path`; until then the output
   // is written under a temporary name beside it.
   bool commit(std::string& error);

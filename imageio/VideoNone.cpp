@@ -29,6 +29,7 @@ const ClipInfo& ClipReader::info() const {
 bool ClipReader::readFrame(std::vector<Pixel32>&) { return false; }
 FrameLoss ClipReader::loss() const { return {}; }
 std::int64_t ClipReader::framesRead() const { return 0; }
+ClipTimes ClipReader::times() const { return {}; }
 
 ClipWriter::ClipWriter(std::unique_ptr<State> state) : state_(std::move(state)) {}
 ClipWriter::~ClipWriter() = default;
@@ -38,6 +39,7 @@ std::unique_ptr<ClipWriter> ClipWriter::open(const std::string&, ClipCodec, Clip
   return nullptr;
 }
 bool ClipWriter::writeFrame(const Pixel32*) { return false; }
+ClipTimes ClipWriter::times() const { return {}; }
 bool ClipWriter::commit(std::string& error) {
   error = NoVideo;
   return false;

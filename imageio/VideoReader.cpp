@@ -3,6 +3,7 @@
 // declares, and count the frames that could not be decoded.
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <new>
 
@@ -222,6 +223,10 @@ bool convertFrame(ClipReader::State& state, std::vector<Pixel32>& out) {
   return true;
 }
 
+double secondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 }  // namespace
 
 YuvRule yuvRuleFor(AVColorSpace declared, AVColorRange range, AVPixelFormat format, std::uint32_t width,
@@ -271,13 +276,18 @@ const ClipInfo& ClipReader::info() const { return state_->info; }
 bool ClipReader::readFrame(std::vector<Pixel32>& frame) {
   State& state = *state_;
   while (!state.ended) {
-    if (!receiveFrame(state)) {
+    auto start = std::chrono::steady_clock::now();
+    const bool received = receiveFrame(state);
+    state.times.decodeSeconds += secondsSince(start);
+    if (!received) {
       state.ended = true;
       noteShortfall(state);
       return false;
     }
     const std::int64_t pts = state.frame->best_effort_timestamp;
+    start = std::chrono::steady_clock::now();
     const bool converted = convertFrame(state, frame);
+    state.times.convertInSeconds += secondsSince(start);
     av_frame_unref(state.frame);
     if (!converted) continue;
     noteGap(state, pts);
@@ -293,6 +303,7 @@ bool ClipReader::readFrame(std::vector<Pixel32>& frame) {
 }
 
 FrameLoss ClipReader::loss() const { return state_->loss; }
+ClipTimes ClipReader::times() const { return state_->times; }
 std::int64_t ClipReader::framesRead() const { return state_->framesRead; }
 
 bool canReadClips() { return true; }

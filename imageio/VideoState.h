@@ -54,6 +54,7 @@ struct ClipReader::State {
   std::int64_t startPts = 0;
   std::int64_t framesRead = 0;
   FrameLoss loss;
+  ClipTimes times;
   bool readFailed = false;  // the container broke off before its end
   bool flushing = false;
   bool ended = false;

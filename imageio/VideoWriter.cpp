@@ -3,15 +3,36 @@
 // the input's audio packets, all under a temporary name that becomes the
 // output's only once the trailer is written.
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <random>
 #include <system_error>
+#include <thread>
 
 #include "VideoState.h"
 
 namespace Kvl {
+
+namespace {
+
+// A keyed frame on its way to the encoder thread, with the audio packets
+// read before it, which go into the file ahead of it.
+struct PendingFrame {
+  std::vector<Pixel32> pixels;
+  std::int64_t pts = 0;
+  std::vector<AVPacket*> audio;
+};
+
+// Frames waiting for the encoder: two, so that keying the next frame and
+// encoding the last overlap while memory stays at a few frames.
+constexpr std::size_t MaximumPendingFrames = 2;
+
+}  // namespace
 
 struct ClipWriter::State {
   ~State();
@@ -28,8 +49,21 @@ struct ClipWriter::State {
   std::string targetPath;
   std::string temporaryPath;
   bool fileOpen = false;
-  bool failed = false;
+  std::atomic<bool> failed = false;
   bool committed = false;
+
+  // The encoder thread and the frames handed to it.
+  std::thread encoderThread;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<PendingFrame> pending;
+  std::vector<std::vector<Pixel32>> spareBuffers;
+  bool finishing = false;
+  ClipTimes times;
+
+  void encodeLoop();
+  bool encodeFrame(const PendingFrame& item);
+  void stopEncoder();
 };
 
 namespace {
@@ -185,11 +219,8 @@ bool openFile(ClipWriter::State& state, std::string& error) {
   return true;
 }
 
-bool writeAudio(ClipWriter::State& state) {
-  auto& queue = state.source->audio;
-  while (!queue.empty()) {
-    AVPacket* packet = queue.front();
-    queue.pop_front();
+bool writeAudio(ClipWriter::State& state, std::vector<AVPacket*>& packets) {
+  for (AVPacket* packet : packets) {
     const auto mapped = state.audioStreams.find(packet->stream_index);
     if (mapped != state.audioStreams.end()) {
       const AVRational from = state.source->format->streams[packet->stream_index]->time_base;
@@ -200,7 +231,18 @@ bool writeAudio(ClipWriter::State& state) {
     }
     av_packet_free(&packet);
   }
+  packets.clear();
   return !state.failed;
+}
+
+std::vector<AVPacket*> takeAudio(ClipReader::State& source) {
+  std::vector<AVPacket*> packets(source.audio.begin(), source.audio.end());
+  source.audio.clear();
+  return packets;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 // Moves every packet the encoder has ready into the file.
@@ -247,6 +289,10 @@ bool allocateFrame(ClipWriter::State& state) {
 }  // namespace
 
 ClipWriter::State::~State() {
+  stopEncoder();
+  for (PendingFrame& item : pending) {
+    for (AVPacket* unsent : item.audio) av_packet_free(&unsent);
+  }
   if (format != nullptr && fileOpen) avio_closep(&format->pb);
   if (!committed && !temporaryPath.empty()) std::remove(temporaryPath.c_str());
   sws_freeContext(scaler);
@@ -280,21 +326,78 @@ std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, ClipCodec 
     return nullptr;
   }
   if (!openFile(*state, error)) return nullptr;
+  State* running = state.get();
+  state->encoderThread = std::thread([running] { running->encodeLoop(); });
   return std::unique_ptr<ClipWriter>(new ClipWriter(std::move(state)));
+}
+
+// Runs on the encoder thread: converts, encodes and muxes each frame
+// handed over, until the last one is done or writing fails.
+void ClipWriter::State::encodeLoop() {
+  while (true) {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [this] { return !pending.empty() || finishing; });
+    if (pending.empty()) return;
+    PendingFrame item = std::move(pending.front());
+    pending.pop_front();
+    lock.unlock();
+    const bool written = !failed && writeAudio(*this, item.audio) && encodeFrame(item);
+    for (AVPacket* unsent : item.audio) av_packet_free(&unsent);
+    lock.lock();
+    if (!written) failed = true;
+    spareBuffers.push_back(std::move(item.pixels));
+    changed.notify_all();
+  }
+}
+
+bool ClipWriter::State::encodeFrame(const PendingFrame& item) {
+  auto start = std::chrono::steady_clock::now();
+  if (!convertInto(*this, item.pixels.data())) return false;
+  times.convertOutSeconds += secondsSince(start);
+  start = std::chrono::steady_clock::now();
+  frame->pts = item.pts;
+  const bool encoded = avcodec_send_frame(encoder, frame) >= 0 && drainEncoder(*this);
+  times.encodeSeconds += secondsSince(start);
+  return encoded;
+}
+
+void ClipWriter::State::stopEncoder() {
+  if (!encoderThread.joinable()) return;
+  {
+    const std::lock_guard lock(mutex);
+    finishing = true;
+  }
+  changed.notify_all();
+  encoderThread.join();
 }
 
 bool ClipWriter::writeFrame(const Pixel32* pixels) {
   State& state = *state_;
-  if (state.failed || !writeAudio(state)) return false;
-  if (!convertInto(state, pixels)) return !(state.failed = true);
-  state.frame->pts = state.source->currentPts;
-  if (avcodec_send_frame(state.encoder, state.frame) < 0) return !(state.failed = true);
-  return drainEncoder(state);
+  std::unique_lock lock(state.mutex);
+  state.changed.wait(lock, [&] { return state.pending.size() < MaximumPendingFrames || state.failed; });
+  if (state.failed) return false;
+  PendingFrame item;
+  if (!state.spareBuffers.empty()) {
+    item.pixels = std::move(state.spareBuffers.back());
+    state.spareBuffers.pop_back();
+  }
+  lock.unlock();
+  const std::size_t count = std::size_t{state.source->info.width} * state.source->info.height;
+  item.pixels.assign(pixels, pixels + count);
+  item.pts = state.source->currentPts;
+  item.audio = takeAudio(*state.source);
+  lock.lock();
+  state.pending.push_back(std::move(item));
+  state.changed.notify_all();
+  return true;
 }
 
 bool ClipWriter::commit(std::string& error) {
   State& state = *state_;
-  const bool flushed = avcodec_send_frame(state.encoder, nullptr) >= 0 && drainEncoder(state) && writeAudio(state);
+  state.stopEncoder();
+  std::vector<AVPacket*> trailingAudio = takeAudio(*state.source);
+  const bool flushed = !state.failed && avcodec_send_frame(state.encoder, nullptr) >= 0 && drainEncoder(state) &&
+                       writeAudio(state, trailingAudio);
   const bool finished = flushed && av_write_trailer(state.format) >= 0;
   const bool closed = !state.fileOpen || avio_closep(&state.format->pb) >= 0;
   state.fileOpen = false;
@@ -311,6 +414,8 @@ bool ClipWriter::commit(std::string& error) {
   state.committed = true;
   return true;
 }
+
+ClipTimes ClipWriter::times() const { return state_->times; }
 
 const std::vector<std::string>& ClipWriter::droppedAudio() const { return state_->dropped; }
 
