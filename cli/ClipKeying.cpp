@@ -189,7 +189,8 @@ public:
 
   void frameDone(std::int64_t done) {
     const auto now = Clock::now();
-    if (!enabled_ || now - lastDrawn_ < std::chrono::milliseconds(200)) return;
+    const bool last = done == total_;
+    if (!enabled_ || (!last && now - lastDrawn_ < std::chrono::milliseconds(200))) return;
     lastDrawn_ = now;
     const double seconds = std::chrono::duration<double>(now - start_).count();
     const double fps = seconds > 0 ? static_cast<double>(done) / seconds : 0;

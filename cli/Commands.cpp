@@ -108,6 +108,11 @@ int runClipCommand(const Command& command, std::ostream& out, std::ostream& err,
     reportFileError(err, command.inputs.front(), error);
     return ExitFileError;
   }
+  // As for stills: the clip would be gone once its keyed copy took its place.
+  if (!output->pictures && !command.overwrite && isSameFile(command.inputs.front(), command.output)) {
+    reportFileError(err, command.output, "output would overwrite its input; add --overwrite to allow it");
+    return ExitFileError;
+  }
   const auto wanted = requestedSettings(command, err);
   if (!wanted) return ExitFileError;
   return runClip(command, *output, *wanted, out, err, console);

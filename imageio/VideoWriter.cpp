@@ -283,6 +283,11 @@ bool allocateFrame(ClipWriter::State& state) {
   state.frame->format = state.encoder->pix_fmt;
   state.frame->width = state.encoder->width;
   state.frame->height = state.encoder->height;
+  // Some encoders (ProRes) tag each frame from the frame's own fields.
+  state.frame->colorspace = state.encoder->colorspace;
+  state.frame->color_range = state.encoder->color_range;
+  state.frame->color_primaries = state.encoder->color_primaries;
+  state.frame->color_trc = state.encoder->color_trc;
   return av_frame_get_buffer(state.frame, 0) >= 0;
 }
 

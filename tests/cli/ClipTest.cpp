@@ -239,10 +239,28 @@ TEST(ClipKeying, OutputsWithoutAlphaAreRefusedBeforeAnyWork) {
   }
   EXPECT_FALSE(std::filesystem::exists(dir.file("out.mp4")));
   EXPECT_FALSE(std::filesystem::exists(dir.file("out.mov")));
+  const auto original = readFileBytes(clip);
+  const CliRun onItself = runCli({"key", clip, clip, "--codec", "ffv1"});
+  EXPECT_EQ(onItself.status, Cli::ExitFileError);
+  EXPECT_NE(onItself.err.find("add --overwrite"), std::string::npos) << onItself.err;
+  EXPECT_EQ(readFileBytes(clip), original);
   // Over a background it is opaque, and .mp4 takes it.
   const CliRun opaque = runCli({"key", clip, dir.file("out.mp4"), "--background", "#204080"});
   EXPECT_EQ(opaque.status, Cli::ExitSuccess) << opaque.err;
   EXPECT_EQ(probe(dir.file("out.mp4"), "v", "stream=codec_name"), "h264");
+}
+
+TEST(ClipKeying, ProgressLineOnATerminalUnlessQuiet) {
+  SKIP_WITHOUT_VIDEO();
+  TempDir dir;
+  const std::string clip = makeRgbClip(dir);
+  const CliRun shown = runCli({"key", clip, dir.file("a.mkv")}, true);
+  ASSERT_EQ(shown.status, Cli::ExitSuccess) << shown.err;
+  EXPECT_NE(shown.err.find("Keying frame 10/10"), std::string::npos) << shown.err;
+  EXPECT_EQ(shown.err.back(), '\n');
+  const CliRun quiet = runCli({"key", clip, dir.file("b.mkv"), "--quiet"}, true);
+  ASSERT_EQ(quiet.status, Cli::ExitSuccess) << quiet.err;
+  EXPECT_EQ(quiet.err, "");
 }
 
 TEST(ClipKeying, CutOffClipKeysWhatItCanAndFails) {
