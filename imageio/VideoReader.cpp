@@ -72,6 +72,7 @@ void fillInfo(ClipReader::State& state) {
   info.rateNumerator = rate.num;
   info.rateDenominator = rate.den > 0 ? rate.den : 1;
   info.declaredFrames = declaredFrameCount(state.format, stream, rate);
+  state.countIsExact = stream->nb_frames > 0;
   if (state.format->duration > 0) info.durationSeconds = static_cast<double>(state.format->duration) / AV_TIME_BASE;
   info.audioStreams = static_cast<int>(state.audioIndices.size());
   if (rate.num > 0 && rate.den > 0) state.frameDuration = av_rescale_q(1, av_inv_q(rate), stream->time_base);
@@ -146,14 +147,15 @@ void noteGap(ClipReader::State& state, std::int64_t pts) {
   state.loss.frames += missing;
 }
 
-// Frames the clip declares beyond those decoded were lost at its end.
+// Frames the clip declares beyond those decoded were lost at its end; a
+// container that broke off lost at least one, whatever it declares.
 void noteShortfall(ClipReader::State& state) {
   const std::int64_t accounted = state.framesRead + state.loss.frames;
-  const std::int64_t missing = state.info.declaredFrames - accounted;
-  const bool tolerance = !state.readFailed && missing <= 1;  // declared counts are often rounded
-  if (missing <= 0 || tolerance) {
-    if (state.readFailed && state.loss.frames == 0) state.loss.frames = std::max<std::int64_t>(missing, 1);
-    return;
+  std::int64_t missing = state.info.declaredFrames - accounted;
+  if (state.readFailed) {
+    missing = std::max<std::int64_t>(missing, 1);
+  } else if (missing <= 0 || (missing == 1 && !state.countIsExact)) {
+    return;  // a count worked out from the duration may be one too many
   }
   if (state.loss.frames == 0 && state.info.rateNumerator > 0) {
     state.loss.firstSeconds = static_cast<double>(state.framesRead) * state.info.rateDenominator / state.info.rateNumerator;
@@ -210,7 +212,7 @@ bool convertFrame(ClipReader::State& state, std::vector<Pixel32>& out) {
   const auto format = static_cast<AVPixelFormat>(frame->format);
   state.scaler = sws_getCachedContext(state.scaler, frame->width, frame->height, withoutRangeFlag(format),
                                       frame->width, frame->height, AV_PIX_FMT_BGRA,
-                                      SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
+                                      SWS_BILINEAR, nullptr, nullptr, nullptr);
   if (state.scaler == nullptr) return false;
   const int* matrix = sws_getCoefficients(state.rule.matrix);
   sws_setColorspaceDetails(state.scaler, matrix, state.rule.fullRange ? 1 : 0, matrix, 1, 0, 1 << 16, 1 << 16);

@@ -55,6 +55,7 @@ struct ClipReader::State {
   std::int64_t framesRead = 0;
   FrameLoss loss;
   ClipTimes times;
+  bool countIsExact = false;  // the container counted its frames
   bool readFailed = false;  // the container broke off before its end
   bool flushing = false;
   bool ended = false;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
@@ -23,13 +24,12 @@ namespace {
 // A keyed frame on its way to the encoder thread, with the audio packets
 // read before it, which go into the file ahead of it.
 struct PendingFrame {
-  std::vector<Pixel32> pixels;
-  std::int64_t pts = 0;
+  AVFrame* frame = nullptr;  // converted to the codec's pixels, pts set
   std::vector<AVPacket*> audio;
 };
 
-// Frames waiting for the encoder: two, so that keying the next frame and
-// encoding the last overlap while memory stays at a few frames.
+// Frames waiting for the encoder: two, so that keying and converting the
+// next frame and encoding the last overlap while memory stays at a few frames.
 constexpr std::size_t MaximumPendingFrames = 2;
 
 }  // namespace
@@ -42,7 +42,7 @@ struct ClipWriter::State {
   AVCodecContext* encoder = nullptr;
   AVStream* video = nullptr;
   SwsContext* scaler = nullptr;
-  AVFrame* frame = nullptr;
+  AVFrame* frameTemplate = nullptr;  // size, format and colour tags of every frame
   AVPacket* packet = nullptr;
   std::map<int, int> audioStreams;  // input stream index -> output stream index
   std::vector<std::string> dropped;
@@ -57,7 +57,7 @@ struct ClipWriter::State {
   std::mutex mutex;
   std::condition_variable changed;
   std::deque<PendingFrame> pending;
-  std::vector<std::vector<Pixel32>> spareBuffers;
+  std::vector<AVFrame*> spareFrames;
   bool finishing = false;
   ClipTimes times;
 
@@ -259,36 +259,93 @@ bool drainEncoder(ClipWriter::State& state) {
   }
 }
 
-bool convertInto(ClipWriter::State& state, const Pixel32* pixels) {
+// BGRA to 10-bit YUV 4:4:4 with alpha (ProRes 4444), limited range, in
+// integers: swscale has no fast path for it, and it would take most of the
+// time. Alpha's 8 bits are repeated into 10, so that a decoder that drops the
+// low bits and one that rounds both read back the same 8 bits.
+void convertToYuva444p10(const Pixel32* pixels, AVFrame* frame, int matrix) {
+  const double kr = matrix == SWS_CS_ITU709 ? 0.2126 : 0.299;
+  const double kb = matrix == SWS_CS_ITU709 ? 0.0722 : 0.114;
+  const double kg = 1 - kr - kb;
+  const double ys = 876.0 / 255, cs = 896.0 / 255;  // the 10-bit limited ranges
+  constexpr int Shift = 16;
+  const auto fixed = [](double value) { return static_cast<std::int64_t>(std::lround(value * (1 << Shift))); };
+  const std::int64_t yr = fixed(kr * ys), yg = fixed(kg * ys), yb = fixed(kb * ys);
+  const std::int64_t ur = fixed(-kr / (2 * (1 - kb)) * cs), ug = fixed(-kg / (2 * (1 - kb)) * cs), ub = fixed(0.5 * cs);
+  const std::int64_t vr = fixed(0.5 * cs), vg = fixed(-kg / (2 * (1 - kr)) * cs), vb = fixed(-kb / (2 * (1 - kr)) * cs);
+  const std::int64_t half = std::int64_t{1} << (Shift - 1);
+  for (int y = 0; y < frame->height; ++y) {
+    auto* lumaRow = reinterpret_cast<std::uint16_t*>(frame->data[0] + std::ptrdiff_t{y} * frame->linesize[0]);
+    auto* cbRow = reinterpret_cast<std::uint16_t*>(frame->data[1] + std::ptrdiff_t{y} * frame->linesize[1]);
+    auto* crRow = reinterpret_cast<std::uint16_t*>(frame->data[2] + std::ptrdiff_t{y} * frame->linesize[2]);
+    auto* alphaRow = reinterpret_cast<std::uint16_t*>(frame->data[3] + std::ptrdiff_t{y} * frame->linesize[3]);
+    const Pixel32* row = pixels + std::ptrdiff_t{y} * frame->width;
+    for (int x = 0; x < frame->width; ++x) {
+      const std::int64_t r = redOf(row[x]), g = greenOf(row[x]), b = blueOf(row[x]);
+      lumaRow[x] = static_cast<std::uint16_t>(64 + ((yr * r + yg * g + yb * b + half) >> Shift));
+      cbRow[x] = static_cast<std::uint16_t>(512 + ((ur * r + ug * g + ub * b + half) >> Shift));
+      crRow[x] = static_cast<std::uint16_t>(512 + ((vr * r + vg * g + vb * b + half) >> Shift));
+      const unsigned alpha = alphaOf(row[x]);
+      alphaRow[x] = static_cast<std::uint16_t>(alpha << 2 | alpha >> 6);  // 0 -> 0, 255 -> 1023
+    }
+  }
+}
+
+bool convertInto(ClipWriter::State& state, const Pixel32* pixels, AVFrame* frame) {
   AVCodecContext* encoder = state.encoder;
+  if (encoder->pix_fmt == AV_PIX_FMT_YUVA444P10LE) {
+    convertToYuva444p10(pixels, frame, state.source->rule.matrix);
+    return true;
+  }
   if (state.scaler == nullptr) {
     state.scaler = sws_getContext(encoder->width, encoder->height, AV_PIX_FMT_BGRA, encoder->width, encoder->height,
-                                  encoder->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT,
-                                  nullptr, nullptr, nullptr);
+                                  encoder->pix_fmt, SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (state.scaler == nullptr) return false;
     const int* matrix = sws_getCoefficients(state.source->rule.matrix);
     sws_setColorspaceDetails(state.scaler, matrix, 1, matrix, isYuv(encoder->pix_fmt) ? 0 : 1, 0, 1 << 16, 1 << 16);
   }
-  if (av_frame_make_writable(state.frame) < 0) return false;
   const std::uint8_t* planes[4] = {reinterpret_cast<const std::uint8_t*>(pixels), nullptr, nullptr, nullptr};
   const int strides[4] = {encoder->width * static_cast<int>(sizeof(Pixel32)), 0, 0, 0};
-  sws_scale(state.scaler, planes, strides, 0, encoder->height, state.frame->data, state.frame->linesize);
+  sws_scale(state.scaler, planes, strides, 0, encoder->height, frame->data, frame->linesize);
   return true;
 }
 
-bool allocateFrame(ClipWriter::State& state) {
-  state.frame = av_frame_alloc();
+bool allocateTemplate(ClipWriter::State& state) {
+  state.frameTemplate = av_frame_alloc();
   state.packet = av_packet_alloc();
-  if (state.frame == nullptr || state.packet == nullptr) return false;
-  state.frame->format = state.encoder->pix_fmt;
-  state.frame->width = state.encoder->width;
-  state.frame->height = state.encoder->height;
+  if (state.frameTemplate == nullptr || state.packet == nullptr) return false;
+  AVFrame* frame = state.frameTemplate;
+  frame->format = state.encoder->pix_fmt;
+  frame->width = state.encoder->width;
+  frame->height = state.encoder->height;
   // Some encoders (ProRes) tag each frame from the frame's own fields.
-  state.frame->colorspace = state.encoder->colorspace;
-  state.frame->color_range = state.encoder->color_range;
-  state.frame->color_primaries = state.encoder->color_primaries;
-  state.frame->color_trc = state.encoder->color_trc;
-  return av_frame_get_buffer(state.frame, 0) >= 0;
+  frame->colorspace = state.encoder->colorspace;
+  frame->color_range = state.encoder->color_range;
+  frame->color_primaries = state.encoder->color_primaries;
+  frame->color_trc = state.encoder->color_trc;
+  return true;
+}
+
+// A frame to convert into: a spare one (writable again, since the encoder
+// may still hold its pixels) or a new one.
+AVFrame* frameToFill(ClipWriter::State& state, AVFrame* spare) {
+  AVFrame* frame = spare != nullptr ? spare : av_frame_alloc();
+  if (frame == nullptr) return nullptr;
+  if (spare == nullptr) {
+    if (av_frame_copy_props(frame, state.frameTemplate) < 0) return nullptr;
+    frame->format = state.frameTemplate->format;
+    frame->width = state.frameTemplate->width;
+    frame->height = state.frameTemplate->height;
+    if (av_frame_get_buffer(frame, 0) < 0) {
+      av_frame_free(&frame);
+      return nullptr;
+    }
+  }
+  if (av_frame_make_writable(frame) < 0) {
+    av_frame_free(&frame);
+    return nullptr;
+  }
+  return frame;
 }
 
 }  // namespace
@@ -297,11 +354,13 @@ ClipWriter::State::~State() {
   stopEncoder();
   for (PendingFrame& item : pending) {
     for (AVPacket* unsent : item.audio) av_packet_free(&unsent);
+    av_frame_free(&item.frame);
   }
   if (format != nullptr && fileOpen) avio_closep(&format->pb);
   if (!committed && !temporaryPath.empty()) std::remove(temporaryPath.c_str());
   sws_freeContext(scaler);
-  av_frame_free(&frame);
+  for (AVFrame* spare : spareFrames) av_frame_free(&spare);
+  av_frame_free(&frameTemplate);
   av_packet_free(&packet);
   avcodec_free_context(&encoder);
   avformat_free_context(format);
@@ -326,7 +385,7 @@ std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, ClipCodec 
     return nullptr;
   }
   addAudioStreams(*state);
-  if (!allocateFrame(*state)) {
+  if (!allocateTemplate(*state)) {
     error = "not enough memory for the encoder";
     return nullptr;
   }
@@ -350,18 +409,14 @@ void ClipWriter::State::encodeLoop() {
     for (AVPacket* unsent : item.audio) av_packet_free(&unsent);
     lock.lock();
     if (!written) failed = true;
-    spareBuffers.push_back(std::move(item.pixels));
+    spareFrames.push_back(item.frame);
     changed.notify_all();
   }
 }
 
 bool ClipWriter::State::encodeFrame(const PendingFrame& item) {
-  auto start = std::chrono::steady_clock::now();
-  if (!convertInto(*this, item.pixels.data())) return false;
-  times.convertOutSeconds += secondsSince(start);
-  start = std::chrono::steady_clock::now();
-  frame->pts = item.pts;
-  const bool encoded = avcodec_send_frame(encoder, frame) >= 0 && drainEncoder(*this);
+  const auto start = std::chrono::steady_clock::now();
+  const bool encoded = avcodec_send_frame(encoder, item.frame) >= 0 && drainEncoder(*this);
   times.encodeSeconds += secondsSince(start);
   return encoded;
 }
@@ -381,15 +436,23 @@ bool ClipWriter::writeFrame(const Pixel32* pixels) {
   std::unique_lock lock(state.mutex);
   state.changed.wait(lock, [&] { return state.pending.size() < MaximumPendingFrames || state.failed; });
   if (state.failed) return false;
-  PendingFrame item;
-  if (!state.spareBuffers.empty()) {
-    item.pixels = std::move(state.spareBuffers.back());
-    state.spareBuffers.pop_back();
+  AVFrame* spare = nullptr;
+  if (!state.spareFrames.empty()) {
+    spare = state.spareFrames.back();
+    state.spareFrames.pop_back();
   }
   lock.unlock();
-  const std::size_t count = std::size_t{state.source->info.width} * state.source->info.height;
-  item.pixels.assign(pixels, pixels + count);
-  item.pts = state.source->currentPts;
+  // Converted here, on the keying thread, so that the encoder's thread
+  // does nothing but encode.
+  const auto start = std::chrono::steady_clock::now();
+  PendingFrame item;
+  item.frame = frameToFill(state, spare);
+  if (item.frame == nullptr || !convertInto(state, pixels, item.frame)) {
+    av_frame_free(&item.frame);
+    return !(state.failed = true);
+  }
+  item.frame->pts = state.source->currentPts;
+  state.times.convertOutSeconds += secondsSince(start);
   item.audio = takeAudio(*state.source);
   lock.lock();
   state.pending.push_back(std::move(item));

@@ -279,6 +279,24 @@ TEST(ClipKeying, CutOffClipKeysWhatItCanAndFails) {
   EXPECT_LT(frames.size(), 10u);
 }
 
+TEST(ClipKeying, FramesDamagedMidClipAreCountedAndTheRestKeyed) {
+  SKIP_WITHOUT_VIDEO();
+  TempDir dir;
+  const std::string clip = dir.file("damaged.mkv");
+  ffmpeg("-f lavfi -i \"color=c=0x30b040:s=64x48:r=10,noise=alls=30:allf=t\" -frames:v 10 -c:v ffv1 "
+         "-pix_fmt bgr0 -slicecrc 1 '" + clip + "'");
+  std::vector<std::uint8_t> bytes = readFileBytes(clip);
+  std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2), 3000, std::uint8_t{0});
+  std::ofstream(clip, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+  const CliRun run = runCli({"key", clip, dir.file("out.mkv")});
+  EXPECT_EQ(run.status, Cli::ExitFileError);
+  const auto frames = decodeFrames(dir.file("out.mkv"));
+  ASSERT_GT(frames.size(), 0u);
+  const std::string lost = std::to_string(Frames - static_cast<int>(frames.size())) + " frames could not be decoded";
+  EXPECT_NE(run.err.find(lost), std::string::npos) << run.err;
+}
+
 TEST(ClipKeying, FileThatIsNoPictureOrClipFailsWithItsReason) {
   SKIP_WITHOUT_VIDEO();
   TempDir dir;
