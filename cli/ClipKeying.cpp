@@ -330,10 +330,10 @@ KeyingResult keyFrames(const Command& command, const ClipOutput& plan, const Key
   std::string path;
   double keySeconds = 0;
   for (long long index = 0; reader->readFrame(frame); ++index) {
-    const auto start = std::chrono::steady_clock::now();
+    const double start = threadCpuSeconds();
     keyAndLevel(frame.data(), frame.size(), settings.channel, levels);
     if (background) background->composeRows(frame.data(), 0, info.height);
-    keySeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    keySeconds += threadCpuSeconds() - start;
     if (!output.write(frame, info, index, path, error)) {
       progress.finish();
       reportError(err, path, error);

@@ -45,7 +45,11 @@ struct FrameLoss {
   double firstSeconds = 0;  // the time of the first lost frame
 };
 
-// Where the time of a run went, in seconds on the thread that did the work.
+// The CPU time the calling thread has used, in seconds: stage times counted
+// this way hold on a busy machine, where wall time follows the other work.
+double threadCpuSeconds();
+
+// Where the time of a run went: CPU seconds of the thread that did the work.
 struct ClipTimes {
   double decodeSeconds = 0;
   double convertInSeconds = 0;   // YUV to BGRA

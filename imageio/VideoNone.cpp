@@ -13,6 +13,7 @@ const char* const NoVideo = "video clips are not supported by this build of keyv
 }
 
 bool canReadClips() { return false; }
+double threadCpuSeconds() { return 0; }
 
 ClipReader::ClipReader(std::unique_ptr<State> state) : state_(std::move(state)) {}
 ClipReader::~ClipReader() = default;

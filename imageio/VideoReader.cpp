@@ -3,7 +3,7 @@
 // declares, and count the frames that could not be decoded.
 
 #include <algorithm>
-#include <chrono>
+#include <ctime>
 #include <cmath>
 #include <new>
 
@@ -225,10 +225,6 @@ bool convertFrame(ClipReader::State& state, std::vector<Pixel32>& out) {
   return true;
 }
 
-double secondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 }  // namespace
 
 YuvRule yuvRuleFor(AVColorSpace declared, AVColorRange range, AVPixelFormat format, std::uint32_t width,
@@ -278,18 +274,18 @@ const ClipInfo& ClipReader::info() const { return state_->info; }
 bool ClipReader::readFrame(std::vector<Pixel32>& frame) {
   State& state = *state_;
   while (!state.ended) {
-    auto start = std::chrono::steady_clock::now();
+    double start = threadCpuSeconds();
     const bool received = receiveFrame(state);
-    state.times.decodeSeconds += secondsSince(start);
+    state.times.decodeSeconds += threadCpuSeconds() - start;
     if (!received) {
       state.ended = true;
       noteShortfall(state);
       return false;
     }
     const std::int64_t pts = state.frame->best_effort_timestamp;
-    start = std::chrono::steady_clock::now();
+    start = threadCpuSeconds();
     const bool converted = convertFrame(state, frame);
-    state.times.convertInSeconds += secondsSince(start);
+    state.times.convertInSeconds += threadCpuSeconds() - start;
     av_frame_unref(state.frame);
     if (!converted) continue;
     noteGap(state, pts);
@@ -309,5 +305,13 @@ ClipTimes ClipReader::times() const { return state_->times; }
 std::int64_t ClipReader::framesRead() const { return state_->framesRead; }
 
 bool canReadClips() { return true; }
+
+// The video libraries exist only in the native builds, where POSIX's
+// per-thread clock does too.
+double threadCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
 
 }  // namespace Kvl
