@@ -77,8 +77,8 @@ void fillInfo(ClipReader::State& state) {
   info.audioStreams = static_cast<int>(state.audioIndices.size());
   if (rate.num > 0 && rate.den > 0) state.frameDuration = av_rescale_q(1, av_inv_q(rate), stream->time_base);
   state.startPts = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
-  state.rule = yuvRuleFor(codec->color_space, codec->color_range, static_cast<AVPixelFormat>(codec->format),
-                          info.width, info.height);
+  state.rule = yuvRuleFor(rawValue(codec->color_space), rawValue(codec->color_range),
+                          static_cast<AVPixelFormat>(codec->format), info.width, info.height);
   info.colour = describe(state.rule);
 }
 
@@ -227,15 +227,18 @@ bool convertFrame(ClipReader::State& state, std::vector<Pixel32>& out) {
 
 }  // namespace
 
-YuvRule yuvRuleFor(AVColorSpace declared, AVColorRange range, AVPixelFormat format, std::uint32_t width,
+YuvRule yuvRuleFor(int declaredSpace, int declaredRange, AVPixelFormat format, std::uint32_t width,
                    std::uint32_t height) {
   YuvRule rule;
-  if (declared == AVCOL_SPC_BT709) {
+  const bool bt601 = declaredSpace == AVCOL_SPC_BT470BG || declaredSpace == AVCOL_SPC_SMPTE170M ||
+                     declaredSpace == AVCOL_SPC_FCC || declaredSpace == AVCOL_SPC_SMPTE240M;
+  if (declaredSpace == AVCOL_SPC_BT709) {
     rule.matrix = SWS_CS_ITU709;
-  } else if (declared == AVCOL_SPC_UNSPECIFIED || declared == AVCOL_SPC_RESERVED) {
+  } else if (!bt601) {
+    // Unspecified, or a matrix we do not convert with: as players decide.
     rule.matrix = (width > 1024 || height > 576) ? SWS_CS_ITU709 : SWS_CS_ITU601;
   }
-  rule.fullRange = range == AVCOL_RANGE_JPEG || isFullRangeFormat(format);
+  rule.fullRange = declaredRange == AVCOL_RANGE_JPEG || isFullRangeFormat(format);
   return rule;
 }
 

@@ -11,6 +11,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <cstring>
 #include <deque>
 #include <string>
 #include <vector>
@@ -18,6 +19,16 @@ extern "C" {
 #include "VideoFiles.h"
 
 namespace Kvl {
+
+// A colour enum as FFmpeg stored it: straight from the file, so it may hold
+// a value the enum does not name, which must not be loaded as the enum.
+template <typename Enum>
+int rawValue(const Enum& field) {
+  int value = 0;
+  static_assert(sizeof(Enum) == sizeof(int));
+  std::memcpy(&value, &field, sizeof value);
+  return value;
+}
 
 // The YUV matrix and range a picture is converted with, as swscale names them.
 struct YuvRule {
@@ -27,7 +38,7 @@ struct YuvRule {
 
 // The rule players follow for a stream that declares nothing: high
 // definition (wider than 1024 or taller than 576) is BT.709, the rest BT.601.
-YuvRule yuvRuleFor(AVColorSpace declared, AVColorRange range, AVPixelFormat format, std::uint32_t width,
+YuvRule yuvRuleFor(int declaredSpace, int declaredRange, AVPixelFormat format, std::uint32_t width,
                    std::uint32_t height);
 std::string describe(const YuvRule& rule);
 

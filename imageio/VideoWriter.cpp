@@ -136,8 +136,12 @@ void setCodecOptions(AVCodecContext* encoder, ClipCodec codec) {
 // tagged with the matrix they were made with, limited range, RGB ones as RGB.
 void tagColour(AVCodecContext* encoder, const ClipReader::State& source, AVPixelFormat pixels) {
   const AVCodecParameters* input = source.format->streams[source.videoIndex]->codecpar;
-  encoder->color_primaries = input->color_primaries;
-  encoder->color_trc = input->color_trc;
+  const int primaries = rawValue(input->color_primaries);
+  const int transfer = rawValue(input->color_trc);
+  encoder->color_primaries = primaries >= 0 && primaries < AVCOL_PRI_NB ? static_cast<AVColorPrimaries>(primaries)
+                                                                        : AVCOL_PRI_UNSPECIFIED;
+  encoder->color_trc = transfer >= 0 && transfer < AVCOL_TRC_NB ? static_cast<AVColorTransferCharacteristic>(transfer)
+                                                                : AVCOL_TRC_UNSPECIFIED;
   if (isYuv(pixels)) {
     encoder->colorspace = source.rule.matrix == SWS_CS_ITU709 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
     encoder->color_range = AVCOL_RANGE_MPEG;
