@@ -309,5 +309,19 @@ TEST(ClipKeying, FileThatIsNoPictureOrClipFailsWithItsReason) {
   EXPECT_FALSE(std::filesystem::exists(dir.file("out.mov")));
 }
 
+// The Windows builds have no video libraries: a clip is recognised by its
+// first bytes all the same and refused with a reason that says so.
+TEST(ClipKeying, BuildWithoutVideoLibrariesRefusesClips) {
+  if (canReadClips()) GTEST_SKIP() << "this build reads clips";
+  TempDir dir;
+  const std::string clip = dir.file("take.mov");
+  std::ofstream(clip, std::ios::binary) << std::string("\0\0\0\x14" "ftypqt  \0\0\0\0qt  ", 20);
+  const CliRun run = runCli({"key", clip, dir.file("out.mov")});
+  EXPECT_EQ(run.status, Cli::ExitFileError);
+  EXPECT_EQ(run.err, "keyvale-cli: " + clip + ": video clips are not supported by this build of keyvale-cli "
+                     "(it has no video libraries)\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.file("out.mov")));
+}
+
 }  // namespace
 }  // namespace Kvl::Test
