@@ -184,6 +184,7 @@ private:
                      "number of pictures")
         ->type_name("FILE");
     addKeySettings(*key_);
+    addFootageOptions(*key_);
     const std::string group = "Batch keying";
     addValue(*key_, "--out-dir", "DIR",
              "write DIR/NAME.tga for every INPUT (NAME.png with\n"
@@ -211,6 +212,38 @@ private:
     key_->add_flag("--overwrite", command_.overwrite,
                    "let an output replace its own input; without it such a\n"
                    "file is refused   e.g. key *.tga --out-dir . --overwrite")
+        ->group(group);
+  }
+
+  void addFootageOptions(CLI::App& command) {
+    const std::string group = "Footage";
+    addValue(command, "--codec", "prores|vp9|ffv1|png|qtrle|h264",
+             "a clip's output codec; by default .mov is ProRes 4444\n"
+             "and .webm VP9, both with alpha; ffv1, png and qtrle are\n"
+             "lossless RGBA in .mov or .mkv; h264 (.mp4) needs --background",
+             [this](const std::string& codec) { command_.codec = codec; })
+        ->group(group);
+    addValue(command, "--reference-frame", "N",
+             "the frame (counted from 0) --channel auto and --auto-adjust\n"
+             "choose a clip's one setting from (default: the frame one\n"
+             "second in, or the last of a shorter clip)",
+             [this](const std::string& text) {
+               long long frame = 0;
+               const char* end = text.data() + text.size();
+               const auto [stop, status] = std::from_chars(text.data(), end, frame);
+               if (status != std::errc{} || stop != end || frame < 0) {
+                 throw CLI::ValidationError("--reference-frame takes a frame index from 0");
+               }
+               command_.referenceFrame = frame;
+             })
+        ->group(group);
+    addValue(command, "--background", "#RRGGBB|FILE",
+             "key over a colour or a picture (scaled to cover, centred):\n"
+             "opaque output, which may also be .mp4   e.g. --background '#204080'",
+             [this](const std::string& background) {
+               if (background.empty()) throw CLI::ValidationError("--background needs a colour or a file");
+               command_.background = background;
+             })
         ->group(group);
   }
 

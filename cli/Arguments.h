@@ -30,6 +30,10 @@ struct Command {
   SettingsRequest settings;
   std::string settingsFile;     // --settings: the setting to key with, from a file
   std::string settingsOutFile;  // --settings-out: where to write the setting used
+  // Footage: a clip keyed into a clip, or into one picture per frame.
+  std::string codec;                   // --codec: the output clip's codec; else from its extension
+  std::optional<long long> referenceFrame;  // --reference-frame: index from 0 of the frame settings come from
+  std::string background;              // --background: '#RRGGBB' or a picture; the output is opaque
 
   bool batch() const { return !outDir.empty(); }
 };

@@ -78,7 +78,7 @@ std::optional<std::vector<FileJob>> planJobs(const Command& command, std::string
   for (std::size_t i = 0; i < command.inputs.size(); ++i) {
     const std::string& input = command.inputs[i];
     const std::string output = command.batch() ? outputPathFor(input, command.outDir, format) : command.output;
-    jobs.push_back(FileJob{input, output, format, {}});
+    jobs.push_back(FileJob{input, output, format, {}, {}});
     // A link is found by its own name and by the name of what it points to.
     const std::string ownName = fileNameKey(input);
     const std::string targetName = fileNameKey(textOf(normalised(input)));

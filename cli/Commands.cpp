@@ -7,6 +7,7 @@
 
 #include "BatchPlan.h"
 #include "BatchRunner.h"
+#include "ClipKeying.h"
 #include "FileKeying.h"
 #include "SettingsFile.h"
 #include "Wildcards.h"
@@ -14,6 +15,7 @@
 #include "engine/PreviewWorkspace.h"
 #include "imageio/PathText.h"
 #include "imageio/PictureSink.h"
+#include "imageio/VideoFiles.h"
 
 
 namespace Kvl::Cli {
@@ -89,6 +91,35 @@ KeySettings givenSettings(const SettingsRequest& fixed) {
   return {fixed.channel.value_or(GreenChannel), fixed.contrast, fixed.offset};
 }
 
+// A clip is keyed on its own: into one clip, or one picture per frame.
+bool isClipCommand(const Command& command) {
+  return command.inputs.size() == 1 && looksLikeClip(command.inputs.front());
+}
+
+// The output is checked before anything is read, so a clip that could not
+// be written costs nothing.
+int runClipCommand(const Command& command, std::ostream& out, std::ostream& err, ConsoleOptions console) {
+  std::string error;
+  const auto output = planClipOutput(command, error);
+  if (!output) {
+    err << "keyvale-cli: " << error << '\n';
+    return ExitUsage;
+  }
+  if (!canReadClips()) {
+    ClipReader::open(command.inputs.front(), error);
+    reportFileError(err, command.inputs.front(), error);
+    return ExitFileError;
+  }
+  // As for stills: the clip would be gone once its keyed copy took its place.
+  if (!output->pictures && !command.overwrite && isSameFile(command.inputs.front(), command.output)) {
+    reportFileError(err, command.output, "output would overwrite its input; add --overwrite to allow it");
+    return ExitFileError;
+  }
+  const auto wanted = requestedSettings(command, err);
+  if (!wanted) return ExitFileError;
+  return runClip(command, *output, *wanted, out, err, console);
+}
+
 }  // namespace
 
 int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
@@ -120,8 +151,9 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
 }
 
 int runKey(const Command& command, std::ostream& out, std::ostream& err, ConsoleOptions console) {
+  if (isClipCommand(command)) return runClipCommand(command, out, err, console);
   std::string error;
-  const auto jobs = planJobs(command, error);
+  auto jobs = planJobs(command, error);
   if (!jobs) {
     err << "keyvale-cli: " << error << '\n';
     return ExitUsage;
@@ -135,6 +167,7 @@ int runKey(const Command& command, std::ostream& out, std::ostream& err, Console
   options.nameEachLine = command.batch();
   // One file gives nothing to count.
   options.showProgress = console.stderrIsTerminal && !command.quiet && jobs->size() > 1;
+  for (FileJob& job : *jobs) job.background = command.background;
   if (!runBatch(*jobs, *wanted, options, out, err)) return ExitFileError;
   return writeSettingsOut(command, givenSettings(*wanted), err) ? ExitSuccess : ExitFileError;
 }

@@ -3,9 +3,11 @@
 #include <memory>
 #include <new>
 
+#include "Background.h"
 #include "engine/Key.h"
 #include "imageio/PictureFiles.h"
 #include "imageio/ReplacingFile.h"
+#include "imageio/VideoFiles.h"
 
 namespace Kvl::Cli {
 
@@ -38,6 +40,16 @@ std::unique_ptr<PictureSink> makeSink(const FileJob& job, const PictureSource& s
   return std::make_unique<TargaSink>(source.idLength());
 }
 
+// The keyed rows laid over a new background on their way to the file.
+std::unique_ptr<PictureSink> makeSinkOverBackground(const FileJob& job, const PictureSource& source,
+                                                    std::string& error) {
+  std::unique_ptr<PictureSink> sink = makeSink(job, source);
+  if (job.background.empty()) return sink;
+  auto background = makeBackground(job.background, source.width(), source.height(), error);
+  if (!background) return nullptr;
+  return std::make_unique<BackgroundSink>(std::move(sink), std::move(*background));
+}
+
 // The settings the file is keyed with: from a preview sampled as Open
 // samples it where the channel or the sliders are to be chosen. The source
 // is then rewound for keying.
@@ -57,6 +69,7 @@ FileOutcome keyPictureFile(const FileJob& job, const SettingsRequest& wanted) {
   const PictureFormat format = sniffPictureFormat(job.input);
   PictureError error;
   std::unique_ptr<PictureSource> source = openPicture(job.input, format, error);
+  if (!source && looksLikeClip(job.input)) return failure(job.input, "a video clip: key it on its own, keyvale-cli key CLIP OUTPUT");
   if (!source) return failure(job.input, describe(error));
   const auto noteDamage = [&] {
     if (source->damaged()) outcome.warning = damageWarning(format);
@@ -64,7 +77,9 @@ FileOutcome keyPictureFile(const FileJob& job, const SettingsRequest& wanted) {
   noteDamage();
   if (!chooseFor(*source, wanted, outcome.settings)) return failure(job.input, "cannot open for reading", outcome);
   noteDamage();
-  const std::unique_ptr<PictureSink> sink = makeSink(job, *source);
+  std::string backgroundError;
+  const std::unique_ptr<PictureSink> sink = makeSinkOverBackground(job, *source, backgroundError);
+  if (!sink) return failure(job.background, backgroundError, outcome);
   if (!sink->open(job.output, source->width(), source->height(), source->rowOrder())) {
     // A picture bound for PNG used to be read whole before its output was
     // made; its damage is still told when the output cannot be made.

@@ -17,6 +17,7 @@ struct FileJob {
   std::string output;
   OutputFormat format = OutputFormat::Targa;
   std::string refusal;  // set when the output may not be written at all
+  std::string background;  // '#RRGGBB' or a picture to key over; empty keeps the alpha
 };
 
 struct FileOutcome {

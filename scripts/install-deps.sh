@@ -17,6 +17,9 @@ packages=(
   imagemagick libpng-dev libjpeg62-turbo-dev
   # keyvale-cli: argument parsing (header-only, also used by the MinGW builds)
   libcli11-dev
+  # keyvale-cli: video clips in and out, and the ffmpeg tool that makes the
+  # tests' clips and the benchmark's comparison
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg pkg-config
   # Fuzzing (libFuzzer) and memory checking
   clang libclang-rt-14-dev valgrind
   # Benchmarks: peak memory through /usr/bin/time -v

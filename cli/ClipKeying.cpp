@@ -1,0 +1,390 @@
+#include "ClipKeying.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <ostream>
+
+#include "Background.h"
+#include "SettingsFile.h"
+#include "engine/Key.h"
+#include "engine/PreviewWorkspace.h"
+#include "imageio/PictureFiles.h"
+
+namespace Kvl::Cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// One decoded frame, handed to the preview sampler and the picture sinks
+// as any other picture: top row first.
+class FrameSource final : public PictureSource {
+public:
+  FrameSource(const std::vector<Pixel32>& pixels, std::uint32_t width, std::uint32_t height) : pixels_(pixels) {
+    setShape(width, height, RowOrder::TopDown);
+  }
+  void readRows(Pixel32* out, std::size_t rows) override {
+    const std::size_t count = std::min<std::size_t>(rows * width(), pixels_.size() - next_);
+    std::copy_n(pixels_.data() + next_, count, out);
+    next_ += count;
+  }
+  void skipRows(std::uint64_t rows) override {
+    next_ = std::min<std::size_t>(pixels_.size(), next_ + static_cast<std::size_t>(rows) * width());
+  }
+  bool rewind() override {
+    next_ = 0;
+    return true;
+  }
+  bool damaged() const override { return false; }
+
+private:
+  const std::vector<Pixel32>& pixels_;  // we don't own it
+  std::size_t next_ = 0;
+};
+
+std::string lowerExtension(const std::string& path) {
+  std::string extension = fs::path(path).extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return extension;
+}
+
+std::optional<ClipCodec> parseCodec(const std::string& name) {
+  if (name == "prores") return ClipCodec::ProRes4444;
+  if (name == "vp9") return ClipCodec::Vp9;
+  if (name == "ffv1") return ClipCodec::Ffv1;
+  if (name == "png") return ClipCodec::Png;
+  if (name == "qtrle") return ClipCodec::Qtrle;
+  if (name == "h264") return ClipCodec::H264;
+  return std::nullopt;
+}
+
+// Which codecs each container takes: VP9 only in WebM and Matroska, the
+// others in QuickTime and Matroska, H.264 in MP4 too.
+bool containerTakes(const std::string& extension, ClipCodec codec) {
+  if (extension == ".webm") return codec == ClipCodec::Vp9;
+  if (extension == ".mp4") return codec == ClipCodec::H264;
+  if (extension == ".mov") return codec != ClipCodec::Vp9;
+  return extension == ".mkv";
+}
+
+std::optional<ClipCodec> defaultCodecFor(const std::string& extension, bool opaque) {
+  if (extension == ".mov") return ClipCodec::ProRes4444;
+  if (extension == ".webm") return ClipCodec::Vp9;
+  if (extension == ".mkv") return ClipCodec::Ffv1;
+  if (extension == ".mp4" && opaque) return ClipCodec::H264;
+  return std::nullopt;
+}
+
+const char* const AlphaContainers =
+    "write .mov (ProRes 4444 with alpha) or .webm (VP9 with alpha), or add --background for an opaque .mp4";
+
+std::optional<ClipOutput> refuse(std::string reason, std::string& error) {
+  error = std::move(reason);
+  return std::nullopt;
+}
+
+std::string formatTime(double seconds) {
+  const auto tenths = static_cast<long long>(std::llround(seconds * 100));
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld:%02lld.%02lld", tenths / 6000, tenths / 100 % 60, tenths % 100);
+  return text;
+}
+
+void reportError(std::ostream& err, const std::string& path, const std::string& reason) {
+  err << "keyvale-cli: " << path << ": " << reason << '\n';
+}
+
+bool makeFolder(const std::string& folder, std::ostream& err) {
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (fs::is_directory(folder, error)) return true;
+  reportError(err, folder, "cannot create the output folder");
+  return false;
+}
+
+}  // namespace
+
+std::optional<ClipOutput> planClipOutput(const Command& command, std::string& error) {
+  ClipOutput output;
+  const bool opaque = !command.background.empty();
+  if (command.batch()) {
+    if (!command.codec.empty()) return refuse("--codec is for a clip output; --out-dir writes pictures", error);
+    output.pictures = true;
+    output.pictureFormat = command.format.value_or(OutputFormat::Targa);
+    return output;
+  }
+  const std::string extension = lowerExtension(command.output);
+  std::optional<ClipCodec> codec = defaultCodecFor(extension, opaque);
+  if (!command.codec.empty()) {
+    codec = parseCodec(command.codec);
+    if (!codec) return refuse("--codec takes prores, vp9, ffv1, png, qtrle or h264", error);
+  }
+  const bool knownContainer = extension == ".mov" || extension == ".webm" || extension == ".mkv" || extension == ".mp4";
+  if (!knownContainer) {
+    return refuse("a clip is keyed into .mov, .webm, .mkv or .mp4, or into pictures with --out-dir DIR", error);
+  }
+  if (!codec || !codecKeepsAlpha(*codec)) {
+    if (!opaque) return refuse(command.output + " cannot carry alpha; " + AlphaContainers, error);
+  }
+  if (!codec || !containerTakes(extension, *codec)) {
+    return refuse(std::string(codec ? codecName(*codec) : "this codec") + " cannot be written into " + extension,
+                  error);
+  }
+  output.codec = *codec;
+  return output;
+}
+
+std::string framePicturePath(const std::string& input, const std::string& outDir, OutputFormat format,
+                             long long index) {
+  char number[24];
+  std::snprintf(number, sizeof number, ".%06lld", index + 1);
+  const std::string name = fs::path(input).stem().string() + number + (format == OutputFormat::Png ? ".png" : ".tga");
+  return (fs::path(outDir) / name).string();
+}
+
+namespace {
+
+// The frame settings are chosen from when none is named: one second in, past
+// the fades and slates that often open a clip, and cheap to reach.
+long long defaultReferenceFrame(const ClipInfo& info) {
+  if (info.rateNumerator <= 0) return 0;
+  return static_cast<long long>(std::llround(static_cast<double>(info.rateNumerator) / info.rateDenominator));
+}
+
+// Reads up to the reference frame (or the last frame of a shorter clip) and
+// chooses the setting from its preview, as Open would from a still.
+std::optional<KeySettings> chooseFromClip(const std::string& path, const SettingsRequest& wanted,
+                                          std::optional<long long> reference, std::string& error) {
+  const std::unique_ptr<ClipReader> reader = ClipReader::open(path, error);
+  if (!reader) return std::nullopt;
+  const long long wantedIndex = reference.value_or(defaultReferenceFrame(reader->info()));
+  std::vector<Pixel32> frame, next;
+  if (!reader->readFrame(frame)) {
+    error = "no frame of the clip can be decoded";
+    return std::nullopt;
+  }
+  for (long long index = 0; index < wantedIndex && reader->readFrame(next); ++index) frame.swap(next);
+  FrameSource source(frame, reader->info().width, reader->info().height);
+  PreviewWorkspace workspace;
+  workspace.processor().resampleToPreview(source);
+  return chooseSettings(workspace.previewSource(), wanted);
+}
+
+void printSettings(std::ostream& out, const KeySettings& settings) {
+  out << "channel=" << channelName(settings.channel) << " contrast=" << int{settings.contrast}
+      << " offset=" << int{settings.offset} << '\n';
+}
+
+// "Keying frame 120/250  31.2 fps  0:04 left", redrawn in place.
+class FrameProgress {
+public:
+  FrameProgress(std::ostream& stream, std::int64_t total, bool enabled)
+      : stream_(stream), total_(total), enabled_(enabled) {}
+
+  void frameDone(std::int64_t done) {
+    const auto now = Clock::now();
+    const bool last = done == total_;
+    if (!enabled_ || (!last && now - lastDrawn_ < std::chrono::milliseconds(200))) return;
+    lastDrawn_ = now;
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    const double fps = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+    char line[128];
+    if (total_ > 0 && fps > 0) {
+      const double left = static_cast<double>(std::max<std::int64_t>(0, total_ - done)) / fps;
+      std::snprintf(line, sizeof line, "Keying frame %lld/%lld  %.1f fps  %lld:%02lld left",
+                    static_cast<long long>(done), static_cast<long long>(total_), fps,
+                    static_cast<long long>(left) / 60, static_cast<long long>(left) % 60);
+    } else {
+      std::snprintf(line, sizeof line, "Keying frame %lld  %.1f fps", static_cast<long long>(done), fps);
+    }
+    stream_ << '\r' << line << "\x1b[K" << std::flush;
+    shown_ = true;
+  }
+  void finish() {
+    if (shown_) stream_ << '\n' << std::flush;
+    shown_ = false;
+  }
+
+private:
+  using Clock = std::chrono::steady_clock;
+  std::ostream& stream_;
+  std::int64_t total_;
+  bool enabled_;
+  bool shown_ = false;
+  Clock::time_point start_ = Clock::now();
+  Clock::time_point lastDrawn_{};
+};
+
+// Where the keyed frames go: one clip, or one picture per frame.
+class FrameOutput {
+public:
+  FrameOutput(const Command& command, const ClipOutput& plan) : command_(command), plan_(plan) {}
+
+  bool open(ClipReader& reader, std::string& error) {
+    if (plan_.pictures) return true;
+    writer_ = ClipWriter::open(command_.output, plan_.codec, reader, error);
+    return writer_ != nullptr;
+  }
+
+  bool write(const std::vector<Pixel32>& frame, const ClipInfo& info, long long index, std::string& path,
+             std::string& error) {
+    if (!plan_.pictures) {
+      path = command_.output;
+      error = "writing failed (disk full or not writable)";
+      return writer_->writeFrame(frame.data());
+    }
+    path = framePicturePath(command_.inputs.front(), command_.outDir, plan_.pictureFormat, index);
+    return writePicture(frame, info, path, error);
+  }
+
+  bool commit(std::string& error) { return plan_.pictures || writer_->commit(error); }
+  ClipTimes times() const { return writer_ ? writer_->times() : ClipTimes{}; }
+  const std::vector<std::string>* droppedAudio() const { return writer_ ? &writer_->droppedAudio() : nullptr; }
+
+private:
+  bool writePicture(const std::vector<Pixel32>& frame, const ClipInfo& info, const std::string& path,
+                    std::string& error) {
+    std::unique_ptr<PictureSink> sink =
+        plan_.pictureFormat == OutputFormat::Png ? makePngSink() : std::make_unique<TargaSink>();
+    if (sink == nullptr) {
+      error = "PNG output is not supported by this build of keyvale-cli (Targa only)";
+      return false;
+    }
+    if (!sink->open(path, info.width, info.height, RowOrder::TopDown)) {
+      error = sink->failure();
+      return false;
+    }
+    // A top-down picture's rows go out from the top, as the still path
+    // hands them; `y` counts from the bottom.
+    for (std::uint32_t y = info.height; y-- > 0;) {
+      sink->writeRows(y, frame.data() + std::size_t{info.height - 1 - y} * info.width, 1);
+    }
+    if (sink->commit()) return true;
+    error = sink->failure();
+    return false;
+  }
+
+  const Command& command_;
+  const ClipOutput& plan_;
+  std::unique_ptr<ClipWriter> writer_;
+};
+
+void reportLoss(std::ostream& err, const std::string& input, const FrameLoss& loss) {
+  err << "keyvale-cli: warning: " << input << ": " << loss.frames << (loss.frames == 1 ? " frame" : " frames")
+      << " could not be decoded, the first at " << formatTime(loss.firstSeconds)
+      << "; the frames that could were keyed\n";
+}
+
+void reportDroppedAudio(std::ostream& err, const Command& command, const std::vector<std::string>& dropped) {
+  for (const std::string& stream : dropped) {
+    err << "keyvale-cli: warning: " << command.output << ": audio stream " << stream << " dropped: "
+        << lowerExtension(command.output) << " cannot hold it\n";
+  }
+}
+
+// For the benchmark: seconds per stage, each on the thread that ran it.
+void reportTimes(std::ostream& err, const ClipTimes& in, double keySeconds, const ClipTimes& out) {
+  char line[200];
+  std::snprintf(line, sizeof line, "stages: decode %.2f s, convert in %.2f s, key %.2f s, convert out %.2f s, encode %.2f s\n",
+                in.decodeSeconds, in.convertInSeconds, keySeconds, out.convertOutSeconds, out.encodeSeconds);
+  err << line;
+}
+
+struct KeyingResult {
+  bool ok = false;
+  bool lostFrames = false;
+};
+
+KeyingResult keyFrames(const Command& command, const ClipOutput& plan, const KeySettings& settings,
+                       std::ostream& err, bool showProgress) {
+  const std::string& input = command.inputs.front();
+  std::string error;
+  const std::unique_ptr<ClipReader> reader = ClipReader::open(input, error);
+  if (!reader) {
+    reportError(err, input, error);
+    return {};
+  }
+  const ClipInfo& info = reader->info();
+  std::optional<Background> background;
+  if (!command.background.empty()) {
+    background = makeBackground(command.background, info.width, info.height, error);
+    if (!background) {
+      reportError(err, command.background, error);
+      return {};
+    }
+  }
+  FrameOutput output(command, plan);
+  if (!output.open(*reader, error)) {
+    reportError(err, command.output, error);
+    return {};
+  }
+  const AlphaTable levels = levelTable(settings.contrast, settings.offset);
+  FrameProgress progress(err, info.declaredFrames, showProgress);
+  std::vector<Pixel32> frame;
+  std::string path;
+  double keySeconds = 0;
+  for (long long index = 0; reader->readFrame(frame); ++index) {
+    const double start = threadCpuSeconds();
+    keyAndLevel(frame.data(), frame.size(), settings.channel, levels);
+    if (background) background->composeRows(frame.data(), 0, info.height);
+    keySeconds += threadCpuSeconds() - start;
+    if (!output.write(frame, info, index, path, error)) {
+      progress.finish();
+      reportError(err, path, error);
+      return {};
+    }
+    progress.frameDone(index + 1);
+  }
+  progress.finish();
+  const FrameLoss loss = reader->loss();
+  if (loss.frames > 0) reportLoss(err, input, loss);
+  if (!output.commit(error)) {
+    reportError(err, command.output, error);
+    return {};
+  }
+  if (const auto* dropped = output.droppedAudio()) reportDroppedAudio(err, command, *dropped);
+  if (std::getenv("KEYVALE_CLIP_TIMES") != nullptr) reportTimes(err, reader->times(), keySeconds, output.times());
+  return {true, loss.frames > 0};
+}
+
+}  // namespace
+
+int runClip(const Command& command, const ClipOutput& output, const SettingsRequest& wanted, std::ostream& out,
+            std::ostream& err, ConsoleOptions console) {
+  const std::string& input = command.inputs.front();
+  KeySettings settings{wanted.channel.value_or(GreenChannel), wanted.contrast, wanted.offset};
+  try {
+    if (!wanted.channel || wanted.autoAdjust) {
+      std::string error;
+      const auto chosen = chooseFromClip(input, wanted, command.referenceFrame, error);
+      if (!chosen) {
+        reportError(err, input, error);
+        return ExitFileError;
+      }
+      settings = *chosen;
+    }
+    printSettings(out, settings);
+    if (output.pictures && !makeFolder(command.outDir, err)) return ExitFileError;
+    const KeyingResult result = keyFrames(command, output, settings, err, console.stderrIsTerminal && !command.quiet);
+    if (!result.ok) return ExitFileError;
+    if (!command.settingsOutFile.empty()) {
+      std::string error;
+      if (!writeSettingsFile(command.settingsOutFile, settings, error)) {
+        reportError(err, command.settingsOutFile, error);
+        return ExitFileError;
+      }
+    }
+    return result.lostFrames ? ExitFileError : ExitSuccess;
+  } catch (const std::bad_alloc&) {
+    reportError(err, input, "not enough memory for a frame");
+    return ExitFileError;
+  }
+}
+
+}  // namespace Kvl::Cli

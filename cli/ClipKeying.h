@@ -1,0 +1,38 @@
+#pragma once
+// Keying a video clip: one setting for every frame, chosen once from a
+// reference frame or given, each frame keyed exactly as a still picture
+// is, into a clip that keeps the input's timing and sound, or into one
+// numbered picture per frame.
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+#include "Arguments.h"
+#include "Commands.h"
+#include "engine/KeySettings.h"
+#include "imageio/VideoFiles.h"
+
+namespace Kvl::Cli {
+
+// Where a clip's keyed frames go: a clip of `codec`, or pictures in a folder.
+struct ClipOutput {
+  bool pictures = false;
+  ClipCodec codec = ClipCodec::ProRes4444;
+  OutputFormat pictureFormat = OutputFormat::Targa;
+};
+
+// The output a command asks for, checked before anything is read: nothing,
+// with the reason, when the output cannot hold what would be written (alpha
+// in .mp4, an unknown codec or container).
+std::optional<ClipOutput> planClipOutput(const Command& command, std::string& error);
+
+// "DIR/clip.000001.png": frame `index` (from 0) of `input` in the folder.
+std::string framePicturePath(const std::string& input, const std::string& outDir, OutputFormat format,
+                             long long index);
+
+// Keys the clip `command.inputs.front()`; returns the exit status.
+int runClip(const Command& command, const ClipOutput& output, const SettingsRequest& wanted, std::ostream& out,
+            std::ostream& err, ConsoleOptions console);
+
+}  // namespace Kvl::Cli

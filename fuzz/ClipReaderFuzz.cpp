@@ -1,0 +1,47 @@
+// Any bytes through the clip reader, as keyvale-cli opens a clip: a file
+// that opens must hand out frames of the size it declares with alpha 0,
+// and count what it lost without claiming more lost frames than it declares;
+// one that does not open must say why.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FuzzScratch.h"
+#include "imageio/VideoFiles.h"
+
+namespace {
+
+// A clip of thousands of tiny frames is as good a test as one of a few and
+// costs the fuzzer far more; the reader's bounds are the same either way.
+constexpr int MostFramesRead = 64;
+
+void check(bool condition) {
+  if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const Kvl::Fuzz::Scratch scratch;
+  static const std::string path = scratch.file("clip");
+  Kvl::Fuzz::writeWholeFile(path, data, size);
+  std::string error;
+  const std::unique_ptr<Kvl::ClipReader> reader = Kvl::ClipReader::open(path, error);
+  if (!reader) {
+    check(!error.empty());
+    return 0;
+  }
+  const Kvl::ClipInfo& info = reader->info();
+  check(info.width > 0 && info.height > 0 && info.width <= Kvl::MaximumClipSide && info.height <= Kvl::MaximumClipSide);
+  std::vector<Kvl::Pixel32> frame;
+  for (int i = 0; i < MostFramesRead && reader->readFrame(frame); ++i) {
+    check(frame.size() == std::size_t{info.width} * info.height);
+    for (const Kvl::Pixel32 pixel : frame) check(Kvl::alphaOf(pixel) == 0);
+  }
+  check(reader->loss().frames >= 0);
+  return 0;
+}

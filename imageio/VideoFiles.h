@@ -1,0 +1,121 @@
+#pragma once
+// Video clips: a reader that hands out one frame at a time in the order
+// they are shown, and a writer that encodes keyed frames with their alpha
+// into a clip that keeps the input's timing and sound. Built on Debian's
+// FFmpeg libraries where they are found; a build without them (the MinGW
+// cross builds) recognises a clip by its first bytes and refuses it.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/Pixel.h"
+
+namespace Kvl {
+
+// Whether this build can read and write clips at all.
+bool canReadClips();
+
+// Whether the file starts like a video container (QuickTime/MP4, Matroska/
+// WebM, AVI, Ogg, FLV). Only such files are handed to the video libraries:
+// a Targa file, which has no signature, never is.
+bool looksLikeClip(const std::string& path);
+
+// The largest frame and the most frames a clip may declare: 8K frames, and
+// a day at 120 frames per second. Anything beyond is refused before a
+// frame is allocated.
+inline constexpr std::uint32_t MaximumClipSide = 8192;
+inline constexpr std::int64_t MaximumClipFrames = 24LL * 3600 * 120;
+
+struct ClipInfo {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::int64_t declaredFrames = 0;  // from the container; 0 when it does not say
+  int rateNumerator = 0;            // frames per second, as a fraction
+  int rateDenominator = 1;
+  double durationSeconds = 0;       // 0 when the container does not say
+  std::string colour;               // how YUV was turned into RGB, e.g. "BT.709 limited range"
+  int audioStreams = 0;
+};
+
+// Frames that could not be decoded: how many, and from where.
+struct FrameLoss {
+  std::int64_t frames = 0;
+  double firstSeconds = 0;  // the time of the first lost frame
+};
+
+// The CPU time the calling thread has used, in seconds: stage times counted
+// this way hold on a busy machine, where wall time follows the other work.
+double threadCpuSeconds();
+
+// Where the time of a run went: CPU seconds of the thread that did the work.
+struct ClipTimes {
+  double decodeSeconds = 0;
+  double convertInSeconds = 0;   // YUV to BGRA
+  double convertOutSeconds = 0;  // BGRA to the codec's pixels
+  double encodeSeconds = 0;
+};
+
+class ClipReader {
+public:
+  // Opens `path` as a clip; null with `error` set when it is none.
+  static std::unique_ptr<ClipReader> open(const std::string& path, std::string& error);
+  ~ClipReader();
+  ClipReader(const ClipReader&) = delete;
+  ClipReader& operator=(const ClipReader&) = delete;
+
+  const ClipInfo& info() const;
+  // The next frame, top row first, width x height pixels of alpha 0.
+  // False at the end of the clip (or where it cannot be read further).
+  bool readFrame(std::vector<Pixel32>& frame);
+  // Frames the clip declares or whose time stamps show that were not decoded.
+  FrameLoss loss() const;
+  std::int64_t framesRead() const;
+  ClipTimes times() const;  // decoding and conversion
+
+  struct State;  // the FFmpeg objects, known only inside imageio
+  State& state() { return *state_; }
+
+private:
+  explicit ClipReader(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+};
+
+enum class ClipCodec { ProRes4444, Vp9, Ffv1, Png, Qtrle, H264 };
+
+// Whether the codec keeps an alpha channel.
+bool codecKeepsAlpha(ClipCodec codec);
+const char* codecName(ClipCodec codec);
+
+class ClipWriter {
+public:
+  // A clip of `codec` at `path`, timed like `source`, whose audio streams
+  // are copied from it where the container takes them. The container comes
+  // from the name's extension. Null with `error` set when it cannot be made.
+  static std::unique_ptr<ClipWriter> open(const std::string& path, ClipCodec codec, ClipReader& source,
+                                          std::string& error);
+  ~ClipWriter();  // an uncommitted clip is deleted
+  ClipWriter(const ClipWriter&) = delete;
+  ClipWriter& operator=(const ClipWriter&) = delete;
+
+  // Hands the frame `source` handed out last (top row first, straight
+  // alpha) and the audio read before it to the encoder's own thread, which
+  // works while the next frame is read and keyed; waits while two frames
+  // are ahead of it. False once writing has failed.
+  bool writeFrame(const Pixel32* frame);
+  ClipTimes times() const;  // conversion and encoding, once committed
+  // Finishes the clip and puts it in place of `path`; until then the output
+  // is written under a temporary name beside it.
+  bool commit(std::string& error);
+  // The audio streams the container could not take, e.g. "#1 (pcm_s16le)".
+  const std::vector<std::string>& droppedAudio() const;
+
+  struct State;
+
+private:
+  explicit ClipWriter(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace Kvl

@@ -1,0 +1,320 @@
+// Reading a clip with FFmpeg: demux, decode on the codec's own threads,
+// convert each frame to 32-bit BGRA with the matrix and range the stream
+// declares, and count the frames that could not be decoded.
+
+#include <algorithm>
+#include <ctime>
+#include <cmath>
+#include <new>
+
+#include "VideoState.h"
+
+namespace Kvl {
+namespace {
+
+bool isFullRangeFormat(AVPixelFormat format) {
+  return format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P ||
+         format == AV_PIX_FMT_YUVJ440P || format == AV_PIX_FMT_YUVJ411P;
+}
+
+// The full-range "J" formats are the plain ones with a range flag; swscale
+// warns about them and takes the range from its colourspace details anyway.
+AVPixelFormat withoutRangeFlag(AVPixelFormat format) {
+  switch (format) {
+    case AV_PIX_FMT_YUVJ420P: return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P: return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P: return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P: return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P: return AV_PIX_FMT_YUV411P;
+    default: return format;
+  }
+}
+
+std::string ffmpegMessage(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+std::int64_t declaredFrameCount(const AVFormatContext* format, const AVStream* stream, AVRational rate) {
+  if (stream->nb_frames > 0) return stream->nb_frames;
+  if (rate.num <= 0 || rate.den <= 0) return 0;
+  if (stream->duration > 0) return av_rescale_q(stream->duration, stream->time_base, av_inv_q(rate));
+  if (format->duration > 0) return av_rescale_q(format->duration, AVRational{1, AV_TIME_BASE}, av_inv_q(rate));
+  return 0;
+}
+
+bool refuseShape(const AVCodecParameters* codec, std::int64_t frames, std::string& error) {
+  if (codec->width <= 0 || codec->height <= 0) {
+    error = "the video stream declares no frame size";
+    return true;
+  }
+  if (static_cast<std::uint32_t>(codec->width) > MaximumClipSide ||
+      static_cast<std::uint32_t>(codec->height) > MaximumClipSide) {
+    error = "frames of " + std::to_string(codec->width) + " x " + std::to_string(codec->height) +
+            " are larger than keyvale-cli takes (" + std::to_string(MaximumClipSide) + " a side)";
+    return true;
+  }
+  if (frames > MaximumClipFrames) {
+    error = "the clip declares " + std::to_string(frames) + " frames, more than keyvale-cli takes";
+    return true;
+  }
+  return false;
+}
+
+void fillInfo(ClipReader::State& state) {
+  const AVStream* stream = state.format->streams[state.videoIndex];
+  const AVCodecParameters* codec = stream->codecpar;
+  AVRational rate = stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
+  ClipInfo& info = state.info;
+  info.width = static_cast<std::uint32_t>(codec->width);
+  info.height = static_cast<std::uint32_t>(codec->height);
+  info.rateNumerator = rate.num;
+  info.rateDenominator = rate.den > 0 ? rate.den : 1;
+  info.declaredFrames = declaredFrameCount(state.format, stream, rate);
+  state.countIsExact = stream->nb_frames > 0;
+  if (state.format->duration > 0) info.durationSeconds = static_cast<double>(state.format->duration) / AV_TIME_BASE;
+  info.audioStreams = static_cast<int>(state.audioIndices.size());
+  if (rate.num > 0 && rate.den > 0) state.frameDuration = av_rescale_q(1, av_inv_q(rate), stream->time_base);
+  state.startPts = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
+  state.rule = yuvRuleFor(rawValue(codec->color_space), rawValue(codec->color_range),
+                          static_cast<AVPixelFormat>(codec->format), info.width, info.height);
+  info.colour = describe(state.rule);
+}
+
+bool openDecoder(ClipReader::State& state, std::string& error) {
+  const AVCodecParameters* codecpar = state.format->streams[state.videoIndex]->codecpar;
+  const AVCodec* codec = avcodec_find_decoder(codecpar->codec_id);
+  if (codec == nullptr) {
+    error = std::string("no decoder for its video (") + avcodec_get_name(codecpar->codec_id) + ")";
+    return false;
+  }
+  state.decoder = avcodec_alloc_context3(codec);
+  if (state.decoder == nullptr || avcodec_parameters_to_context(state.decoder, codecpar) < 0) {
+    error = "not enough memory for the decoder";
+    return false;
+  }
+  // Decoding runs on the codec's threads, one per core, while the caller keys.
+  state.decoder->thread_count = 0;
+  state.decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  const int opened = avcodec_open2(state.decoder, codec, nullptr);
+  if (opened < 0) {
+    error = "cannot decode its video: " + ffmpegMessage(opened);
+    return false;
+  }
+  state.packet = av_packet_alloc();
+  state.frame = av_frame_alloc();
+  if (state.packet == nullptr || state.frame == nullptr) {
+    error = "not enough memory for the decoder";
+    return false;
+  }
+  return true;
+}
+
+bool openContainer(ClipReader::State& state, const std::string& path, std::string& error) {
+  const int opened = avformat_open_input(&state.format, path.c_str(), nullptr, nullptr);
+  if (opened < 0) {
+    error = "not a picture or video keyvale-cli can read (" + ffmpegMessage(opened) + ")";
+    return false;
+  }
+  if (avformat_find_stream_info(state.format, nullptr) < 0) {
+    error = "not a picture or video keyvale-cli can read (its streams cannot be told)";
+    return false;
+  }
+  state.videoIndex = av_find_best_stream(state.format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (state.videoIndex < 0) {
+    error = "the file holds no video stream";
+    return false;
+  }
+  for (unsigned i = 0; i < state.format->nb_streams; ++i) {
+    if (state.format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+      state.audioIndices.push_back(static_cast<int>(i));
+    }
+  }
+  return true;
+}
+
+// Time stamps that jump by more than a frame and a half mean frames were lost.
+void noteGap(ClipReader::State& state, std::int64_t pts) {
+  if (pts == AV_NOPTS_VALUE || state.currentPts == AV_NOPTS_VALUE || state.frameDuration <= 0) return;
+  const std::int64_t step = pts - state.currentPts;
+  if (step * 2 <= state.frameDuration * 3) return;
+  const std::int64_t missing = (step + state.frameDuration / 2) / state.frameDuration - 1;
+  if (state.loss.frames == 0) {
+    const AVRational base = state.format->streams[state.videoIndex]->time_base;
+    state.loss.firstSeconds = static_cast<double>(state.currentPts + state.frameDuration - state.startPts) * av_q2d(base);
+  }
+  state.loss.frames += missing;
+}
+
+// Frames the clip declares beyond those decoded were lost at its end; a
+// container that broke off lost at least one, whatever it declares.
+void noteShortfall(ClipReader::State& state) {
+  const std::int64_t accounted = state.framesRead + state.loss.frames;
+  std::int64_t missing = state.info.declaredFrames - accounted;
+  if (state.readFailed) {
+    missing = std::max<std::int64_t>(missing, 1);
+  } else if (missing <= 0 || (missing == 1 && !state.countIsExact)) {
+    return;  // a count worked out from the duration may be one too many
+  }
+  if (state.loss.frames == 0 && state.info.rateNumerator > 0) {
+    state.loss.firstSeconds = static_cast<double>(state.framesRead) * state.info.rateDenominator / state.info.rateNumerator;
+  }
+  state.loss.frames += missing;
+}
+
+// Feeds the decoder the next video packet, queueing audio packets on the
+// way; at the end of the file, or where it breaks off, starts draining.
+void feedDecoder(ClipReader::State& state) {
+  while (!state.flushing) {
+    const int got = av_read_frame(state.format, state.packet);
+    if (got < 0) {
+      state.readFailed = got != AVERROR_EOF;
+      state.flushing = true;
+      avcodec_send_packet(state.decoder, nullptr);
+      return;
+    }
+    if (state.packet->stream_index == state.videoIndex) {
+      // A packet the decoder refuses is a lost frame; the time stamps of
+      // the frames around it tell how many.
+      avcodec_send_packet(state.decoder, state.packet);
+      av_packet_unref(state.packet);
+      return;
+    }
+    const bool isAudio = std::find(state.audioIndices.begin(), state.audioIndices.end(),
+                                   state.packet->stream_index) != state.audioIndices.end();
+    if (state.keepAudio && isAudio) {
+      state.audio.push_back(av_packet_clone(state.packet));
+    }
+    av_packet_unref(state.packet);
+  }
+}
+
+bool receiveFrame(ClipReader::State& state) {
+  while (true) {
+    const int got = avcodec_receive_frame(state.decoder, state.frame);
+    if (got == 0) return true;
+    if (got == AVERROR_EOF) return false;
+    if (got != AVERROR(EAGAIN)) {
+      if (state.flushing) return false;
+      continue;  // a damaged frame; the next packet may decode
+    }
+    if (state.flushing) return false;
+    feedDecoder(state);
+  }
+}
+
+bool convertFrame(ClipReader::State& state, std::vector<Pixel32>& out) {
+  const AVFrame* frame = state.frame;
+  if (frame->width != static_cast<int>(state.info.width) || frame->height != static_cast<int>(state.info.height)) {
+    return false;  // a stream that changes size mid-clip cannot be keyed into one clip
+  }
+  const auto format = static_cast<AVPixelFormat>(frame->format);
+  state.scaler = sws_getCachedContext(state.scaler, frame->width, frame->height, withoutRangeFlag(format),
+                                      frame->width, frame->height, AV_PIX_FMT_BGRA,
+                                      SWS_BILINEAR, nullptr, nullptr, nullptr);
+  if (state.scaler == nullptr) return false;
+  const int* matrix = sws_getCoefficients(state.rule.matrix);
+  sws_setColorspaceDetails(state.scaler, matrix, state.rule.fullRange ? 1 : 0, matrix, 1, 0, 1 << 16, 1 << 16);
+  out.resize(static_cast<std::size_t>(state.info.width) * state.info.height);
+  std::uint8_t* planes[4] = {reinterpret_cast<std::uint8_t*>(out.data()), nullptr, nullptr, nullptr};
+  int strides[4] = {static_cast<int>(state.info.width * sizeof(Pixel32)), 0, 0, 0};
+  sws_scale(state.scaler, frame->data, frame->linesize, 0, frame->height, planes, strides);
+  // The key writes the alpha; it starts from none.
+  for (Pixel32& pixel : out) pixel &= 0x00FFFFFFu;
+  return true;
+}
+
+}  // namespace
+
+YuvRule yuvRuleFor(int declaredSpace, int declaredRange, AVPixelFormat format, std::uint32_t width,
+                   std::uint32_t height) {
+  YuvRule rule;
+  const bool bt601 = declaredSpace == AVCOL_SPC_BT470BG || declaredSpace == AVCOL_SPC_SMPTE170M ||
+                     declaredSpace == AVCOL_SPC_FCC || declaredSpace == AVCOL_SPC_SMPTE240M;
+  if (declaredSpace == AVCOL_SPC_BT709) {
+    rule.matrix = SWS_CS_ITU709;
+  } else if (!bt601) {
+    // Unspecified, or a matrix we do not convert with: as players decide.
+    rule.matrix = (width > 1024 || height > 576) ? SWS_CS_ITU709 : SWS_CS_ITU601;
+  }
+  rule.fullRange = declaredRange == AVCOL_RANGE_JPEG || isFullRangeFormat(format);
+  return rule;
+}
+
+std::string describe(const YuvRule& rule) {
+  return std::string(rule.matrix == SWS_CS_ITU709 ? "BT.709" : "BT.601") +
+         (rule.fullRange ? " full range" : " limited range");
+}
+
+ClipReader::State::~State() {
+  for (AVPacket* queued : audio) av_packet_free(&queued);
+  sws_freeContext(scaler);
+  av_frame_free(&frame);
+  av_packet_free(&packet);
+  avcodec_free_context(&decoder);
+  avformat_close_input(&format);
+}
+
+ClipReader::ClipReader(std::unique_ptr<State> state) : state_(std::move(state)) {}
+ClipReader::~ClipReader() = default;
+
+std::unique_ptr<ClipReader> ClipReader::open(const std::string& path, std::string& error) {
+  // The libraries' own chatter would bury our messages; every failure that
+  // matters comes back to the caller as a reason or a count of lost frames.
+  av_log_set_level(AV_LOG_QUIET);
+  auto state = std::make_unique<State>();
+  if (!openContainer(*state, path, error)) return nullptr;
+  fillInfo(*state);
+  const AVCodecParameters* codec = state->format->streams[state->videoIndex]->codecpar;
+  if (refuseShape(codec, state->info.declaredFrames, error)) return nullptr;
+  if (!openDecoder(*state, error)) return nullptr;
+  return std::unique_ptr<ClipReader>(new ClipReader(std::move(state)));
+}
+
+const ClipInfo& ClipReader::info() const { return state_->info; }
+
+bool ClipReader::readFrame(std::vector<Pixel32>& frame) {
+  State& state = *state_;
+  while (!state.ended) {
+    double start = threadCpuSeconds();
+    const bool received = receiveFrame(state);
+    state.times.decodeSeconds += threadCpuSeconds() - start;
+    if (!received) {
+      state.ended = true;
+      noteShortfall(state);
+      return false;
+    }
+    const std::int64_t pts = state.frame->best_effort_timestamp;
+    start = threadCpuSeconds();
+    const bool converted = convertFrame(state, frame);
+    state.times.convertInSeconds += threadCpuSeconds() - start;
+    av_frame_unref(state.frame);
+    if (!converted) continue;
+    noteGap(state, pts);
+    if (pts != AV_NOPTS_VALUE) {
+      state.currentPts = pts;
+    } else {
+      state.currentPts = state.currentPts == AV_NOPTS_VALUE ? state.startPts : state.currentPts + state.frameDuration;
+    }
+    ++state.framesRead;
+    return true;
+  }
+  return false;
+}
+
+FrameLoss ClipReader::loss() const { return state_->loss; }
+ClipTimes ClipReader::times() const { return state_->times; }
+std::int64_t ClipReader::framesRead() const { return state_->framesRead; }
+
+bool canReadClips() { return true; }
+
+// The video libraries exist only in the native builds, where POSIX's
+// per-thread clock does too.
+double threadCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+}  // namespace Kvl

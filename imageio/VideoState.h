@@ -1,0 +1,75 @@
+#pragma once
+// The FFmpeg objects behind ClipReader and ClipWriter. Only imageio's video
+// files include this header, so no other part of the program sees a codec
+// header.
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "VideoFiles.h"
+
+namespace Kvl {
+
+// A colour enum as FFmpeg stored it: straight from the file, so it may hold
+// a value the enum does not name, which must not be loaded as the enum.
+template <typename Enum>
+int rawValue(const Enum& field) {
+  int value = 0;
+  static_assert(sizeof(Enum) == sizeof(int));
+  std::memcpy(&value, &field, sizeof value);
+  return value;
+}
+
+// The YUV matrix and range a picture is converted with, as swscale names them.
+struct YuvRule {
+  int matrix = SWS_CS_ITU601;  // SWS_CS_ITU601 or SWS_CS_ITU709
+  bool fullRange = false;
+};
+
+// The rule players follow for a stream that declares nothing: high
+// definition (wider than 1024 or taller than 576) is BT.709, the rest BT.601.
+YuvRule yuvRuleFor(int declaredSpace, int declaredRange, AVPixelFormat format, std::uint32_t width,
+                   std::uint32_t height);
+std::string describe(const YuvRule& rule);
+
+struct ClipReader::State {
+  ~State();
+
+  AVFormatContext* format = nullptr;
+  AVCodecContext* decoder = nullptr;
+  SwsContext* scaler = nullptr;
+  AVPacket* packet = nullptr;
+  AVFrame* frame = nullptr;
+  int videoIndex = -1;
+  std::vector<int> audioIndices;
+  ClipInfo info;
+  YuvRule rule;
+
+  // Packets of the audio streams, read on the way to the next frame, kept
+  // for a writer that copies them (only when one does).
+  bool keepAudio = false;
+  std::deque<AVPacket*> audio;
+
+  std::int64_t frameDuration = 0;  // in the stream's time base; 0 when unknown
+  std::int64_t currentPts = AV_NOPTS_VALUE;  // the frame handed out last
+  std::int64_t startPts = 0;
+  std::int64_t framesRead = 0;
+  FrameLoss loss;
+  ClipTimes times;
+  bool countIsExact = false;  // the container counted its frames
+  bool readFailed = false;  // the container broke off before its end
+  bool flushing = false;
+  bool ended = false;
+};
+
+}  // namespace Kvl

@@ -1,0 +1,13 @@
+#pragma once
+// The keyed frame in ProRes 4444's own pixels, done here rather than by
+// swscale, which has no fast path for it.
+
+#include "VideoState.h"
+
+namespace Kvl {
+
+// BGRA, top row first, into `frame` (YUVA 4:4:4, 10 bits, limited range)
+// with the matrix `matrix` (SWS_CS_ITU601 or SWS_CS_ITU709).
+void convertToYuva444p10(const Pixel32* pixels, AVFrame* frame, int matrix);
+
+}  // namespace Kvl

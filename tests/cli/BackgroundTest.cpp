@@ -1,0 +1,75 @@
+// `--background`: keyed pictures laid over a colour or a picture, giving
+// opaque files whose colours are the keyed ones blended by the alpha and
+// rounded to the nearest whole value.
+
+#include <gtest/gtest.h>
+
+#include "CliTestSupport.h"
+#include "engine/Compose.h"
+#include "support/TgaBytes.h"
+
+namespace Kvl::Test {
+namespace {
+
+// The blend in real numbers, rounded half up.
+std::uint8_t exactBlend(int keyed, int back, int alpha) {
+  return static_cast<std::uint8_t>((keyed * alpha + back * (255 - alpha)) / 255.0 + 0.5 + 1e-9);
+}
+
+TEST(Background, BlendRoundsToTheNearestValueForEveryAlpha) {
+  for (int alpha = 0; alpha < 256; ++alpha) {
+    for (int keyed = 0; keyed < 256; keyed += 5) {
+      Pixel32 pixel = makePixel(static_cast<std::uint8_t>(keyed), static_cast<std::uint8_t>(255 - keyed), 7,
+                                static_cast<std::uint8_t>(alpha));
+      composeOverColour(&pixel, makePixel(0x10, 0xF0, 0x99), 1);
+      ASSERT_EQ(pixel, makePixel(exactBlend(keyed, 0x10, alpha), exactBlend(255 - keyed, 0xF0, alpha),
+                                 exactBlend(7, 0x99, alpha), 255))
+          << "alpha " << alpha << " keyed " << keyed;
+    }
+  }
+}
+
+TEST(Background, StillsOverAColourOrACoveringPictureAreOpaque) {
+  TempDir dir;
+  const std::vector<Pixel32> shot = greenScreen(6, 4);
+  const std::string input = TgaBytes(6, 4).pixels(shot).writeTo(dir.path() / "shot.tga");
+  ASSERT_EQ(runCli({"key", input, dir.file("keyed.tga"), "--contrast", "40", "--offset", "20"}).status, 0);
+  const TargaFile keyed = readTargaFile(dir.file("keyed.tga"));
+
+  const CliRun overColour = runCli({"key", input, dir.file("colour.tga"), "--contrast", "40", "--offset", "20",
+                                    "--background", "#C08040"});
+  ASSERT_EQ(overColour.status, 0) << overColour.err;
+  const TargaFile colour = readTargaFile(dir.file("colour.tga"));
+  ASSERT_EQ(colour.pixels.size(), keyed.pixels.size());
+  for (std::size_t i = 0; i < keyed.pixels.size(); ++i) {
+    Pixel32 want = keyed.pixels[i];
+    composeOverColour(&want, makePixel(0xC0, 0x80, 0x40), 1);
+    EXPECT_EQ(colour.pixels[i], want) << i;
+  }
+
+  // A 12x4 picture as tall as the 6x4 frame covers it unscaled, centred:
+  // output column x shows picture column x + 3. Each column has its own red.
+  std::vector<Pixel32> backdrop;
+  for (int y = 0; y < 4; ++y) {
+    for (int x = 0; x < 12; ++x) backdrop.push_back(makePixel(static_cast<std::uint8_t>(x * 20), static_cast<std::uint8_t>(y), 0));
+  }
+  const std::string picture = TgaBytes(12, 4).pixels(backdrop).writeTo(dir.path() / "backdrop.tga");
+  const CliRun overPicture = runCli({"key", input, dir.file("picture.tga"), "--contrast", "40", "--offset", "20",
+                                     "--background", picture});
+  ASSERT_EQ(overPicture.status, 0) << overPicture.err;
+  const TargaFile over = readTargaFile(dir.file("picture.tga"));
+  ASSERT_EQ(over.pixels.size(), keyed.pixels.size());
+  for (std::size_t i = 0; i < keyed.pixels.size(); ++i) {
+    const std::size_t x = i % 6, y = i / 6;  // both files bottom row first
+    Pixel32 want = keyed.pixels[i];
+    composeOver(&want, &backdrop[y * 12 + x + 3], 1);
+    EXPECT_EQ(over.pixels[i], want) << "x " << x << " y " << y;
+  }
+
+  const CliRun badColour = runCli({"key", input, dir.file("bad.tga"), "--background", "#12345"});
+  EXPECT_EQ(badColour.status, 1);
+  EXPECT_NE(badColour.err.find("#RRGGBB"), std::string::npos) << badColour.err;
+}
+
+}  // namespace
+}  // namespace Kvl::Test
