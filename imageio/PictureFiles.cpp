@@ -13,6 +13,7 @@
 #endif
 #if KEYVALE_HAVE_JPEG
 #include "JpegReader.h"
+#include "JpegSink.h"
 #endif
 #if KEYVALE_HAVE_SYSTEM_CODECS
 #include "SystemCodecs.h"
@@ -96,6 +97,8 @@ bool canReadFormat(PictureFormat format) {
 
 bool canWritePng() { return KEYVALE_HAVE_PNG != 0 || KEYVALE_HAVE_SYSTEM_CODECS != 0; }
 
+bool canWriteJpeg() { return KEYVALE_HAVE_JPEG != 0; }
+
 std::unique_ptr<PictureSource> openPicture(const std::string& path, PictureFormat format, PictureError& error) {
   switch (format) {
     case PictureFormat::Targa: return openTarga(path, error);
@@ -131,6 +134,14 @@ std::unique_ptr<PictureSink> makePngSink() {
   return std::make_unique<PngSink>();
 #elif KEYVALE_HAVE_SYSTEM_CODECS
   return makeSystemPngSink();
+#else
+  return nullptr;
+#endif
+}
+
+std::unique_ptr<PictureSink> makeJpegSink() {
+#if KEYVALE_HAVE_JPEG
+  return std::make_unique<JpegSink>();
 #else
   return nullptr;
 #endif

@@ -20,6 +20,7 @@ PictureFormat sniffPictureFormat(const std::string& path);
 // Linux, through the system's codecs on Windows.
 bool canReadFormat(PictureFormat format);
 bool canWritePng();
+bool canWriteJpeg();
 
 // Opens the picture at `path`, read as `format`; null with `error` set when
 // it cannot be read.
@@ -27,5 +28,7 @@ std::unique_ptr<PictureSource> openPicture(const std::string& path, PictureForma
 
 // A PNG output, or null on a build without libpng or the system's codecs.
 std::unique_ptr<PictureSink> makePngSink();
+// A JPEG output (for opaque pictures), or null on a build without libjpeg.
+std::unique_ptr<PictureSink> makeJpegSink();
 
 }  // namespace Kvl
