@@ -18,6 +18,8 @@ const char* const UsageLines =
     "Usage:\n"
     "  keyvale-cli key INPUT OUTPUT [options]\n"
     "  keyvale-cli key INPUT... --out-dir DIR [options]\n"
+    "  keyvale-cli key PATTERN (OUTPUT-PATTERN | --out-dir DIR) --frames FIRST-LAST [options]\n"
+    "  keyvale-cli key PATTERN --frames FIRST-LAST --settings-out FILE [options]\n"
     "  keyvale-cli preview INPUT --composite FILE --matte FILE [options] [--scroll N]\n"
     "  keyvale-cli --help | --version\n";
 
@@ -37,6 +39,8 @@ const char* const Footer =
     "Examples:\n"
     "  keyvale-cli key shot.tga keyed.tga --channel auto --auto-adjust\n"
     "  keyvale-cli key frames/*.png --out-dir keyed --format png --channel auto --auto-adjust\n"
+    "  keyvale-cli key plate.%04d.png --frames 1-48 --out-dir keyed --channel auto --auto-adjust\n"
+    "  keyvale-cli key plate.####.png keyed.####.png --frames 1-4800 --chunk-size 100 --task 0 --settings shot.kvs\n"
     "  keyvale-cli preview shot.tga --composite c.tga --matte m.tga --contrast 40 --offset 20";
 
 // The library's layout, with our usage forms in place of its generated
@@ -184,6 +188,7 @@ private:
                      "number of pictures")
         ->type_name("FILE");
     addKeySettings(*key_);
+    addSequenceOptions(*key_);
     const std::string group = "Batch keying";
     addValue(*key_, "--out-dir", "DIR",
              "write DIR/NAME.tga for every INPUT (NAME.png with\n"
@@ -203,7 +208,8 @@ private:
              })
         ->group(group);
     addNumber(*key_, "--jobs", 1, MaximumJobs,
-              "key N files at once (default: one per core); the\n"
+              "key N files at once (default: one per CPU this process\n"
+              "may use: its affinity and CPU quota); the\n"
               "results do not depend on N   e.g. --jobs 2",
               [this](int jobs) { command_.jobs = jobs; })
         ->group(group);
@@ -211,6 +217,60 @@ private:
     key_->add_flag("--overwrite", command_.overwrite,
                    "let an output replace its own input; without it such a\n"
                    "file is refused   e.g. key *.tga --out-dir . --overwrite")
+        ->group(group);
+  }
+
+  void addSequenceOptions(CLI::App& command) {
+    const std::string group = "Frame sequences and render farms";
+    addValue(command, "--frames", "FIRST-LAST[xSTEP]",
+             "key the numbered frames FIRST to LAST (every STEP-th) of\n"
+             "INPUT, a pattern such as plate.%04d.png or plate.####.png;\n"
+             "outputs keep each frame's number and padding\n"
+             "  e.g. key plate.%04d.png --frames 1-48 --out-dir keyed",
+             [this](const std::string& text) {
+               std::string refusal;
+               command_.frames = parseFrameRange(text, refusal);
+               if (!command_.frames) throw CLI::ValidationError(refusal);
+             })
+        ->group(group);
+    addValue(command, "--reference-frame", "N",
+             "the frame NUMBER --channel auto and --auto-adjust choose\n"
+             "the shot's one setting from (default: the middle frame\n"
+             "of --frames), the same for every chunk",
+             [this](const std::string& text) {
+               command_.referenceFrame = parseTaskNumber(text);
+               if (!command_.referenceFrame) throw CLI::ValidationError("--reference-frame takes a frame number");
+             })
+        ->group(group);
+    addNumber(command, "--chunk-size", 1, 1000000000, "frames per farm task (with --task or --task-from-env)",
+              [this](int size) { command_.chunkSize = size; })
+        ->group(group);
+    addValue(command, "--task", "I",
+             "key only chunk I of --frames, counted from 0: with\n"
+             "--frames 1-72 --chunk-size 10, task 0 keys 1-10 and task 7\n"
+             "keys 71-72",
+             [this](const std::string& text) {
+               command_.task = parseTaskNumber(text);
+               if (!command_.task) throw CLI::ValidationError("--task takes a chunk number from 0");
+             })
+        ->group(group);
+    addValue(command, "--task-from-env", "VAR",
+             "as --task, the number read from the environment variable\n"
+             "VAR   e.g. --task-from-env SLURM_ARRAY_TASK_ID",
+             [this](const std::string& name) { command_.taskFromEnv = name; })
+        ->group(group);
+    command.add_flag("--skip-existing", command_.skipExisting,
+                     "leave inputs whose output exists (outputs are only ever\n"
+                     "complete) and remove Keyvale's partial files of this\n"
+                     "run's outputs left by a killed run")
+        ->group(group);
+    addValue(command, "--progress", "auto|plain",
+             "auto: a progress line redrawn on a terminal; plain: one\n"
+             "line per file, for farm logs",
+             [this](const std::string& text) {
+               if (text != "auto" && text != "plain") throw CLI::ValidationError("--progress takes auto or plain");
+               command_.plainProgress = text == "plain";
+             })
         ->group(group);
   }
 
@@ -261,10 +321,57 @@ private:
     return true;
   }
 
+  // Options that only mean something for a sequence, or only together.
+  bool refusesSequenceOptions(std::string& error) const {
+    const bool chunked = command_.task || !command_.taskFromEnv.empty();
+    if (!command_.sequence()) {
+      for (const char* option : {"--reference-frame", "--chunk-size", "--task", "--task-from-env"}) {
+        if (key_->count(option) == 0) continue;
+        return refuse(std::string(option) + " needs --frames", error);
+      }
+      return false;
+    }
+    if (command_.task && !command_.taskFromEnv.empty()) {
+      return refuse("give --task or --task-from-env, not both", error);
+    }
+    if (chunked != (command_.chunkSize > 0)) {
+      return refuse("--chunk-size and --task (or --task-from-env) go together", error);
+    }
+    if (command_.referenceFrame && !command_.frames->contains(*command_.referenceFrame)) {
+      return refuse("--reference-frame " + std::to_string(*command_.referenceFrame) + " is outside --frames", error);
+    }
+    if (command_.task) {
+      if (!chunkFrames(*command_.frames, static_cast<std::size_t>(command_.chunkSize), *command_.task, error)) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // INPUT, and OUTPUT when given, must each name the frame number's place.
+  std::optional<Command> finishSequence(std::string& error) {
+    if (positionals_.empty() || positionals_.size() > (command_.batch() ? 1u : 2u)) {
+      return failure("--frames takes one INPUT pattern, and an OUTPUT pattern unless --out-dir is given", error);
+    }
+    for (const std::string& pattern : positionals_) {
+      if (!parseFramePattern(pattern)) {
+        return failure(pattern + ": a frame pattern needs one frame number placeholder, such as %04d or ####", error);
+      }
+    }
+    command_.inputs = {positionals_[0]};
+    if (positionals_.size() == 2) command_.output = positionals_[1];
+    if (command_.settingsOnly() && command_.settingsOutFile.empty()) {
+      return failure("--frames needs --out-dir DIR or an OUTPUT pattern (or only --settings-out FILE)", error);
+    }
+    return command_;
+  }
+
   std::optional<Command> finishKey(std::string& error) {
     if (refusesGivenSliders(*key_, error) || refusesMixedSettings(*key_, error)) return std::nullopt;
-    if (command_.batch() && refusesSettingsOut(error)) return std::nullopt;
+    if (refusesSequenceOptions(error)) return std::nullopt;
     command_.kind = Command::Kind::Key;
+    if (command_.sequence()) return finishSequence(error);
+    if (command_.batch() && refusesSettingsOut(error)) return std::nullopt;
     if (command_.batch()) {
       if (positionals_.empty()) return failure("key --out-dir DIR needs at least one INPUT", error);
       command_.inputs = positionals_;
@@ -287,6 +394,11 @@ private:
     }
     command_.inputs = positionals_;
     return command_;
+  }
+
+  static bool refuse(const std::string& message, std::string& error) {
+    error = message;
+    return true;
   }
 
   static std::optional<Command> failure(const std::string& message, std::string& error) {

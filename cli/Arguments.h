@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "FrameSequence.h"
 #include "engine/KeySettings.h"
 #include "engine/Pixel.h"
 
@@ -30,8 +31,20 @@ struct Command {
   SettingsRequest settings;
   std::string settingsFile;     // --settings: the setting to key with, from a file
   std::string settingsOutFile;  // --settings-out: where to write the setting used
+  // Frame sequences: with --frames, the one INPUT (and an OUTPUT) are
+  // frame-name patterns.
+  std::optional<FrameRange> frames;
+  std::optional<long> referenceFrame;  // a frame number of the range; default its middle
+  int chunkSize = 0;                   // with task or taskFromEnv: key one chunk of the range
+  std::optional<long> task;            // counted from 0
+  std::string taskFromEnv;             // the variable holding the task number
+  bool skipExisting = false;           // key: leave frames whose output exists
+  bool plainProgress = false;          // key: one progress line per file, terminal or not
 
   bool batch() const { return !outDir.empty(); }
+  bool sequence() const { return frames.has_value(); }
+  // A sequence given neither --out-dir nor OUTPUT only writes its setting.
+  bool settingsOnly() const { return sequence() && !batch() && output.empty(); }
 };
 
 // Parses argv; on a usage error returns nothing and sets `error`.

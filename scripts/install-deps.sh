@@ -21,6 +21,9 @@ packages=(
   clang libclang-rt-14-dev valgrind
   # Benchmarks: peak memory through /usr/bin/time -v
   time
+  # Frame sequences: the PNG writer's deflate, and the one-node Slurm
+  # cluster of the slurm test stage
+  libdeflate-dev slurm-wlm munge
 )
 
 # Prints the packages of the list that are not installed.
