@@ -213,6 +213,12 @@ private:
               "results do not depend on N   e.g. --jobs 2",
               [this](int jobs) { command_.jobs = jobs; })
         ->group(group);
+    addNumber(*key_, "--png-level", 0, HighestPngLevel,
+              "deflate level of PNG output: 0 stores, 12 is smallest and\n"
+              "slowest; the pixels are the same   e.g. --png-level 9",
+              [this](int level) { command_.pngLevel = level; })
+        ->default_str(std::to_string(DefaultPngLevel))
+        ->group(group);
     key_->add_flag("--quiet", command_.quiet, "no progress line (it only appears on a terminal)")->group(group);
     key_->add_flag("--overwrite", command_.overwrite,
                    "let an output replace its own input; without it such a\n"

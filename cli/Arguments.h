@@ -11,6 +11,7 @@
 #include "FrameSequence.h"
 #include "engine/KeySettings.h"
 #include "engine/Pixel.h"
+#include "imageio/PictureFiles.h"
 
 namespace Kvl::Cli {
 
@@ -40,6 +41,7 @@ struct Command {
   std::string taskFromEnv;             // the variable holding the task number
   bool skipExisting = false;           // key: leave frames whose output exists
   bool plainProgress = false;          // key: one progress line per file, terminal or not
+  int pngLevel = DefaultPngLevel;      // key: deflate level of PNG outputs
 
   bool batch() const { return !outDir.empty(); }
   bool sequence() const { return frames.has_value(); }

@@ -114,6 +114,7 @@ std::optional<std::vector<FileJob>> planJobs(const Command& command, const std::
   }
   for (std::size_t i = 0; i < jobs.size(); ++i) {
     jobs[i].refusal = refusalFor(jobs[i], i, inputs, byName, command.overwrite);
+    jobs[i].pngLevel = command.pngLevel;
   }
   return jobs;
 }

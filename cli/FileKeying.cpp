@@ -33,7 +33,7 @@ const char* damageWarning(PictureFormat format) {
 // A Targa output keeps the image-ID field of a Targa input, zero-filled, so
 // that Targa in gives the very file Save As writes.
 std::unique_ptr<PictureSink> makeSink(const FileJob& job, const PictureSource& source) {
-  if (job.format == OutputFormat::Png) return makePngSink();
+  if (job.format == OutputFormat::Png) return makePngSink(job.pngLevel);
   return std::make_unique<TargaSink>(source.idLength());
 }
 

@@ -9,6 +9,7 @@
 #include "Arguments.h"
 #include "engine/KeySettings.h"
 #include "engine/PreviewWorkspace.h"
+#include "imageio/PictureFiles.h"
 
 namespace Kvl::Cli {
 
@@ -17,6 +18,7 @@ struct FileJob {
   std::string output;
   OutputFormat format = OutputFormat::Targa;
   std::string refusal;  // set when the output may not be written at all
+  int pngLevel = DefaultPngLevel;
 };
 
 struct FileOutcome {

@@ -85,9 +85,9 @@ std::unique_ptr<PictureSource> openPicture(const std::string& path, PictureForma
   return nullptr;
 }
 
-std::unique_ptr<PictureSink> makePngSink() {
+std::unique_ptr<PictureSink> makePngSink(int level) {
 #if KEYVALE_HAVE_PNG
-  return std::make_unique<PngSink>();
+  return std::make_unique<PngSink>(level);
 #else
   return nullptr;
 #endif
