@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 namespace Kvl {
 namespace {
@@ -23,36 +24,79 @@ void putBe32(std::uint8_t* bytes, std::uint32_t value) {
 }
 
 // The predictor of the Paeth filter: of left, above and upper-left, the one
-// nearest to left + above - upper-left (ties in that order).
-std::uint8_t paethPredictor(int left, int above, int upperLeft) {
-  const int estimate = left + above - upperLeft;
-  const int toLeft = std::abs(estimate - left);
-  const int toAbove = std::abs(estimate - above);
-  const int toUpperLeft = std::abs(estimate - upperLeft);
-  if (toLeft <= toAbove && toLeft <= toUpperLeft) return static_cast<std::uint8_t>(left);
-  if (toAbove <= toUpperLeft) return static_cast<std::uint8_t>(above);
-  return static_cast<std::uint8_t>(upperLeft);
+// nearest to left + above - upper-left (ties in that order). Written
+// without branches, so that the compiler can filter many bytes at once.
+inline std::uint8_t paethPredictor(int left, int above, int upperLeft) {
+  const int toLeft = std::abs(above - upperLeft);
+  const int toAbove = std::abs(left - upperLeft);
+  const int toUpperLeft = std::abs(left + above - 2 * upperLeft);
+  const int nearerOfAboveAndCorner = toAbove <= toUpperLeft ? above : upperLeft;
+  return static_cast<std::uint8_t>(toLeft <= toAbove && toLeft <= toUpperLeft ? left : nearerOfAboveAndCorner);
 }
 
 // One row with the Paeth filter, its type byte first. Paeth on every row
 // compresses keyed frames (smooth backdrops, a flat alpha) best of the five
-// filters, for a cost small beside the deflate; `above` is null for the top row.
+// filters, for a cost small beside the deflate. On the top row (no `above`)
+// it predicts from the left alone, and on the first pixel from above alone.
 void paethRow(const std::uint8_t* row, const std::uint8_t* above, std::size_t rowBytes, std::uint8_t* out) {
   constexpr std::size_t BytesPerPixel = 4;
-  out[0] = PaethFilter;
-  for (std::size_t i = 0; i < rowBytes; ++i) {
-    const int left = i >= BytesPerPixel ? row[i - BytesPerPixel] : 0;
-    const int up = above != nullptr ? above[i] : 0;
-    const int upperLeft = above != nullptr && i >= BytesPerPixel ? above[i - BytesPerPixel] : 0;
-    out[1 + i] = static_cast<std::uint8_t>(row[i] - paethPredictor(left, up, upperLeft));
+  *out++ = PaethFilter;
+  if (above == nullptr) {
+    std::copy_n(row, BytesPerPixel, out);
+    for (std::size_t i = BytesPerPixel; i < rowBytes; ++i) out[i] = static_cast<std::uint8_t>(row[i] - row[i - 4]);
+    return;
+  }
+  for (std::size_t i = 0; i < BytesPerPixel; ++i) out[i] = static_cast<std::uint8_t>(row[i] - above[i]);
+  for (std::size_t i = BytesPerPixel; i < rowBytes; ++i) {
+    out[i] = static_cast<std::uint8_t>(row[i] - paethPredictor(row[i - 4], above[i], above[i - 4]));
   }
 }
+
+// A buffer that a thread keeps from one picture to the next. Fresh
+// picture-sized allocations cost more than the filter in zeroing and page
+// faults; a batch thread writes picture after picture of one size.
+class ScratchBuffer {
+public:
+  ScratchBuffer() {
+    std::vector<std::vector<std::uint8_t>>& pool = freeBuffers();
+    if (!pool.empty()) {
+      bytes_ = std::move(pool.back());
+      pool.pop_back();
+    }
+  }
+  ~ScratchBuffer() {
+    std::vector<std::vector<std::uint8_t>>& pool = freeBuffers();
+    if (pool.size() < MostKept) pool.push_back(std::move(bytes_));
+  }
+  ScratchBuffer(const ScratchBuffer&) = delete;
+  ScratchBuffer& operator=(const ScratchBuffer&) = delete;
+
+  // At least `size` bytes, of no particular content.
+  std::uint8_t* data(std::size_t size) {
+    if (bytes_.size() < size) bytes_.resize(size);
+    return bytes_.data();
+  }
+
+private:
+  static constexpr std::size_t MostKept = 3;
+  static std::vector<std::vector<std::uint8_t>>& freeBuffers() {
+    thread_local std::vector<std::vector<std::uint8_t>> pool;
+    return pool;
+  }
+  std::vector<std::uint8_t> bytes_;
+};
 
 struct CompressorDeleter {
   void operator()(libdeflate_compressor* compressor) const { libdeflate_free_compressor(compressor); }
 };
 
 }  // namespace
+
+struct PngSink::Buffers {
+  ScratchBuffer rgba;
+  ScratchBuffer filtered;
+  ScratchBuffer compressed;
+};
 
 PngSink::PngSink(int level) : level_(std::clamp(level, 0, HighestPngLevel)) {}
 PngSink::~PngSink() = default;
@@ -66,7 +110,8 @@ bool PngSink::open(const std::string& path, std::uint64_t width, std::uint64_t h
   if (!output_->open()) return fail("cannot open for writing");
   width_ = static_cast<std::size_t>(width);
   height_ = static_cast<std::size_t>(height);
-  rgba_.resize(width_ * height_ * 4);
+  buffers_ = std::make_unique<Buffers>();
+  rgba_ = buffers_->rgba.data(width_ * height_ * 4);
   return true;
 }
 
@@ -74,7 +119,7 @@ bool PngSink::open(const std::string& path, std::uint64_t width, std::uint64_t h
 void PngSink::writeRows(std::uint64_t firstRow, const Pixel32* rows, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
     const std::size_t pngRow = height_ - 1 - static_cast<std::size_t>(firstRow) - i;
-    std::uint8_t* out = rgba_.data() + pngRow * width_ * 4;
+    std::uint8_t* out = rgba_ + pngRow * width_ * 4;
     const Pixel32* in = rows + i * width_;
     for (std::size_t x = 0; x < width_; ++x, out += 4) {
       out[0] = redOf(in[x]);
@@ -85,18 +130,18 @@ void PngSink::writeRows(std::uint64_t firstRow, const Pixel32* rows, std::size_t
   }
 }
 
-std::vector<std::uint8_t> PngSink::filteredImage() const {
+const std::uint8_t* PngSink::filteredImage() {
   const std::size_t rowBytes = width_ * 4;
-  std::vector<std::uint8_t> filtered(height_ * (rowBytes + 1));
+  std::uint8_t* filtered = buffers_->filtered.data(height_ * (rowBytes + 1));
   for (std::size_t row = 0; row < height_; ++row) {
-    const std::uint8_t* above = row > 0 ? rgba_.data() + (row - 1) * rowBytes : nullptr;
-    paethRow(rgba_.data() + row * rowBytes, above, rowBytes, filtered.data() + row * (rowBytes + 1));
+    const std::uint8_t* above = row > 0 ? rgba_ + (row - 1) * rowBytes : nullptr;
+    paethRow(rgba_ + row * rowBytes, above, rowBytes, filtered + row * (rowBytes + 1));
   }
   return filtered;
 }
 
 // Length, type, data, and the CRC of type and data.
-bool PngSink::writeChunk(const char* type, const std::uint8_t* data, std::size_t size) {
+void PngSink::writeChunk(const char* type, const std::uint8_t* data, std::size_t size) {
   std::uint8_t head[8];
   putBe32(head, static_cast<std::uint32_t>(size));
   std::copy_n(type, 4, head + 4);
@@ -105,17 +150,16 @@ bool PngSink::writeChunk(const char* type, const std::uint8_t* data, std::size_t
   output_->write(head, sizeof head);
   output_->write(data, size);
   output_->write(crc, sizeof crc);
-  return true;
 }
 
 bool PngSink::commit() {
-  const std::vector<std::uint8_t> filtered = filteredImage();
-  rgba_ = {};
+  const std::uint8_t* filtered = filteredImage();
+  const std::size_t filteredSize = height_ * (width_ * 4 + 1);
   const std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(libdeflate_alloc_compressor(level_));
   if (!compressor) return fail("not enough memory to write");
-  std::vector<std::uint8_t> compressed(libdeflate_zlib_compress_bound(compressor.get(), filtered.size()));
-  const std::size_t size = libdeflate_zlib_compress(compressor.get(), filtered.data(), filtered.size(),
-                                                    compressed.data(), compressed.size());
+  const std::size_t bound = libdeflate_zlib_compress_bound(compressor.get(), filteredSize);
+  std::uint8_t* compressed = buffers_->compressed.data(bound);
+  const std::size_t size = libdeflate_zlib_compress(compressor.get(), filtered, filteredSize, compressed, bound);
   if (size == 0) return fail("cannot encode PNG: the compressed picture did not fit");
   std::uint8_t header[13];
   putBe32(header, static_cast<std::uint32_t>(width_));
@@ -128,7 +172,7 @@ bool PngSink::commit() {
   output_->write(Signature, sizeof Signature);
   writeChunk("IHDR", header, sizeof header);
   for (std::size_t at = 0; at < size; at += IdatChunkBytes) {
-    writeChunk("IDAT", compressed.data() + at, std::min(IdatChunkBytes, size - at));
+    writeChunk("IDAT", compressed + at, std::min(IdatChunkBytes, size - at));
   }
   writeChunk("IEND", nullptr, 0);
   if (!output_->commit()) return fail("writing failed (disk full or not writable)");

@@ -5,7 +5,6 @@
 // Reach it through makePngSink(): builds without the libraries have none.
 
 #include <memory>
-#include <vector>
 
 #include "PictureFiles.h"
 #include "PictureSink.h"
@@ -21,16 +20,18 @@ public:
   bool commit() override;
 
 private:
-  std::vector<std::uint8_t> filteredImage() const;
-  bool writeChunk(const char* type, const std::uint8_t* data, std::size_t size);
+  struct Buffers;
+  const std::uint8_t* filteredImage();
+  void writeChunk(const char* type, const std::uint8_t* data, std::size_t size);
 
   int level_;
   std::unique_ptr<ReplacingFile> output_;
   std::size_t width_ = 0;
   std::size_t height_ = 0;
+  std::unique_ptr<Buffers> buffers_;
   // The picture as PNG stores it, top row first, red, green, blue, alpha:
   // the rows come bottom-up or in blocks, and the filters need the row above.
-  std::vector<std::uint8_t> rgba_;
+  std::uint8_t* rgba_ = nullptr;
 };
 
 }  // namespace Kvl

@@ -164,6 +164,7 @@ run_array_job() {
 exec '$cli' key '$shot' --frames $range --out-dir '$work/farm' --settings '$setting' \\
   --chunk-size $chunk --task-from-env SLURM_ARRAY_TASK_ID --skip-existing --progress plain
 SCRIPT
+  echo "setting job done after $((SECONDS - start)) s"
   if sbatch --wait --quiet --array=0-$((tasks - 1)) --cpus-per-task=1 \
     --output="$work/chunk-%a.log" "$work/key-chunk.sh"; then
     pass "array job of $tasks tasks"
@@ -178,6 +179,7 @@ SCRIPT
 
 start=$SECONDS
 start_slurm
+echo "Slurm node up after $((SECONDS - start)) s"
 if [ -n "$why" ]; then
   skip "Slurm: $why"
 else
