@@ -85,7 +85,7 @@ std::unique_ptr<PictureSource> openPicture(const std::string& path, PictureForma
   return nullptr;
 }
 
-std::unique_ptr<PictureSink> makePngSink(int level) {
+std::unique_ptr<PictureSink> makePngSink([[maybe_unused]] int level) {
 #if KEYVALE_HAVE_PNG
   return std::make_unique<PngSink>(level);
 #else
