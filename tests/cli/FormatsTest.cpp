@@ -275,7 +275,7 @@ TEST(PngOutput, EveryLevelDecodesWithLibpngToTheKeyedPixels) {
   ASSERT_EQ(runCli({"key", input, dir.file("keyed.tga"), "--contrast", "20", "--offset", "5"}).status, 0);
   const TargaFile keyed = readTargaFile(dir.file("keyed.tga"));
   ASSERT_EQ(keyed.pixels.size(), picture.size());
-  for (const char* level : {"0", "1", "4", "12"}) {
+  for (const std::string& level : {std::string("0"), std::string("1"), std::to_string(DefaultPngLevel), std::string("12")}) {
     const CliRun run = runCli({"key", input, dir.file("keyed.png"), "--contrast", "20", "--offset", "5",
                                "--png-level", level});
     ASSERT_EQ(run.status, Cli::ExitSuccess) << run.err;
