@@ -27,10 +27,18 @@ passed=0 failed=0 skipped=0
 work=$(mktemp -d "${TMPDIR:-/tmp}/keyvale-slurm.XXXXXX")
 started_pids=()
 
+# Stops the daemons this script started, last first, and waits for each
+# to be gone before their folders are removed.
 cleanup() {
-  local pid_file
-  for pid_file in "${started_pids[@]}"; do
-    [ -s "$pid_file" ] && kill "$(cat "$pid_file")" 2>/dev/null
+  local i pid tries
+  for ((i = ${#started_pids[@]} - 1; i >= 0; i--)); do
+    [ -s "${started_pids[i]}" ] || continue
+    pid=$(cat "${started_pids[i]}")
+    kill "$pid" 2>/dev/null || continue
+    for tries in $(seq 50); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
   done
   rm -rf "$work"
 }
