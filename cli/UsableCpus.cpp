@@ -65,18 +65,31 @@ std::optional<std::string> cgroupPath(const std::string& controller) {
   return std::nullopt;
 }
 
-// The quota of this process's own cgroup; a limit set higher up is not
-// followed (a container shows its own cgroup as the root).
+// The smallest quota of `path` and the cgroups above it, up to the root
+// of `mount`: a limit set on a farm job's cgroup binds the steps below it.
+template <typename ReadQuota>
+std::optional<int> smallestQuotaAbove(const std::string& mount, std::string path, ReadQuota readQuota) {
+  std::optional<int> smallest;
+  while (true) {
+    const std::optional<int> quota = readQuota(mount + path);
+    if (quota && (!smallest || *quota < *smallest)) smallest = quota;
+    const std::size_t slash = path.find_last_of('/');
+    if (path.empty() || path == "/" || slash == std::string::npos) return smallest;
+    path = slash == 0 ? "/" : path.substr(0, slash);
+  }
+}
+
 std::optional<int> cgroupCpuCount() {
   if (const auto path = cgroupPath("")) {
-    const std::string cpuMax = readText("/sys/fs/cgroup" + *path + "/cpu.max");
-    if (!cpuMax.empty()) return cpusFromCgroupV2(cpuMax);
+    const auto v2 = smallestQuotaAbove("/sys/fs/cgroup", *path, [](const std::string& folder) {
+      return cpusFromCgroupV2(readText(folder + "/cpu.max"));
+    });
+    if (v2) return v2;
   }
   if (const auto path = cgroupPath("cpu")) {
-    for (const std::string& base : {"/sys/fs/cgroup/cpu" + *path, std::string("/sys/fs/cgroup/cpu")}) {
-      const std::string quota = readText(base + "/cpu.cfs_quota_us");
-      if (!quota.empty()) return cpusFromCgroupV1(quota, readText(base + "/cpu.cfs_period_us"));
-    }
+    return smallestQuotaAbove("/sys/fs/cgroup/cpu", *path, [](const std::string& folder) {
+      return cpusFromCgroupV1(readText(folder + "/cpu.cfs_quota_us"), readText(folder + "/cpu.cfs_period_us"));
+    });
   }
   return std::nullopt;
 }
