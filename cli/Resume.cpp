@@ -28,8 +28,10 @@ std::string targetOfPartial(const std::string& name) {
 std::vector<FileJob> withoutFinishedOutputs(const std::vector<FileJob>& jobs, std::ostream& out) {
   std::vector<FileJob> left;
   for (const FileJob& job : jobs) {
+    // A refused output (one that is an input) stays refused: it exists, but
+    // is no frame of this run's.
     std::error_code error;
-    if (fs::exists(job.output, error)) {
+    if (job.refusal.empty() && fs::exists(job.output, error)) {
       out << job.input << ": skipped, " << job.output << " exists\n";
     } else {
       left.push_back(job);
