@@ -18,6 +18,8 @@ const char* const UsageLines =
     "Usage:\n"
     "  keyvale-cli key INPUT OUTPUT [options]\n"
     "  keyvale-cli key INPUT... --out-dir DIR [options]\n"
+    "  keyvale-cli key PATTERN (OUTPUT-PATTERN | --out-dir DIR) --frames FIRST-LAST [options]\n"
+    "  keyvale-cli key PATTERN --frames FIRST-LAST --settings-out FILE [options]\n"
     "  keyvale-cli preview INPUT --composite FILE --matte FILE [options] [--scroll N]\n"
     "  keyvale-cli --help | --version\n";
 
@@ -37,6 +39,8 @@ const char* const Footer =
     "Examples:\n"
     "  keyvale-cli key shot.tga keyed.tga --channel auto --auto-adjust\n"
     "  keyvale-cli key frames/*.png --out-dir keyed --format png --channel auto --auto-adjust\n"
+    "  keyvale-cli key plate.%04d.png --frames 1-48 --out-dir keyed --channel auto --auto-adjust\n"
+    "  keyvale-cli key plate.####.png keyed.####.png --frames 1-4800 --chunk-size 100 --task 0 --settings shot.kvs\n"
     "  keyvale-cli preview shot.tga --composite c.tga --matte m.tga --contrast 40 --offset 20";
 
 // The library's layout, with our usage forms in place of its generated
@@ -66,6 +70,7 @@ std::optional<std::optional<KeyChannel>> parseChannel(const std::string& text) {
 std::optional<OutputFormat> parseFormat(const std::string& text) {
   if (text == "tga") return OutputFormat::Targa;
   if (text == "png") return OutputFormat::Png;
+  if (text == "jpg" || text == "jpeg") return OutputFormat::Jpeg;
   return std::nullopt;
 }
 
@@ -120,7 +125,7 @@ public:
     }
     if (wantsVersion_) return commandOf(Command::Kind::Version);
     if (help_->parsed()) return commandOf(Command::Kind::Help);
-    if (key_->parsed()) return finishKey(error);
+    if (key_->parsed()) return refuseAlphaInJpeg(finishKey(error), error);
     if (preview_->parsed()) return finishPreview(error);
     error = "no command given";
     return std::nullopt;
@@ -185,6 +190,7 @@ private:
         ->type_name("FILE");
     addKeySettings(*key_);
     addFootageOptions(*key_);
+    addSequenceOptions(*key_);
     const std::string group = "Batch keying";
     addValue(*key_, "--out-dir", "DIR",
              "write DIR/NAME.tga for every INPUT (NAME.png with\n"
@@ -195,18 +201,26 @@ private:
                command_.outDir = folder;
              })
         ->group(group);
-    addValue(*key_, "--format", "tga|png",
+    addValue(*key_, "--format", "tga|png|jpg",
              "output format (default tga; a single OUTPUT named *.png\n"
-             "is written as PNG)   e.g. --format png",
+             "is written as PNG, *.jpg as JPEG); jpg holds no alpha and\n"
+             "needs --background   e.g. --format png",
              [this](const std::string& text) {
                command_.format = parseFormat(text);
-               if (!command_.format) throw CLI::ValidationError("--format takes tga or png");
+               if (!command_.format) throw CLI::ValidationError("--format takes tga, png or jpg");
              })
         ->group(group);
     addNumber(*key_, "--jobs", 1, MaximumJobs,
-              "key N files at once (default: one per core); the\n"
+              "key N files at once (default: one per CPU this process\n"
+              "may use: its affinity and CPU quota); the\n"
               "results do not depend on N   e.g. --jobs 2",
               [this](int jobs) { command_.jobs = jobs; })
+        ->group(group);
+    addNumber(*key_, "--png-level", 0, HighestPngLevel,
+              "deflate level of PNG output: 0 stores, 12 is smallest and\n"
+              "slowest; the pixels are the same   e.g. --png-level 9",
+              [this](int level) { command_.pngLevel = level; })
+        ->default_str(std::to_string(DefaultPngLevel))
         ->group(group);
     key_->add_flag("--quiet", command_.quiet, "no progress line (it only appears on a terminal)")->group(group);
     key_->add_flag("--overwrite", command_.overwrite,
@@ -223,26 +237,69 @@ private:
              "lossless RGBA in .mov or .mkv; h264 (.mp4) needs --background",
              [this](const std::string& codec) { command_.codec = codec; })
         ->group(group);
-    addValue(command, "--reference-frame", "N",
-             "the frame (counted from 0) --channel auto and --auto-adjust\n"
-             "choose a clip's one setting from (default: the frame one\n"
-             "second in, or the last of a shorter clip)",
-             [this](const std::string& text) {
-               long long frame = 0;
-               const char* end = text.data() + text.size();
-               const auto [stop, status] = std::from_chars(text.data(), end, frame);
-               if (status != std::errc{} || stop != end || frame < 0) {
-                 throw CLI::ValidationError("--reference-frame takes a frame index from 0");
-               }
-               command_.referenceFrame = frame;
-             })
-        ->group(group);
     addValue(command, "--background", "#RRGGBB|FILE",
              "key over a colour or a picture (scaled to cover, centred):\n"
              "opaque output, which may also be .mp4   e.g. --background '#204080'",
              [this](const std::string& background) {
                if (background.empty()) throw CLI::ValidationError("--background needs a colour or a file");
                command_.background = background;
+             })
+        ->group(group);
+  }
+
+  void addSequenceOptions(CLI::App& command) {
+    const std::string group = "Frame sequences and render farms";
+    addValue(command, "--frames", "FIRST-LAST[xSTEP]",
+             "key the numbered frames FIRST to LAST (every STEP-th) of\n"
+             "INPUT, a pattern such as plate.%04d.png or plate.####.png;\n"
+             "outputs keep each frame's number and padding\n"
+             "  e.g. key plate.%04d.png --frames 1-48 --out-dir keyed",
+             [this](const std::string& text) {
+               std::string refusal;
+               command_.frames = parseFrameRange(text, refusal);
+               if (!command_.frames) throw CLI::ValidationError(refusal);
+             })
+        ->group(group);
+    addValue(command, "--reference-frame", "N",
+             "the frame --channel auto and --auto-adjust choose the one\n"
+             "setting of a clip or sequence from: a clip's frame counted\n"
+             "from 0 (default: one second in, or the last of a shorter\n"
+             "clip); a sequence's frame NUMBER (default: the middle frame\n"
+             "of --frames), the same for every chunk",
+             [this](const std::string& text) {
+               const auto frame = parseTaskNumber(text);
+               if (!frame) throw CLI::ValidationError("--reference-frame takes a frame number from 0");
+               command_.referenceFrame = *frame;
+             })
+        ->group(group);
+    addNumber(command, "--chunk-size", 1, 1000000000, "frames per farm task (with --task or --task-from-env)",
+              [this](int size) { command_.chunkSize = size; })
+        ->group(group);
+    addValue(command, "--task", "I",
+             "key only chunk I of --frames, counted from 0: with\n"
+             "--frames 1-72 --chunk-size 10, task 0 keys 1-10 and task 7\n"
+             "keys 71-72",
+             [this](const std::string& text) {
+               command_.task = parseTaskNumber(text);
+               if (!command_.task) throw CLI::ValidationError("--task takes a chunk number from 0");
+             })
+        ->group(group);
+    addValue(command, "--task-from-env", "VAR",
+             "as --task, the number read from the environment variable\n"
+             "VAR   e.g. --task-from-env SLURM_ARRAY_TASK_ID",
+             [this](const std::string& name) { command_.taskFromEnv = name; })
+        ->group(group);
+    command.add_flag("--skip-existing", command_.skipExisting,
+                     "leave inputs whose output exists (outputs are only ever\n"
+                     "complete) and remove Keyvale's partial files of this\n"
+                     "run's outputs left by a killed run")
+        ->group(group);
+    addValue(command, "--progress", "auto|plain",
+             "auto: a progress line redrawn on a terminal; plain: one\n"
+             "line per file, for farm logs",
+             [this](const std::string& text) {
+               if (text != "auto" && text != "plain") throw CLI::ValidationError("--progress takes auto or plain");
+               command_.plainProgress = text == "plain";
              })
         ->group(group);
   }
@@ -294,10 +351,66 @@ private:
     return true;
   }
 
+  // Options that only mean something for a sequence, or only together.
+  bool refusesSequenceOptions(std::string& error) const {
+    const bool chunked = command_.task || !command_.taskFromEnv.empty();
+    if (!command_.sequence()) {
+      // (--reference-frame also serves a clip, which only its contents tell.)
+      for (const char* option : {"--chunk-size", "--task", "--task-from-env"}) {
+        if (key_->count(option) == 0) continue;
+        return refuse(std::string(option) + " needs --frames", error);
+      }
+      return false;
+    }
+    if (command_.task && !command_.taskFromEnv.empty()) {
+      return refuse("give --task or --task-from-env, not both", error);
+    }
+    if (chunked != (command_.chunkSize > 0)) {
+      return refuse("--chunk-size and --task (or --task-from-env) go together", error);
+    }
+    if (command_.referenceFrame && !command_.frames->contains(*command_.referenceFrame)) {
+      return refuse("--reference-frame " + std::to_string(*command_.referenceFrame) + " is outside --frames", error);
+    }
+    if (command_.task) {
+      if (!chunkFrames(*command_.frames, static_cast<std::size_t>(command_.chunkSize), *command_.task, error)) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // INPUT, and OUTPUT when given, must each name the frame number's place.
+  std::optional<Command> finishSequence(std::string& error) {
+    if (positionals_.empty() || positionals_.size() > (command_.batch() ? 1u : 2u)) {
+      return failure("--frames takes one INPUT pattern, and an OUTPUT pattern unless --out-dir is given", error);
+    }
+    for (const std::string& pattern : positionals_) {
+      if (!parseFramePattern(pattern)) {
+        return failure(pattern + ": a frame pattern needs one frame number placeholder, such as %04d or ####", error);
+      }
+    }
+    command_.inputs = {positionals_[0]};
+    if (positionals_.size() == 2) command_.output = positionals_[1];
+    if (command_.settingsOnly() && command_.settingsOutFile.empty()) {
+      return failure("--frames needs --out-dir DIR or an OUTPUT pattern (or only --settings-out FILE)", error);
+    }
+    return command_;
+  }
+
+  // A JPEG file has no alpha to hold the matte in: only a picture keyed
+  // over a background, and so opaque, may be written as one.
+  static std::optional<Command> refuseAlphaInJpeg(std::optional<Command> command, std::string& error) {
+    if (!command || !command->background.empty() || outputFormatOf(*command) != OutputFormat::Jpeg) return command;
+    return failure("a JPEG file holds no alpha: key over --background COLOUR|FILE for an opaque picture, "
+                   "or write PNG or Targa, which keep the matte", error);
+  }
+
   std::optional<Command> finishKey(std::string& error) {
     if (refusesGivenSliders(*key_, error) || refusesMixedSettings(*key_, error)) return std::nullopt;
-    if (command_.batch() && refusesSettingsOut(error)) return std::nullopt;
+    if (refusesSequenceOptions(error)) return std::nullopt;
     command_.kind = Command::Kind::Key;
+    if (command_.sequence()) return finishSequence(error);
+    if (command_.batch() && refusesSettingsOut(error)) return std::nullopt;
     if (command_.batch()) {
       if (positionals_.empty()) return failure("key --out-dir DIR needs at least one INPUT", error);
       command_.inputs = positionals_;
@@ -322,6 +435,11 @@ private:
     return command_;
   }
 
+  static bool refuse(const std::string& message, std::string& error) {
+    error = message;
+    return true;
+  }
+
   static std::optional<Command> failure(const std::string& message, std::string& error) {
     error = message;
     return std::nullopt;
@@ -336,12 +454,12 @@ private:
   std::vector<std::string> positionals_;
 };
 
-bool endsWithPng(const std::string& path) {
-  if (path.size() < 4) return false;
-  std::string ending = path.substr(path.size() - 4);
-  std::transform(ending.begin(), ending.end(), ending.begin(),
+bool endsWith(const std::string& path, const std::string& ending) {
+  if (path.size() < ending.size()) return false;
+  std::string last = path.substr(path.size() - ending.size());
+  std::transform(last.begin(), last.end(), last.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return ending == ".png";
+  return last == ending;
 }
 
 }  // namespace
@@ -361,9 +479,21 @@ const char* channelName(KeyChannel channel) {
   }
 }
 
+const char* extensionOf(OutputFormat format) {
+  switch (format) {
+    case OutputFormat::Png: return ".png";
+    case OutputFormat::Jpeg: return ".jpg";
+    case OutputFormat::Targa: break;
+  }
+  return ".tga";
+}
+
 OutputFormat outputFormatOf(const Command& command) {
   if (command.format) return *command.format;
-  return !command.batch() && endsWithPng(command.output) ? OutputFormat::Png : OutputFormat::Targa;
+  if (command.batch()) return OutputFormat::Targa;
+  if (endsWith(command.output, ".png")) return OutputFormat::Png;
+  if (endsWith(command.output, ".jpg") || endsWith(command.output, ".jpeg")) return OutputFormat::Jpeg;
+  return OutputFormat::Targa;
 }
 
 }  // namespace Kvl::Cli

@@ -8,12 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "FrameSequence.h"
 #include "engine/KeySettings.h"
 #include "engine/Pixel.h"
+#include "imageio/PictureFiles.h"
 
 namespace Kvl::Cli {
 
-enum class OutputFormat { Targa, Png };
+// JPEG holds no alpha: it is written only over a --background.
+enum class OutputFormat { Targa, Png, Jpeg };
+
+// ".tga", ".png" or ".jpg".
+const char* extensionOf(OutputFormat format);
 
 struct Command {
   enum class Kind { Help, Version, Key, Preview } kind = Kind::Help;
@@ -32,10 +38,25 @@ struct Command {
   std::string settingsOutFile;  // --settings-out: where to write the setting used
   // Footage: a clip keyed into a clip, or into one picture per frame.
   std::string codec;                   // --codec: the output clip's codec; else from its extension
-  std::optional<long long> referenceFrame;  // --reference-frame: index from 0 of the frame settings come from
   std::string background;              // --background: '#RRGGBB' or a picture; the output is opaque
+  // Frame sequences: with --frames, the one INPUT (and an OUTPUT) are
+  // frame-name patterns.
+  std::optional<FrameRange> frames;
+  // --reference-frame: the frame the one setting of a clip or sequence is
+  // chosen from; for a clip its index counted from 0, for a sequence a frame
+  // number of the range.
+  std::optional<long long> referenceFrame;
+  int chunkSize = 0;                   // with task or taskFromEnv: key one chunk of the range
+  std::optional<long> task;            // counted from 0
+  std::string taskFromEnv;             // the variable holding the task number
+  bool skipExisting = false;           // key: leave frames whose output exists
+  bool plainProgress = false;          // key: one progress line per file, terminal or not
+  int pngLevel = DefaultPngLevel;      // key: deflate level of PNG outputs
 
   bool batch() const { return !outDir.empty(); }
+  bool sequence() const { return frames.has_value(); }
+  // A sequence given neither --out-dir nor OUTPUT only writes its setting.
+  bool settingsOnly() const { return sequence() && !batch() && output.empty(); }
 };
 
 // Parses argv; on a usage error returns nothing and sets `error`.
@@ -49,6 +70,7 @@ const char* channelName(KeyChannel channel);
 
 // The format an output gets: --format when given, otherwise PNG for a
 // single OUTPUT named *.png and Targa for everything else.
+// (JPEG for a single OUTPUT named *.jpg or *.jpeg.)
 OutputFormat outputFormatOf(const Command& command);
 
 }  // namespace Kvl::Cli

@@ -58,7 +58,7 @@ std::optional<std::string> findCollision(const std::vector<FileJob>& jobs) {
 }  // namespace
 
 std::string outputPathFor(const std::string& input, const std::string& outDir, OutputFormat format) {
-  const fs::path name = pathOf(input).filename().replace_extension(format == OutputFormat::Png ? ".png" : ".tga");
+  const fs::path name = pathOf(input).filename().replace_extension(extensionOf(format));
   return textOf(pathOf(outDir) / name);
 }
 
@@ -71,14 +71,39 @@ bool isSameFile(const std::string& first, const std::string& second) {
   return normalised(first) == normalised(second);
 }
 
-std::optional<std::vector<FileJob>> planJobs(const Command& command, std::string& error) {
+namespace {
+
+// Each input with the file it is keyed into: the inputs as given, or the
+// frames of a sequence, each output keeping its frame's number and padding.
+std::vector<FileJob> pairInputsWithOutputs(const Command& command, const std::vector<long>& frames) {
   const OutputFormat format = outputFormatOf(command);
+  const auto outputFor = [&](const std::string& input, const std::string& output) {
+    return command.batch() ? outputPathFor(input, command.outDir, format) : output;
+  };
   std::vector<FileJob> jobs;
+  if (!command.sequence()) {
+    for (const std::string& input : command.inputs) jobs.push_back({input, outputFor(input, command.output), format, {}, {}, command.pngLevel});
+    return jobs;
+  }
+  const FramePattern inputs = *parseFramePattern(command.inputs.front());
+  const std::optional<FramePattern> outputs = parseFramePattern(command.output);
+  for (const long frame : frames) {
+    const std::string input = framePath(inputs, frame);
+    jobs.push_back({input, outputFor(input, outputs ? framePath(*outputs, frame) : std::string()), format, {}, {}, command.pngLevel});
+  }
+  return jobs;
+}
+
+}  // namespace
+
+std::optional<std::vector<FileJob>> planJobs(const Command& command, const std::vector<long>& frames,
+                                             std::string& error) {
+  std::vector<FileJob> jobs = pairInputsWithOutputs(command, frames);
+  std::vector<std::string> inputs;
   InputsByName byName;
-  for (std::size_t i = 0; i < command.inputs.size(); ++i) {
-    const std::string& input = command.inputs[i];
-    const std::string output = command.batch() ? outputPathFor(input, command.outDir, format) : command.output;
-    jobs.push_back(FileJob{input, output, format, {}, {}});
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    const std::string& input = jobs[i].input;
+    inputs.push_back(input);
     // A link is found by its own name and by the name of what it points to.
     const std::string ownName = fileNameKey(input);
     const std::string targetName = fileNameKey(textOf(normalised(input)));
@@ -90,7 +115,8 @@ std::optional<std::vector<FileJob>> planJobs(const Command& command, std::string
     return std::nullopt;
   }
   for (std::size_t i = 0; i < jobs.size(); ++i) {
-    jobs[i].refusal = refusalFor(jobs[i], i, command.inputs, byName, command.overwrite);
+    jobs[i].refusal = refusalFor(jobs[i], i, inputs, byName, command.overwrite);
+    jobs[i].pngLevel = command.pngLevel;
   }
   return jobs;
 }

@@ -10,9 +10,15 @@
 #include <thread>
 
 #include "Progress.h"
+#include "UsableCpus.h"
 
 namespace Kvl::Cli {
 namespace {
+
+ProgressLine::Style styleOf(const BatchOptions& options) {
+  if (!options.showProgress) return ProgressLine::Style::Off;
+  return options.plainProgress ? ProgressLine::Style::Plain : ProgressLine::Style::Redrawn;
+}
 
 // Collects the outcomes from the workers and prints each file's lines as
 // soon as every earlier file's lines are out.
@@ -21,7 +27,7 @@ public:
   OrderedReport(const std::vector<FileJob>& jobs, const BatchOptions& options, std::ostream& out,
                 std::ostream& err)
       : jobs_(jobs), options_(options), out_(out), err_(err), outcomes_(jobs.size()),
-        progress_(err, jobs.size(), options.showProgress) {}
+        progress_(err, jobs.size(), styleOf(options)) {}
 
   void finished(std::size_t index, FileOutcome outcome) {
     const std::lock_guard lock(mutex_);
@@ -83,7 +89,8 @@ FileOutcome keyFileCaught(const FileJob& job, const SettingsRequest& settings) {
 }  // namespace
 
 int threadCountFor(int requested, std::size_t files) {
-  std::size_t threads = requested > 0 ? static_cast<std::size_t>(requested) : std::thread::hardware_concurrency();
+  std::size_t threads = requested > 0 ? static_cast<std::size_t>(requested)
+                                          : static_cast<std::size_t>(usableCpuCount());
   threads = std::min(std::max<std::size_t>(threads, 1), std::max<std::size_t>(files, 1));
   return static_cast<int>(threads);
 }

@@ -14,6 +14,7 @@ namespace Kvl::Cli {
 struct BatchOptions {
   int jobs = 1;              // threads; more than the files is pointless
   bool showProgress = false;
+  bool plainProgress = false;  // one line per file rather than one redrawn line
   bool nameEachLine = true;  // "shot.jpg: channel=..." rather than "channel=..."
 };
 
@@ -21,8 +22,9 @@ struct BatchOptions {
 bool runBatch(const std::vector<FileJob>& jobs, const SettingsRequest& settings, const BatchOptions& options,
               std::ostream& out, std::ostream& err);
 
-// The threads a batch of `files` files gets: `requested`, or one per core
-// when it is 0, never more than the files and never fewer than one.
+// The threads a batch of `files` files gets: `requested`, or one per CPU
+// this process may use (usableCpuCount) when it is 0, never more than the
+// files and never fewer than one.
 int threadCountFor(int requested, std::size_t files);
 
 }  // namespace Kvl::Cli

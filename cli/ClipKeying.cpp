@@ -11,6 +11,7 @@
 #include <ostream>
 
 #include "Background.h"
+#include "FileKeying.h"
 #include "SettingsFile.h"
 #include "engine/Key.h"
 #include "engine/PreviewWorkspace.h"
@@ -117,6 +118,7 @@ std::optional<ClipOutput> planClipOutput(const Command& command, std::string& er
     if (!command.codec.empty()) return refuse("--codec is for a clip output; --out-dir writes pictures", error);
     output.pictures = true;
     output.pictureFormat = command.format.value_or(OutputFormat::Targa);
+    output.pngLevel = command.pngLevel;
     return output;
   }
   const std::string extension = lowerExtension(command.output);
@@ -144,7 +146,7 @@ std::string framePicturePath(const std::string& input, const std::string& outDir
                              long long index) {
   char number[24];
   std::snprintf(number, sizeof number, ".%06lld", index + 1);
-  const std::string name = fs::path(input).stem().string() + number + (format == OutputFormat::Png ? ".png" : ".tga");
+  const std::string name = fs::path(input).stem().string() + number + extensionOf(format);
   return (fs::path(outDir) / name).string();
 }
 
@@ -250,10 +252,9 @@ public:
 private:
   bool writePicture(const std::vector<Pixel32>& frame, const ClipInfo& info, const std::string& path,
                     std::string& error) {
-    std::unique_ptr<PictureSink> sink =
-        plan_.pictureFormat == OutputFormat::Png ? makePngSink() : std::make_unique<TargaSink>();
+    std::unique_ptr<PictureSink> sink = makePictureSink(plan_.pictureFormat, plan_.pngLevel, 0);
     if (sink == nullptr) {
-      error = "PNG output is not supported by this build of keyvale-cli (Targa only)";
+      error = unsupportedOutput(plan_.pictureFormat);
       return false;
     }
     if (!sink->open(path, info.width, info.height, RowOrder::TopDown)) {

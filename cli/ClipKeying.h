@@ -20,6 +20,7 @@ struct ClipOutput {
   bool pictures = false;
   ClipCodec codec = ClipCodec::ProRes4444;
   OutputFormat pictureFormat = OutputFormat::Targa;
+  int pngLevel = DefaultPngLevel;
 };
 
 // The output a command asks for, checked before anything is read: nothing,

@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -9,6 +10,7 @@
 #include "BatchRunner.h"
 #include "ClipKeying.h"
 #include "FileKeying.h"
+#include "Resume.h"
 #include "SettingsFile.h"
 #include "Wildcards.h"
 #include "Version.h"
@@ -64,19 +66,60 @@ std::optional<SettingsRequest> requestedSettings(const Command& command, std::os
   return fixedRequest(*settings);
 }
 
-// A setting to be written with --settings-out is chosen once, here, from
-// the one input's preview, as keying would choose it; the keying then
-// takes it as given.
-std::optional<SettingsRequest> fixSettingsForOutput(const Command& command, const SettingsRequest& wanted,
-                                                    std::ostream& err) {
-  if (command.settingsOutFile.empty() || !isChosenFromPicture(wanted)) return wanted;
+// The picture a setting shared by all files is chosen from: a sequence's
+// reference frame (of the whole range, so that every chunk of it agrees),
+// else the one input.
+std::string referencePicture(const Command& command) {
+  if (!command.sequence()) return command.inputs.front();
+  const long frame = command.referenceFrame.value_or(command.frames->middleFrame());
+  return framePath(*parseFramePattern(command.inputs.front()), frame);
+}
+
+// A setting to be written with --settings-out, or shared by the frames of
+// a shot, is chosen once, here, from the reference picture's preview, as
+// keying would choose it; the keying then takes it as given.
+std::optional<SettingsRequest> fixSharedSettings(const Command& command, const SettingsRequest& wanted,
+                                                 std::ostream& err) {
+  const bool shared = !command.settingsOutFile.empty() || command.sequence();
+  if (!shared || !isChosenFromPicture(wanted)) return wanted;
   PreviewWorkspace workspace;
+  const std::string reference = referencePicture(command);
   std::string error, warning;
-  if (!loadIntoPreview(workspace, command.inputs.front(), error, warning)) {
-    reportFileError(err, command.inputs.front(), error);
+  if (!loadIntoPreview(workspace, reference, error, warning)) {
+    reportFileError(err, reference, error);
     return std::nullopt;
   }
   return fixedRequest(chooseSettings(workspace.previewSource(), wanted));
+}
+
+// The task number of a chunked run: --task, or the variable a farm
+// manager sets for each task.
+std::optional<long> taskNumber(const Command& command, std::ostream& err) {
+  if (command.task) return command.task;
+  const char* value = std::getenv(command.taskFromEnv.c_str());
+  if (value == nullptr) {
+    err << "keyvale-cli: --task-from-env " << command.taskFromEnv << ": the variable is not set\n";
+    return std::nullopt;
+  }
+  const auto task = parseTaskNumber(value);
+  if (!task) {
+    err << "keyvale-cli: --task-from-env " << command.taskFromEnv << ": '" << value
+        << "' is not a chunk number from 0\n";
+  }
+  return task;
+}
+
+// The frames this run keys: the whole range, or its task's chunk. Nothing
+// (a usage error, told on `err`) when the task has no chunk.
+std::optional<std::vector<long>> framesToKey(const Command& command, std::ostream& err) {
+  if (!command.sequence()) return std::vector<long>{};
+  if (command.chunkSize == 0) return command.frames->frames();
+  const auto task = taskNumber(command, err);
+  if (!task) return std::nullopt;
+  std::string error;
+  auto frames = chunkFrames(*command.frames, static_cast<std::size_t>(command.chunkSize), *task, error);
+  if (!frames) err << "keyvale-cli: " << error << '\n';
+  return frames;
 }
 
 bool writeSettingsOut(const Command& command, const KeySettings& settings, std::ostream& err) {
@@ -152,21 +195,38 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
 
 int runKey(const Command& command, std::ostream& out, std::ostream& err, ConsoleOptions console) {
   if (isClipCommand(command)) return runClipCommand(command, out, err, console);
+  if (command.referenceFrame && !command.sequence()) {
+    err << "keyvale-cli: --reference-frame is for a clip or a --frames sequence\n";
+    return ExitUsage;
+  }
+  const auto frames = framesToKey(command, err);
+  if (!frames) return ExitUsage;
   std::string error;
-  auto jobs = planJobs(command, error);
+  auto jobs = command.settingsOnly() ? std::vector<FileJob>{} : planJobs(command, *frames, error);
   if (!jobs) {
     err << "keyvale-cli: " << error << '\n';
     return ExitUsage;
   }
   auto wanted = requestedSettings(command, err);
-  if (wanted) wanted = fixSettingsForOutput(command, *wanted, err);
+  if (wanted) wanted = fixSharedSettings(command, *wanted, err);
   if (!wanted) return ExitFileError;
+  // A first farm step: the shot's setting, for every task to key with.
+  if (command.settingsOnly()) {
+    printSettings(out, givenSettings(*wanted));
+    return writeSettingsOut(command, givenSettings(*wanted), err) ? ExitSuccess : ExitFileError;
+  }
   if (command.batch() && !makeOutputFolder(command.outDir, err)) return ExitFileError;
+  if (command.skipExisting) {
+    removeLeftoverPartials(*jobs);
+    jobs = withoutFinishedOutputs(*jobs, out);
+  }
   BatchOptions options;
   options.jobs = command.jobs != 0 ? command.jobs : console.cpuCount;
-  options.nameEachLine = command.batch();
-  // One file gives nothing to count.
-  options.showProgress = console.stderrIsTerminal && !command.quiet && jobs->size() > 1;
+  options.nameEachLine = command.batch() || command.sequence();
+  options.plainProgress = command.plainProgress;
+  // One file gives nothing to count, except in a farm log.
+  options.showProgress =
+      !command.quiet && (command.plainProgress || (console.stderrIsTerminal && jobs->size() > 1));
   for (FileJob& job : *jobs) job.background = command.background;
   if (!runBatch(*jobs, *wanted, options, out, err)) return ExitFileError;
   return writeSettingsOut(command, givenSettings(*wanted), err) ? ExitSuccess : ExitFileError;

@@ -36,8 +36,7 @@ const char* damageWarning(PictureFormat format) {
 // A Targa output keeps the image-ID field of a Targa input, zero-filled, so
 // that Targa in gives the very file Save As writes.
 std::unique_ptr<PictureSink> makeSink(const FileJob& job, const PictureSource& source) {
-  if (job.format == OutputFormat::Png) return makePngSink();
-  return std::make_unique<TargaSink>(source.idLength());
+  return makePictureSink(job.format, job.pngLevel, source.idLength());
 }
 
 // The keyed rows laid over a new background on their way to the file.
@@ -99,11 +98,23 @@ FileOutcome keyPictureFile(const FileJob& job, const SettingsRequest& wanted) {
 
 }  // namespace
 
+std::unique_ptr<PictureSink> makePictureSink(OutputFormat format, int pngLevel, std::uint8_t idLength) {
+  switch (format) {
+    case OutputFormat::Png: return makePngSink(pngLevel);
+    case OutputFormat::Jpeg: return makeJpegSink();
+    case OutputFormat::Targa: break;
+  }
+  return std::make_unique<TargaSink>(idLength);
+}
+
+std::string unsupportedOutput(OutputFormat format) {
+  return std::string(format == OutputFormat::Jpeg ? "JPEG" : "PNG") +
+         " output is not supported by this build of keyvale-cli (Targa only)";
+}
+
 FileOutcome keyFile(const FileJob& job, const SettingsRequest& wanted) {
   if (!job.refusal.empty()) return failure(job.output, job.refusal);
-  if (job.format == OutputFormat::Png && !canWritePng()) {
-    return failure(job.output, "PNG output is not supported by this build of keyvale-cli (Targa only)");
-  }
+  if (makePictureSink(job.format, job.pngLevel, 0) == nullptr) return failure(job.output, unsupportedOutput(job.format));
   try {
     FileOutcome outcome = keyPictureFile(job, wanted);
     // Ctrl-C on Windows: the output was abandoned, not refused by the disk.

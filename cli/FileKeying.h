@@ -9,6 +9,7 @@
 #include "Arguments.h"
 #include "engine/KeySettings.h"
 #include "engine/PreviewWorkspace.h"
+#include "imageio/PictureFiles.h"
 
 namespace Kvl::Cli {
 
@@ -18,6 +19,7 @@ struct FileJob {
   OutputFormat format = OutputFormat::Targa;
   std::string refusal;  // set when the output may not be written at all
   std::string background;  // '#RRGGBB' or a picture to key over; empty keeps the alpha
+  int pngLevel = DefaultPngLevel;
 };
 
 struct FileOutcome {
@@ -39,6 +41,12 @@ FileOutcome keyFile(const FileJob& job, const SettingsRequest& wanted);
 // set when it was damaged but loaded.
 bool loadIntoPreview(PreviewWorkspace& workspace, const std::string& path, std::string& error,
                      std::string& warning);
+
+// The sink for a picture output of `format` (a Targa output with a zero-filled
+// image ID of `idLength` bytes); null when this build cannot write it.
+std::unique_ptr<PictureSink> makePictureSink(OutputFormat format, int pngLevel, std::uint8_t idLength);
+// "PNG output is not supported by this build of keyvale-cli (Targa only)"
+std::string unsupportedOutput(OutputFormat format);
 
 // "file is truncated; missing pixels are keyed as black"
 extern const char* const TruncatedTargaWarning;

@@ -36,14 +36,18 @@ std::string formatProgress(std::size_t done, std::size_t total, std::uint64_t pi
   return line;
 }
 
-ProgressLine::ProgressLine(std::ostream& stream, std::size_t total, bool enabled)
-    : stream_(stream), total_(total), enabled_(enabled) {
+ProgressLine::ProgressLine(std::ostream& stream, std::size_t total, Style style)
+    : stream_(stream), total_(total), enabled_(style == Style::Redrawn), plain_(style == Style::Plain) {
   redraw();
 }
 
 void ProgressLine::fileDone(std::uint64_t pixels) {
   ++done_;
   pixelsDone_ += pixels;
+  if (plain_) {
+    const std::chrono::duration<double> elapsed = Clock::now() - start_;
+    stream_ << formatProgress(done_, total_, pixelsDone_, elapsed.count()) << '\n' << std::flush;
+  }
   if (!enabled_) return;
   const Clock::time_point now = Clock::now();
   const bool wiped = shownLength_ == 0;

@@ -19,8 +19,11 @@ class ProgressLine {
 public:
   using Clock = std::chrono::steady_clock;
 
-  // A line that draws nothing when `enabled` is false.
-  ProgressLine(std::ostream& stream, std::size_t total, bool enabled);
+  // Redrawn: one line drawn over and over in place, for a terminal.
+  // Plain: a new line for every file, for logs that keep every line.
+  enum class Style { Off, Redrawn, Plain };
+
+  ProgressLine(std::ostream& stream, std::size_t total, Style style);
 
   // One more file finished with `pixels` pixels; redraws at most ten times
   // a second, but always after a clear() and for the last file.
@@ -38,6 +41,7 @@ private:
   std::ostream& stream_;
   std::size_t total_;
   bool enabled_;
+  bool plain_;
   std::size_t done_ = 0;
   std::uint64_t pixelsDone_ = 0;
   Clock::time_point start_ = Clock::now();

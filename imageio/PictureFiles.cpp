@@ -129,9 +129,9 @@ std::unique_ptr<PictureSource> openPicture(const std::string& path, PictureForma
   return nullptr;
 }
 
-std::unique_ptr<PictureSink> makePngSink() {
+std::unique_ptr<PictureSink> makePngSink([[maybe_unused]] int level) {
 #if KEYVALE_HAVE_PNG
-  return std::make_unique<PngSink>();
+  return std::make_unique<PngSink>(level);
 #elif KEYVALE_HAVE_SYSTEM_CODECS
   return makeSystemPngSink();
 #else

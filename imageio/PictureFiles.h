@@ -26,8 +26,13 @@ bool canWriteJpeg();
 // it cannot be read.
 std::unique_ptr<PictureSource> openPicture(const std::string& path, PictureFormat format, PictureError& error);
 
-// A PNG output, or null on a build without libpng or the system's codecs.
-std::unique_ptr<PictureSink> makePngSink();
+// The deflate level of PNG output when none is asked for, and the range
+// there is (libdeflate's: 0 stores, 12 squeezes hardest).
+constexpr int DefaultPngLevel = 3;
+constexpr int HighestPngLevel = 12;
+
+// A PNG output deflated at `level` (0-12), or null on a build without libpng.
+std::unique_ptr<PictureSink> makePngSink(int level);
 // A JPEG output (for opaque pictures), or null on a build without libjpeg.
 std::unique_ptr<PictureSink> makeJpegSink();
 

@@ -1,33 +1,37 @@
 #pragma once
 // PNG output: 8-bit RGBA, the keyed colours with the levelled alpha,
-// upright. Reach it through makePngSink(): builds without libpng have none.
+// upright. The few chunks of the format are written here; libdeflate
+// compresses the filtered rows in one piece and gives the checksums.
+// Reach it through makePngSink(): builds without the libraries have none.
 
 #include <memory>
-#include <vector>
 
+#include "PictureFiles.h"
 #include "PictureSink.h"
 
 namespace Kvl {
 
 class PngSink final : public PictureSink {
 public:
-  PngSink();
+  explicit PngSink(int level = DefaultPngLevel);
   ~PngSink() override;
   bool open(const std::string& path, std::uint64_t width, std::uint64_t height, RowOrder order) override;
   void writeRows(std::uint64_t firstRow, const Pixel32* rows, std::size_t count) override;
   bool commit() override;
 
 private:
-  struct Encoder;
-  void encodeRows(const Pixel32* rows, std::size_t count);
+  struct Buffers;
+  const std::uint8_t* filteredImage();
+  void writeChunk(const char* type, const std::uint8_t* data, std::size_t size);
 
+  int level_;
   std::unique_ptr<ReplacingFile> output_;
-  std::unique_ptr<Encoder> encoder_;
   std::size_t width_ = 0;
-  // PNG stores the top row first: rows that come bottom-up are held here
-  // until the last one has come.
-  std::vector<Pixel32> heldRows_;
-  bool encodeFailed_ = false;
+  std::size_t height_ = 0;
+  std::unique_ptr<Buffers> buffers_;
+  // The picture as PNG stores it, top row first, red, green, blue, alpha:
+  // the rows come bottom-up or in blocks, and the filters need the row above.
+  std::uint8_t* rgba_ = nullptr;
 };
 
 }  // namespace Kvl

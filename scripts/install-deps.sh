@@ -27,6 +27,9 @@ packages=(
   # Packaging (scripts/package.sh): the .deb, its checks, the manual page
   # (written for scdoc, rendered by man), bash completion and the Windows zips
   dpkg-dev fakeroot lintian scdoc man-db groff-base bash-completion zip unzip
+  # Frame sequences: the PNG writer's deflate, and the one-node Slurm
+  # cluster of the slurm test stage
+  libdeflate-dev slurm-wlm munge
 )
 
 # Prints the packages of the list that are not installed.

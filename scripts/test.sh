@@ -151,9 +151,10 @@ script_stage() {
   if [ -n "$line" ]; then
     # shellcheck disable=SC2046  # two numbers
     set -- $(grep -Eo '[0-9]+' <<<"$line")
-    local failed=$2
+    local failed=$2 skipped
     [ "$status" -ne 0 ] && [ "$failed" -eq 0 ] && failed=1
-    record "$name" $((SECONDS - start)) "$1" "$failed"
+    skipped=$(grep -Eo '[0-9]+ passed, [0-9]+ failed, [0-9]+ skipped' "$log" | tail -n 1 | grep -Eo '[0-9]+$' || true)
+    record "$name" $((SECONDS - start)) "$1" "$failed" "${skipped:-0}"
   elif [ "$status" -eq 0 ]; then
     record "$name" $((SECONDS - start)) 1 0
   else
@@ -185,6 +186,9 @@ wanted fuzz && script_stage fuzz "$repo/scripts/fuzz.sh" "${KEYVALE_FUZZ_SECONDS
 wanted memcheck && script_stage memcheck "$repo/scripts/memcheck.sh"
 wanted e2e && script_stage e2e "$repo/tests/e2e/run.sh"
 wanted package && script_stage package "$repo/tests/package/run.sh"
+# A shot keyed as a Slurm array job on a one-node cluster of its own, and
+# a run resumed after kill -9 (needs the debug build's keyvale-cli).
+wanted slurm && script_stage slurm "$repo/scripts/slurm-test.sh"
 
 echo
 echo "=== summary (seconds per stage)"

@@ -258,6 +258,43 @@ TEST(PngOutput, ATopDownTargaOfSeveralChunksGivesTheSamePngAsBottomUp) {
   EXPECT_EQ(readFileBytes(dir.path() / "td.png"), expected);
 }
 
+// The writer's own filter and chunks against libpng's decoder, at the
+// levels that store, squeeze least, by default and hardest. Half the
+// picture is noise, so that every Paeth predictor choice occurs; stored,
+// it needs more than one IDAT chunk.
+TEST(PngOutput, EveryLevelDecodesWithLibpngToTheKeyedPixels) {
+  TempDir dir;
+  const int width = 600, height = 450;
+  std::vector<Pixel32> picture = greenScreen(width, height);
+  std::uint32_t noise = 12345;
+  for (std::size_t i = 0; i < picture.size() / 2; ++i) {
+    noise = noise * 1103515245u + 12345u;
+    picture[i] ^= noise >> 5;
+  }
+  const std::string input = TgaBytes(width, height, 32).pixels(picture).writeTo(dir.path() / "in.tga");
+  ASSERT_EQ(runCli({"key", input, dir.file("keyed.tga"), "--contrast", "20", "--offset", "5"}).status, 0);
+  const TargaFile keyed = readTargaFile(dir.file("keyed.tga"));
+  ASSERT_EQ(keyed.pixels.size(), picture.size());
+  for (const std::string& level : {std::string("0"), std::string("1"), std::to_string(DefaultPngLevel), std::string("12")}) {
+    const CliRun run = runCli({"key", input, dir.file("keyed.png"), "--contrast", "20", "--offset", "5",
+                               "--png-level", level});
+    ASSERT_EQ(run.status, Cli::ExitSuccess) << run.err;
+    const RgbaImage png = readPngRgba(dir.file("keyed.png"));
+    ASSERT_EQ(png.rgba.size(), picture.size() * 4) << level;
+    std::size_t wrong = 0;
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        const Pixel32 want = keyed.pixels[static_cast<std::size_t>((height - 1 - y) * width + x)];
+        const std::uint8_t* got = &png.rgba[static_cast<std::size_t>((y * width + x) * 4)];
+        if (makePixel(got[0], got[1], got[2], got[3]) != want && wrong++ == 0) {
+          ADD_FAILURE() << "level " << level << ": first wrong pixel at x " << x << " y " << y << " from top";
+        }
+      }
+    }
+    EXPECT_EQ(wrong, 0u) << "level " << level;
+  }
+}
+
 TEST(PngOutput, BatchFormatPngFromPngInput) {
   TempDir dir;
   const PngCase c = colourCase("rgb", false, 8);

@@ -37,7 +37,9 @@ def options_in_help(cli):
         option = OPTION_LINE.match(line)
         if option and command is not None:
             value_name = (option.group(2) or "").split("=")[0]
-            values = value_name.split("|") if "|" in value_name else []
+            # Only names of values are listed (red|green); a placeholder such
+            # as #RRGGBB|FILE stands for what the user types.
+            values = [v for v in value_name.split("|") if v.islower()] if "|" in value_name else []
             options[command][option.group(1)] = values
     return options
 
