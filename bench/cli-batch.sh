@@ -25,14 +25,8 @@ size=${BENCH_SIZE:-1920x1080}
 options=("$@")
 [ ${#options[@]} -eq 0 ] && options=(--channel auto --auto-adjust)
 
-cli=${KEYVALE_CLI:-}
-if [ -z "$cli" ]; then
-  echo "Building keyvale-cli (Release) in build/cli-bench ..."
-  cmake -S "$repo" -B "$repo/build/cli-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DKEYVALE_BUILD_TESTS=OFF -DKEYVALE_BUILD_BENCH=OFF > /dev/null
-  cmake --build "$repo/build/cli-bench" --target keyvale-cli -j2 > /dev/null
-  cli=$repo/build/cli-bench/cli/keyvale-cli
-fi
+# shellcheck source=bench/bench-cli.sh
+source "$repo/bench/bench-cli.sh"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/keyvale-cli-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
