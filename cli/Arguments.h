@@ -45,7 +45,7 @@ struct Command {
   // --reference-frame: the frame the one setting of a clip or sequence is
   // chosen from; for a clip its index counted from 0, for a sequence a frame
   // number of the range.
-  std::optional<long long> referenceFrame;
+  std::optional<long> referenceFrame;
   int chunkSize = 0;                   // with task or taskFromEnv: key one chunk of the range
   std::optional<long> task;            // counted from 0
   std::string taskFromEnv;             // the variable holding the task number

@@ -30,7 +30,8 @@ std::optional<std::vector<Pixel32>> readWhole(const std::string& path, std::uint
   }
   width = source->width();
   height = source->height();
-  std::vector<Pixel32> pixels(source->pixelCount());
+  // The readers refuse pictures larger than this machine can address.
+  std::vector<Pixel32> pixels(static_cast<std::size_t>(source->pixelCount()));
   for (std::uint64_t i = 0; i < height; ++i) {
     const std::uint64_t y = source->rowOrder() == RowOrder::TopDown ? i : height - 1 - i;
     source->readRows(pixels.data() + y * width, 1);
@@ -107,7 +108,7 @@ std::optional<Background> makeBackground(const std::string& spec, std::uint32_t 
 
 bool BackgroundSink::open(const std::string& path, std::uint64_t width, std::uint64_t height, RowOrder order) {
   height_ = height;
-  row_.resize(width);
+  row_.resize(static_cast<std::size_t>(width));  // a frame or picture already open, so addressable
   if (inner_->open(path, width, height, order)) return true;
   return fail(inner_->failure());
 }
