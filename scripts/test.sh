@@ -179,7 +179,9 @@ wanted win32 && win32_stage
 # make their own copies.
 [ -f "$build_root/win64/app/keyvale.exe" ] && export KEYVALE_EXE=$build_root/win64/app/keyvale.exe
 [ -x "$build_root/debug/cli/keyvale-cli" ] && export KEYVALE_CLI=$build_root/debug/cli/keyvale-cli
-export KEYVALE_MEMCHECK_BUILD_DIR=${KEYVALE_MEMCHECK_BUILD_DIR:-$build_root/debug}
+# The memory check builds its own copy (build/memcheck, without the video
+# libraries, which valgrind cannot start), so the debug build stays as it is.
+export KEYVALE_MEMCHECK_BUILD_DIR=${KEYVALE_MEMCHECK_BUILD_DIR:-$build_root/memcheck}
 # Later stages: one line each. Fuzzing here is a short regression run
 # (KEYVALE_FUZZ_SECONDS per target); long campaigns run scripts/fuzz.sh alone.
 wanted fuzz && script_stage fuzz "$repo/scripts/fuzz.sh" "${KEYVALE_FUZZ_SECONDS:-60}"
