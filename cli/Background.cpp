@@ -73,19 +73,19 @@ void Background::composeRows(Pixel32* rows, std::uint32_t topRow, std::size_t co
   composeOver(rows, pixels_.data() + std::size_t{topRow} * width, count * width);
 }
 
-std::optional<Background> makeBackground(const std::string& spec, std::uint32_t width, std::uint32_t height,
+std::optional<Background> makeBackground(const std::string& colourOrPicture, std::uint32_t width, std::uint32_t height,
                                          std::string& error) {
-  if (const auto colour = parseColour(spec)) {
+  if (const auto colour = parseColour(colourOrPicture)) {
     Background background = Background::colour(*colour);
     background.width = width;
     return background;
   }
-  if (spec.starts_with('#')) {
+  if (colourOrPicture.starts_with('#')) {
     error = "a background colour is written #RRGGBB, e.g. #204080";
     return std::nullopt;
   }
   std::uint32_t pictureWidth = 0, pictureHeight = 0;
-  const auto whole = readWhole(spec, pictureWidth, pictureHeight, error);
+  const auto whole = readWhole(colourOrPicture, pictureWidth, pictureHeight, error);
   if (!whole) return std::nullopt;
   if (pictureWidth == 0 || pictureHeight == 0) {
     error = "the background picture is empty";

@@ -31,7 +31,7 @@ private:
 
 // "#RRGGBB", or a picture file of any format read by imageio, for a frame of
 // width x height. Nothing, with the reason in `error`, when it is neither.
-std::optional<Background> makeBackground(const std::string& spec, std::uint32_t width, std::uint32_t height,
+std::optional<Background> makeBackground(const std::string& colourOrPicture, std::uint32_t width, std::uint32_t height,
                                          std::string& error);
 
 // Picture output over a background: the keyed rows are laid over it before

@@ -107,6 +107,15 @@ std::unique_ptr<PictureSink> makePictureSink(OutputFormat format, int pngLevel, 
   return std::make_unique<TargaSink>(idLength);
 }
 
+bool canWriteFormat(OutputFormat format) {
+  switch (format) {
+    case OutputFormat::Png: return canWritePng();
+    case OutputFormat::Jpeg: return canWriteJpeg();
+    case OutputFormat::Targa: break;
+  }
+  return true;
+}
+
 std::string unsupportedOutput(OutputFormat format) {
   return std::string(format == OutputFormat::Jpeg ? "JPEG" : "PNG") +
          " output is not supported by this build of keyvale-cli (Targa only)";
@@ -114,7 +123,7 @@ std::string unsupportedOutput(OutputFormat format) {
 
 FileOutcome keyFile(const FileJob& job, const SettingsRequest& wanted) {
   if (!job.refusal.empty()) return failure(job.output, job.refusal);
-  if (makePictureSink(job.format, job.pngLevel, 0) == nullptr) return failure(job.output, unsupportedOutput(job.format));
+  if (!canWriteFormat(job.format)) return failure(job.output, unsupportedOutput(job.format));
   try {
     FileOutcome outcome = keyPictureFile(job, wanted);
     // Ctrl-C on Windows: the output was abandoned, not refused by the disk.

@@ -45,6 +45,8 @@ bool loadIntoPreview(PreviewWorkspace& workspace, const std::string& path, std::
 // The sink for a picture output of `format` (a Targa output with a zero-filled
 // image ID of `idLength` bytes); null when this build cannot write it.
 std::unique_ptr<PictureSink> makePictureSink(OutputFormat format, int pngLevel, std::uint8_t idLength);
+// Whether this build can write `format` (Targa always).
+bool canWriteFormat(OutputFormat format);
 // "PNG output is not supported by this build of keyvale-cli (Targa only)"
 std::string unsupportedOutput(OutputFormat format);
 
