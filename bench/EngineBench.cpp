@@ -10,6 +10,7 @@
 #include "Scene.h"
 #include "engine/Key.h"
 #include "engine/KeySettings.h"
+#include "engine/PlateKeyer.h"
 #include "engine/PreviewWorkspace.h"
 #include "support/AllocationCounter.h"
 
@@ -109,6 +110,26 @@ void BM_LevelOnlyPerMegapixel(benchmark::State& state) { runKeyStep(state, KeySt
 BENCHMARK(BM_KeyAndLevelPerMegapixel)->Repetitions(9)->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KeyOnlyPerMegapixel)->Repetitions(9)->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LevelOnlyPerMegapixel)->Repetitions(9)->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond);
+
+// The plate keyer over a 1920-pixel row of the scene, its setting fitted to
+// the scene first; items are pixels.
+void BM_PlateKeyRow(benchmark::State& state) {
+  constexpr std::uint32_t Width = 1920, Height = 1080;
+  const std::vector<Pixel32> source = scene(Width, Height);
+  BackdropSurvey survey(Width, Height);
+  for (std::uint32_t y = 0; y < Height; ++y) survey.addRow(source.data() + std::size_t{y} * Width, y);
+  const PlateSettings settings = fitPlate(survey, {std::nullopt, true});
+  PlateKeyer keyer(settings, Width, Height);
+  std::vector<Pixel32> keyed(Width);
+  std::uint32_t y = 0;
+  for (auto _ : state) {
+    keyer.keyRow(source.data() + std::size_t{y} * Width, keyed.data(), y);
+    benchmark::DoNotOptimize(keyed.data());
+    y = (y + 1) % Height;
+  }
+  state.SetItemsProcessed(state.iterations() * Width);
+}
+BENCHMARK(BM_PlateKeyRow)->Repetitions(5)->ReportAggregatesOnly(true)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace Kvl::Bench

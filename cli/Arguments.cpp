@@ -182,6 +182,33 @@ private:
         ->group(group);
   }
 
+  void addKeyerOption(CLI::App& command) {
+    addValue(command, "--keyer", "classic|plate",
+             "classic: the window's key; plate: models an uneven or\n"
+             "off-green backdrop across the picture, keeps yellow and\n"
+             "green-ish objects, un-mixes edges (--channel defaults to the\n"
+             "backdrop's; --auto-adjust measures its tolerances)",
+             [this](const std::string& text) {
+               const auto keyer = parseKeyerName(text);
+               if (!keyer) throw CLI::ValidationError("--keyer takes classic or plate");
+               command_.keyer = *keyer;
+             })
+        ->default_str("classic")
+        ->group("Key settings");
+  }
+
+  // The plate keyer has no sliders; its channel is the backdrop's unless given.
+  bool refusesPlateOptions(std::string& error) {
+    if (command_.keyer != KeyerKind::Plate) return false;
+    if (!command_.settingsFile.empty()) return refuse("--settings gives the whole setting, its keyer too; drop --keyer", error);
+    if (key_->count("--contrast") > 0 || key_->count("--offset") > 0) {
+      return refuse("--contrast and --offset set the classic keyer; the plate keyer's tolerances come from "
+                    "--auto-adjust or a --settings file", error);
+    }
+    if (key_->count("--channel") == 0) command_.settings.channel.reset();
+    return false;
+  }
+
   void addKeyCommand() {
     key_ = app_.add_subcommand("key", "key pictures into files whose alpha holds the matte");
     key_->add_option("INPUT", positionals_,
@@ -189,6 +216,7 @@ private:
                      "number of pictures")
         ->type_name("FILE");
     addKeySettings(*key_);
+    addKeyerOption(*key_);
     addFootageOptions(*key_);
     addSequenceOptions(*key_);
     const std::string group = "Batch keying";
@@ -407,7 +435,7 @@ private:
 
   std::optional<Command> finishKey(std::string& error) {
     if (refusesGivenSliders(*key_, error) || refusesMixedSettings(*key_, error)) return std::nullopt;
-    if (refusesSequenceOptions(error)) return std::nullopt;
+    if (refusesSequenceOptions(error) || refusesPlateOptions(error)) return std::nullopt;
     command_.kind = Command::Kind::Key;
     if (command_.sequence()) return finishSequence(error);
     if (command_.batch() && refusesSettingsOut(error)) return std::nullopt;

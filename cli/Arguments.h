@@ -10,6 +10,7 @@
 
 #include "FrameSequence.h"
 #include "engine/KeySettings.h"
+#include "engine/Keying.h"
 #include "engine/Pixel.h"
 #include "imageio/PictureFiles.h"
 
@@ -34,6 +35,7 @@ struct Command {
   std::string matte;       // preview
   int scroll = 0;          // preview: checkerboard scrolls before the render
   SettingsRequest settings;
+  KeyerKind keyer = KeyerKind::Classic;  // key: --keyer
   std::string settingsFile;     // --settings: the setting to key with, from a file
   std::string settingsOutFile;  // --settings-out: where to write the setting used
   // Footage: a clip keyed into a clip, or into one picture per frame.

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "Progress.h"
+#include "SettingsFile.h"
 #include "UsableCpus.h"
 
 namespace Kvl::Cli {
@@ -57,10 +58,7 @@ private:
       return;
     }
     if (options_.nameEachLine) out_ << job.input << ": ";
-    const KeySettings& s = outcome.settings;
-    out_ << "channel=" << channelName(s.channel) << " contrast=" << int{s.contrast}
-         << " offset=" << int{s.offset} << '\n'
-         << std::flush;
+    out_ << describeKeying(outcome.settings) << '\n' << std::flush;
   }
 
   const std::vector<FileJob>& jobs_;
@@ -75,7 +73,7 @@ private:
 };
 
 // Nothing may escape a worker thread: that would end the process.
-FileOutcome keyFileCaught(const FileJob& job, const SettingsRequest& settings) {
+FileOutcome keyFileCaught(const FileJob& job, const KeyingRequest& settings) {
   try {
     return keyFile(job, settings);
   } catch (const std::exception& error) {
@@ -95,7 +93,7 @@ int threadCountFor(int requested, std::size_t files) {
   return static_cast<int>(threads);
 }
 
-bool runBatch(const std::vector<FileJob>& jobs, const SettingsRequest& settings, const BatchOptions& options,
+bool runBatch(const std::vector<FileJob>& jobs, const KeyingRequest& settings, const BatchOptions& options,
               std::ostream& out, std::ostream& err) {
   OrderedReport report(jobs, options, out, err);
   std::atomic<std::size_t> next{0};

@@ -19,7 +19,7 @@ struct BatchOptions {
 };
 
 // Returns true when every file was keyed.
-bool runBatch(const std::vector<FileJob>& jobs, const SettingsRequest& settings, const BatchOptions& options,
+bool runBatch(const std::vector<FileJob>& jobs, const KeyingRequest& settings, const BatchOptions& options,
               std::ostream& out, std::ostream& err);
 
 // The threads a batch of `files` files gets: `requested`, or one per CPU

@@ -13,8 +13,7 @@
 #include "Background.h"
 #include "FileKeying.h"
 #include "SettingsFile.h"
-#include "engine/Key.h"
-#include "engine/PreviewWorkspace.h"
+#include "engine/Keying.h"
 #include "imageio/PictureFiles.h"
 
 namespace Kvl::Cli {
@@ -161,7 +160,7 @@ long long defaultReferenceFrame(const ClipInfo& info) {
 
 // Reads up to the reference frame (or the last frame of a shorter clip) and
 // chooses the setting from its preview, as Open would from a still.
-std::optional<KeySettings> chooseFromClip(const std::string& path, const SettingsRequest& wanted,
+std::optional<Keying> chooseFromClip(const std::string& path, const KeyingRequest& wanted,
                                           std::optional<long long> reference, std::string& error) {
   const std::unique_ptr<ClipReader> reader = ClipReader::open(path, error);
   if (!reader) return std::nullopt;
@@ -173,14 +172,7 @@ std::optional<KeySettings> chooseFromClip(const std::string& path, const Setting
   }
   for (long long index = 0; index < wantedIndex && reader->readFrame(next); ++index) frame.swap(next);
   FrameSource source(frame, reader->info().width, reader->info().height);
-  PreviewWorkspace workspace;
-  workspace.processor().resampleToPreview(source);
-  return chooseSettings(workspace.previewSource(), wanted);
-}
-
-void printSettings(std::ostream& out, const KeySettings& settings) {
-  out << "channel=" << channelName(settings.channel) << " contrast=" << int{settings.contrast}
-      << " offset=" << int{settings.offset} << '\n';
+  return chooseKeying(source, wanted);
 }
 
 // "Keying frame 120/250  31.2 fps  0:04 left", redrawn in place.
@@ -302,8 +294,8 @@ struct KeyingResult {
   bool lostFrames = false;
 };
 
-KeyingResult keyFrames(const Command& command, const ClipOutput& plan, const KeySettings& settings,
-                       std::ostream& err, bool showProgress) {
+KeyingResult keyFrames(const Command& command, const ClipOutput& plan, const Keying& settings,
+                       std::ostream& err, bool showProgress, int keyThreads) {
   const std::string& input = command.inputs.front();
   std::string error;
   const std::unique_ptr<ClipReader> reader = ClipReader::open(input, error);
@@ -325,14 +317,13 @@ KeyingResult keyFrames(const Command& command, const ClipOutput& plan, const Key
     reportError(err, command.output, error);
     return {};
   }
-  const AlphaTable levels = levelTable(settings.contrast, settings.offset);
   FrameProgress progress(err, info.declaredFrames, showProgress);
   std::vector<Pixel32> frame;
   std::string path;
   double keySeconds = 0;
   for (long long index = 0; reader->readFrame(frame); ++index) {
     const double start = threadCpuSeconds();
-    keyAndLevel(frame.data(), frame.size(), settings.channel, levels);
+    keyFrame(frame.data(), info.width, info.height, settings, keyThreads);
     if (background) background->composeRows(frame.data(), 0, info.height);
     keySeconds += threadCpuSeconds() - start;
     if (!output.write(frame, info, index, path, error)) {
@@ -356,12 +347,12 @@ KeyingResult keyFrames(const Command& command, const ClipOutput& plan, const Key
 
 }  // namespace
 
-int runClip(const Command& command, const ClipOutput& output, const SettingsRequest& wanted, std::ostream& out,
+int runClip(const Command& command, const ClipOutput& output, const KeyingRequest& wanted, std::ostream& out,
             std::ostream& err, ConsoleOptions console) {
   const std::string& input = command.inputs.front();
-  KeySettings settings{wanted.channel.value_or(GreenChannel), wanted.contrast, wanted.offset};
+  Keying settings = givenKeying(wanted);
   try {
-    if (!wanted.channel || wanted.autoAdjust) {
+    if (wanted.choosesFromPicture()) {
       std::string error;
       const auto chosen = chooseFromClip(input, wanted, command.referenceFrame, error);
       if (!chosen) {
@@ -370,9 +361,10 @@ int runClip(const Command& command, const ClipOutput& output, const SettingsRequ
       }
       settings = *chosen;
     }
-    printSettings(out, settings);
+    out << describeKeying(settings) << '\n';
     if (output.pictures && !makeFolder(command.outDir, err)) return ExitFileError;
-    const KeyingResult result = keyFrames(command, output, settings, err, console.stderrIsTerminal && !command.quiet);
+    const KeyingResult result =
+        keyFrames(command, output, settings, err, console.stderrIsTerminal && !command.quiet, console.cpuCount);
     if (!result.ok) return ExitFileError;
     if (!command.settingsOutFile.empty()) {
       std::string error;

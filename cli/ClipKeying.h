@@ -10,7 +10,7 @@
 
 #include "Arguments.h"
 #include "Commands.h"
-#include "engine/KeySettings.h"
+#include "engine/Keying.h"
 #include "imageio/VideoFiles.h"
 
 namespace Kvl::Cli {
@@ -33,7 +33,7 @@ std::string framePicturePath(const std::string& input, const std::string& outDir
                              long long index);
 
 // Keys the clip `command.inputs.front()`; returns the exit status.
-int runClip(const Command& command, const ClipOutput& output, const SettingsRequest& wanted, std::ostream& out,
+int runClip(const Command& command, const ClipOutput& output, const KeyingRequest& wanted, std::ostream& out,
             std::ostream& err, ConsoleOptions console);
 
 }  // namespace Kvl::Cli

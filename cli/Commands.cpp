@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -11,6 +12,7 @@
 #include "ClipKeying.h"
 #include "FileKeying.h"
 #include "Resume.h"
+#include "UsableCpus.h"
 #include "SettingsFile.h"
 #include "Wildcards.h"
 #include "Version.h"
@@ -27,10 +29,7 @@ void reportFileError(std::ostream& err, const std::string& path, const std::stri
   err << "keyvale-cli: " << path << ": " << reason << '\n';
 }
 
-void printSettings(std::ostream& out, const KeySettings& settings) {
-  out << "channel=" << channelName(settings.channel) << " contrast=" << int{settings.contrast}
-      << " offset=" << int{settings.offset} << '\n';
-}
+void printSettings(std::ostream& out, const Keying& settings) { out << describeKeying(settings) << '\n'; }
 
 bool writePreviewPicture(const std::string& path, const Pixel32* pixels) {
   TargaSink output;
@@ -47,23 +46,17 @@ bool makeOutputFolder(const std::string& folder, std::ostream& err) {
   return false;
 }
 
-bool isChosenFromPicture(const SettingsRequest& wanted) { return !wanted.channel || wanted.autoAdjust; }
-
-SettingsRequest fixedRequest(const KeySettings& settings) {
-  return {settings.channel, settings.contrast, settings.offset, false};
-}
-
 // The setting a run asks for: a setting file's, read before any other
 // work, or what the options say.
-std::optional<SettingsRequest> requestedSettings(const Command& command, std::ostream& err) {
-  if (command.settingsFile.empty()) return command.settings;
+std::optional<KeyingRequest> requestedSettings(const Command& command, std::ostream& err) {
+  if (command.settingsFile.empty()) return KeyingRequest{command.keyer, command.settings, std::nullopt};
   std::string error;
   const auto settings = readSettingsFile(command.settingsFile, error);
   if (!settings) {
     reportFileError(err, command.settingsFile, error);
     return std::nullopt;
   }
-  return fixedRequest(*settings);
+  return KeyingRequest::given(*settings);
 }
 
 // The picture a setting shared by all files is chosen from: a sequence's
@@ -76,20 +69,20 @@ std::string referencePicture(const Command& command) {
 }
 
 // A setting to be written with --settings-out, or shared by the frames of
-// a shot, is chosen once, here, from the reference picture's preview, as
-// keying would choose it; the keying then takes it as given.
-std::optional<SettingsRequest> fixSharedSettings(const Command& command, const SettingsRequest& wanted,
-                                                 std::ostream& err) {
+// a shot, is chosen once, here, from the reference picture, as keying
+// would choose it; the keying then takes it as given.
+std::optional<KeyingRequest> fixSharedSettings(const Command& command, const KeyingRequest& wanted,
+                                               std::ostream& err) {
   const bool shared = !command.settingsOutFile.empty() || command.sequence();
-  if (!shared || !isChosenFromPicture(wanted)) return wanted;
-  PreviewWorkspace workspace;
+  if (!shared || !wanted.choosesFromPicture()) return wanted;
   const std::string reference = referencePicture(command);
-  std::string error, warning;
-  if (!loadIntoPreview(workspace, reference, error, warning)) {
+  std::string error;
+  const auto chosen = chooseKeyingFor(reference, wanted, error);
+  if (!chosen) {
     reportFileError(err, reference, error);
     return std::nullopt;
   }
-  return fixedRequest(chooseSettings(workspace.previewSource(), wanted));
+  return KeyingRequest::given(*chosen);
 }
 
 // The task number of a chunked run: --task, or the variable a farm
@@ -122,7 +115,7 @@ std::optional<std::vector<long>> framesToKey(const Command& command, std::ostrea
   return frames;
 }
 
-bool writeSettingsOut(const Command& command, const KeySettings& settings, std::ostream& err) {
+bool writeSettingsOut(const Command& command, const Keying& settings, std::ostream& err) {
   if (command.settingsOutFile.empty()) return true;
   std::string error;
   if (writeSettingsFile(command.settingsOutFile, settings, error)) return true;
@@ -130,9 +123,7 @@ bool writeSettingsOut(const Command& command, const KeySettings& settings, std::
   return false;
 }
 
-KeySettings givenSettings(const SettingsRequest& fixed) {
-  return {fixed.channel.value_or(GreenChannel), fixed.contrast, fixed.offset};
-}
+int cpusOf(ConsoleOptions console) { return console.cpuCount > 0 ? console.cpuCount : usableCpuCount(); }
 
 // A clip is keyed on its own: into one clip, or one picture per frame.
 bool isClipCommand(const Command& command) {
@@ -160,6 +151,7 @@ int runClipCommand(const Command& command, std::ostream& out, std::ostream& err,
   }
   const auto wanted = requestedSettings(command, err);
   if (!wanted) return ExitFileError;
+  console.cpuCount = cpusOf(console);
   return runClip(command, *output, *wanted, out, err, console);
 }
 
@@ -212,8 +204,8 @@ int runKey(const Command& command, std::ostream& out, std::ostream& err, Console
   if (!wanted) return ExitFileError;
   // A first farm step: the shot's setting, for every task to key with.
   if (command.settingsOnly()) {
-    printSettings(out, givenSettings(*wanted));
-    return writeSettingsOut(command, givenSettings(*wanted), err) ? ExitSuccess : ExitFileError;
+    printSettings(out, givenKeying(*wanted));
+    return writeSettingsOut(command, givenKeying(*wanted), err) ? ExitSuccess : ExitFileError;
   }
   if (command.batch() && !makeOutputFolder(command.outDir, err)) return ExitFileError;
   if (command.skipExisting) {
@@ -227,14 +219,25 @@ int runKey(const Command& command, std::ostream& out, std::ostream& err, Console
   // One file gives nothing to count, except in a farm log.
   options.showProgress =
       !command.quiet && (command.plainProgress || (console.stderrIsTerminal && jobs->size() > 1));
-  for (FileJob& job : *jobs) job.background = command.background;
+  // The cores the batch leaves idle go to keying each picture's rows.
+  const int keyThreads = std::max(1, cpusOf(console) / threadCountFor(options.jobs, jobs->size()));
+  for (FileJob& job : *jobs) {
+    job.background = command.background;
+    job.keyThreads = keyThreads;
+  }
   if (!runBatch(*jobs, *wanted, options, out, err)) return ExitFileError;
-  return writeSettingsOut(command, givenSettings(*wanted), err) ? ExitSuccess : ExitFileError;
+  return writeSettingsOut(command, givenKeying(*wanted), err) ? ExitSuccess : ExitFileError;
 }
 
 int runPreview(const Command& command, std::ostream& out, std::ostream& err) {
-  const auto wanted = requestedSettings(command, err);
-  if (!wanted) return ExitFileError;
+  const auto request = requestedSettings(command, err);
+  if (!request) return ExitFileError;
+  if (request->keyer != KeyerKind::Classic) {
+    reportFileError(err, command.settingsFile, "the window's preview shows the classic keyer; this is a "
+                                               "plate keyer setting");
+    return ExitFileError;
+  }
+  const SettingsRequest* wanted = &request->classic;
   const std::string& input = command.inputs.front();
   PreviewWorkspace workspace;
   for (int i = 0; i < command.scroll % PreviewWidth; ++i) {
@@ -256,8 +259,9 @@ int runPreview(const Command& command, std::ostream& out, std::ostream& err) {
       return ExitFileError;
     }
   }
-  printSettings(out, settings);
-  return writeSettingsOut(command, settings, err) ? ExitSuccess : ExitFileError;
+  const Keying keying{KeyerKind::Classic, settings, {}};
+  printSettings(out, keying);
+  return writeSettingsOut(command, keying, err) ? ExitSuccess : ExitFileError;
 }
 
 }  // namespace Kvl::Cli

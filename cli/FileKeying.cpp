@@ -15,12 +15,6 @@ const char* const TruncatedTargaWarning = "file is truncated; missing pixels are
 
 namespace {
 
-bool needsPreview(const SettingsRequest& wanted) { return !wanted.channel || wanted.autoAdjust; }
-
-KeySettings givenSettings(const SettingsRequest& wanted) {
-  return {wanted.channel.value_or(GreenChannel), wanted.contrast, wanted.offset};
-}
-
 FileOutcome failure(std::string path, std::string reason, FileOutcome outcome = {}) {
   outcome.ok = false;
   outcome.errorPath = std::move(path);
@@ -49,21 +43,21 @@ std::unique_ptr<PictureSink> makeSinkOverBackground(const FileJob& job, const Pi
   return std::make_unique<BackgroundSink>(std::move(sink), std::move(*background));
 }
 
-// The settings the file is keyed with: from a preview sampled as Open
-// samples it where the channel or the sliders are to be chosen. The source
-// is then rewound for keying.
-bool chooseFor(PictureSource& source, const SettingsRequest& wanted, KeySettings& settings) {
-  settings = givenSettings(wanted);
-  if (!needsPreview(wanted)) return true;
-  PreviewWorkspace workspace;
-  workspace.processor().resampleToPreview(source);
-  settings = chooseSettings(workspace.previewSource(), wanted);
+// The setting the file is keyed with: chosen from the picture where asked
+// (the classic keyer's from a preview sampled as Open samples it), after
+// which the source is rewound for keying.
+bool chooseFor(PictureSource& source, const KeyingRequest& wanted, Keying& settings) {
+  if (!wanted.choosesFromPicture()) {
+    settings = givenKeying(wanted);
+    return true;
+  }
+  settings = chooseKeying(source, wanted);
   return source.rewind();
 }
 
 // Open the input (any format), choose the settings, key its rows into the
 // output. Only the rows in hand are held, where the formats allow.
-FileOutcome keyPictureFile(const FileJob& job, const SettingsRequest& wanted) {
+FileOutcome keyPictureFile(const FileJob& job, const KeyingRequest& wanted) {
   FileOutcome outcome;
   const PictureFormat format = sniffPictureFormat(job.input);
   PictureError error;
@@ -86,8 +80,7 @@ FileOutcome keyPictureFile(const FileJob& job, const SettingsRequest& wanted) {
     noteDamage();
     return failure(job.output, sink->failure(), outcome);
   }
-  const KeySettings& s = outcome.settings;
-  keyPicture(*source, s.channel, levelTable(s.contrast, s.offset), *sink);
+  keyPicture(*source, outcome.settings, *sink, job.keyThreads);
   noteDamage();
   outcome.pixelCount = source->pixelCount();
   source.reset();  // before the output replaces it, which may be the same file
@@ -121,7 +114,7 @@ std::string unsupportedOutput(OutputFormat format) {
          " output is not supported by this build of keyvale-cli (Targa only)";
 }
 
-FileOutcome keyFile(const FileJob& job, const SettingsRequest& wanted) {
+FileOutcome keyFile(const FileJob& job, const KeyingRequest& wanted) {
   if (!job.refusal.empty()) return failure(job.output, job.refusal);
   if (!canWriteFormat(job.format)) return failure(job.output, unsupportedOutput(job.format));
   try {
@@ -131,6 +124,21 @@ FileOutcome keyFile(const FileJob& job, const SettingsRequest& wanted) {
     return outcome;
   } catch (const std::bad_alloc&) {
     return failure(job.input, "not enough memory for the image");
+  }
+}
+
+std::optional<Keying> chooseKeyingFor(const std::string& path, const KeyingRequest& wanted, std::string& error) {
+  PictureError failed;
+  const std::unique_ptr<PictureSource> source = openPicture(path, sniffPictureFormat(path), failed);
+  if (!source) {
+    error = describe(failed);
+    return std::nullopt;
+  }
+  try {
+    return chooseKeying(*source, wanted);
+  } catch (const std::bad_alloc&) {
+    error = "not enough memory for the image";
+    return std::nullopt;
   }
 }
 

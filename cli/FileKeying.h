@@ -4,10 +4,11 @@
 // many threads as it likes: each call uses only objects of its own.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "Arguments.h"
-#include "engine/KeySettings.h"
+#include "engine/Keying.h"
 #include "engine/PreviewWorkspace.h"
 #include "imageio/PictureFiles.h"
 
@@ -20,11 +21,12 @@ struct FileJob {
   std::string refusal;  // set when the output may not be written at all
   std::string background;  // '#RRGGBB' or a picture to key over; empty keeps the alpha
   int pngLevel = DefaultPngLevel;
+  int keyThreads = 1;  // threads the plate keyer may share one picture's rows among
 };
 
 struct FileOutcome {
   bool ok = false;
-  KeySettings settings;    // what the file was keyed with
+  Keying settings;         // what the file was keyed with
   std::string errorPath;   // the file an error is about: the input or the output
   std::string error;
   std::string warning;     // about the input, even when it was keyed
@@ -34,7 +36,12 @@ struct FileOutcome {
 // Keys one file: opens the input (any format) as a picture source, chooses
 // the settings from its preview where asked, and keys its rows into the
 // output. Targa in, Targa out gives the very file Save As writes.
-FileOutcome keyFile(const FileJob& job, const SettingsRequest& wanted);
+FileOutcome keyFile(const FileJob& job, const KeyingRequest& wanted);
+
+// The keying the picture at `path` gets: what `wanted` gives, and what it
+// does not chosen from the picture as keyFile would. Nothing, with the
+// reason in `error`, when the picture cannot be read.
+std::optional<Keying> chooseKeyingFor(const std::string& path, const KeyingRequest& wanted, std::string& error);
 
 // Loads a picture of any accepted format into the workspace's preview, as
 // Open does. False with `error` set when it cannot be read; `warning` is

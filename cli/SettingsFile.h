@@ -8,29 +8,46 @@
 //   contrast=125
 //   offset=62
 //
+// The plate keyer's setting names its keyer and holds its tolerances and
+// the backdrop it measured, a grid of colours, top row first:
+//
+//   keyer=plate
+//   channel=green
+//   backdrop-tolerance=11
+//   foreground-tolerance=4
+//   hue-tolerance=9
+//   hue-range=96
+//   backdrop-cells=64x36
+//   backdrop=#4fa83c #50a93d ...     (one line of 64 colours per row)
+//
 // Blank lines and lines starting with '#' are skipped; spaces around names
-// and values are allowed; each of the three settings must be given once.
+// and values are allowed; each setting must be given once (the backdrop
+// once per row). A file without a keyer line is the classic keyer's.
 
 #include <optional>
 #include <string>
 
-#include "engine/KeySettings.h"
+#include "engine/Keying.h"
 
 namespace Kvl::Cli {
 
 // The file's text for a setting.
-std::string formatSettingsFile(const KeySettings& settings);
+std::string formatSettingsFile(const Keying& keying);
+
+// The setting on one line, as keyvale-cli prints it: "channel=green
+// contrast=40 offset=20", or the plate keyer's without its backdrop grid.
+std::string describeKeying(const Keying& keying);
 
 // The setting in `text`; nothing, with the reason in `error` (naming the
 // line), when the text is not a complete setting.
-std::optional<KeySettings> parseSettingsFile(const std::string& text, std::string& error);
+std::optional<Keying> parseSettingsFile(const std::string& text, std::string& error);
 
 // Reads and parses `path`; a file that cannot be read gives the system's
 // reason, e.g. "No such file or directory".
-std::optional<KeySettings> readSettingsFile(const std::string& path, std::string& error);
+std::optional<Keying> readSettingsFile(const std::string& path, std::string& error);
 
 // Writes `path` whole or not at all: an existing file is replaced only once
 // the new one is complete.
-bool writeSettingsFile(const std::string& path, const KeySettings& settings, std::string& error);
+bool writeSettingsFile(const std::string& path, const Keying& keying, std::string& error);
 
 }  // namespace Kvl::Cli

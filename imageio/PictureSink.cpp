@@ -109,4 +109,26 @@ void keyPicture(PictureSource& source, KeyChannel channel, const AlphaTable& lev
   }
 }
 
+void keyPicture(PictureSource& source, RowKeyer& keyer, PictureSink& sink) {
+  const std::size_t width = source.width();
+  const std::size_t height = source.height();
+  if (width == 0 || height == 0) return;
+  const std::size_t rowsPerChunk = std::min(std::max<std::size_t>(1, ChunkPixels / width), height);
+  std::vector<Pixel32> read(rowsPerChunk * width), chunk(rowsPerChunk * width);
+  std::vector<RowJob> jobs(rowsPerChunk);
+  const bool topDown = source.rowOrder() == RowOrder::TopDown;
+  for (std::size_t done = 0; done < height; done += rowsPerChunk) {
+    const std::size_t rows = std::min(rowsPerChunk, height - done);
+    const std::size_t firstRow = topDown ? height - done - rows : done;  // the chunk's bottom row, from the bottom
+    source.readRows(read.data(), rows);
+    for (std::size_t i = 0; i < rows; ++i) {
+      const std::size_t inChunk = topDown ? rows - 1 - i : i;  // the chunk is kept bottom row first
+      jobs[i] = {read.data() + i * width, chunk.data() + inChunk * width,
+                 static_cast<std::uint32_t>(height - 1 - (firstRow + inChunk))};
+    }
+    keyer.keyRows(jobs.data(), rows);
+    sink.writeRows(firstRow, chunk.data(), rows);
+  }
+}
+
 }  // namespace Kvl

@@ -65,4 +65,25 @@ void buildKeyedTgaHeader(std::uint8_t* header, std::uint8_t idLength, std::uint1
 // read from where it stands to its end. May throw std::bad_alloc.
 void keyPicture(PictureSource& source, KeyChannel channel, const AlphaTable& levels, PictureSink& sink);
 
+// One row to key: from `in` to `out`; `topRow` is its place in the picture
+// counted from the top.
+struct RowJob {
+  const Pixel32* in;
+  Pixel32* out;
+  std::uint32_t topRow;
+};
+
+// A key that depends on where a row lies in the picture (the plate keyer's
+// backdrop varies across it). Rows are independent of each other, so a
+// keyer may share them out among threads.
+class RowKeyer {
+public:
+  virtual ~RowKeyer() = default;
+  virtual void keyRows(const RowJob* rows, std::size_t count) = 0;
+};
+
+// keyPicture with such a key: a chunk of rows is read whole and handed to
+// the keyer at once.
+void keyPicture(PictureSource& source, RowKeyer& keyer, PictureSink& sink);
+
 }  // namespace Kvl

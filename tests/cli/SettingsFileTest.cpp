@@ -14,13 +14,13 @@ namespace Kvl::Test {
 namespace {
 
 TEST(SettingsFile, ReadsWhatItWritesAndWhatAPersonTypes) {
-  const KeySettings written{BlueChannel, 125, 62};
+  const Keying written{KeyerKind::Classic, {BlueChannel, 125, 62}, {}};
   std::string error;
   EXPECT_EQ(Cli::parseSettingsFile(Cli::formatSettingsFile(written), error), written) << error;
 
   const auto typed = Cli::parseSettingsFile("# shot 12\r\n\n  offset = 7 \r\ncontrast=0\nchannel=red\n", error);
   ASSERT_TRUE(typed) << error;
-  EXPECT_EQ(*typed, (KeySettings{RedChannel, 0, 7}));
+  EXPECT_EQ(typed->classic, (KeySettings{RedChannel, 0, 7}));
 }
 
 TEST(SettingsFile, RefusesIncompleteOrWrongSettingsNamingTheLine) {
@@ -35,7 +35,7 @@ TEST(SettingsFile, RefusesIncompleteOrWrongSettingsNamingTheLine) {
       {"channel=green\ncontrast=4O\noffset=20\n", "line 2: contrast takes a number from 0 to 255"},
       {"channel=green\ncontrast=40\noffset=20\noffset=21\n", "line 4: offset is given twice"},
       {"channel=green\ncontrast 40\noffset=20\n", "line 2: expected name=value"},
-      {"channel=green\ncontrast=40\noffset=20\ngamma=2\n", "line 4: unknown setting 'gamma'"},
+      {"channel=green\ncontrast=40\noffset=20\ngamma=2\n", "line 4: unknown setting 'gamma' for the classic keyer"},
       {"", "no channel given"},
   };
   for (const auto& c : cases) {
@@ -57,13 +57,13 @@ TEST(SettingsFile, AChosenSettingWrittenOnceKeysTheNextPictureTheSame) {
   std::string error;
   const auto read = Cli::readSettingsFile(setting, error);
   ASSERT_TRUE(read) << error;
-  EXPECT_EQ(chosen.out, "channel=" + std::string(Cli::channelName(read->channel)) + " contrast=" +
-                            std::to_string(read->contrast) + " offset=" + std::to_string(read->offset) + "\n");
+  const KeySettings& s = read->classic;
+  EXPECT_EQ(chosen.out, "channel=" + std::string(Cli::channelName(s.channel)) + " contrast=" +
+                            std::to_string(s.contrast) + " offset=" + std::to_string(s.offset) + "\n");
 
   const CliRun reused = runCli({"key", second, dir.file("b-from-file.tga"), "--settings", setting});
-  const CliRun given = runCli({"key", second, dir.file("b-given.tga"), "--channel", Cli::channelName(read->channel),
-                               "--contrast", std::to_string(read->contrast), "--offset",
-                               std::to_string(read->offset)});
+  const CliRun given = runCli({"key", second, dir.file("b-given.tga"), "--channel", Cli::channelName(s.channel),
+                               "--contrast", std::to_string(s.contrast), "--offset", std::to_string(s.offset)});
   ASSERT_EQ(reused.status, Cli::ExitSuccess) << reused.err;
   EXPECT_EQ(reused.out, chosen.out);
   EXPECT_EQ(readFileBytes(dir.file("b-from-file.tga")), readFileBytes(dir.file("b-given.tga")));

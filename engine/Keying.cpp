@@ -1,0 +1,134 @@
+#include "Keying.h"
+
+#include <algorithm>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "engine/Key.h"
+#include "engine/PreviewWorkspace.h"
+
+namespace Kvl {
+namespace {
+
+// The plate keyer shares a chunk's rows out among up to `threads` threads,
+// each with a keyer of its own; every row is keyed the same wherever it runs.
+class PlateRowKeyer final : public RowKeyer {
+public:
+  PlateRowKeyer(const PlateSettings& settings, std::uint32_t width, std::uint32_t height, int threads)
+      : keyers_(static_cast<std::size_t>(std::max(1, threads)), PlateKeyer(settings, width, height)) {}
+
+  void keyRows(const RowJob* rows, std::size_t count) override {
+    // A thread is worth starting for some thousands of pixels at least.
+    const std::size_t parts = std::clamp<std::size_t>(count / 8, 1, keyers_.size());
+    std::vector<std::thread> helpers;
+    std::size_t begin = count / parts;
+    for (std::size_t part = 1; part < parts; ++part) {
+      const std::size_t end = count * (part + 1) / parts;
+      try {
+        helpers.emplace_back([this, part, rows, begin, end] { keyPart(part, rows + begin, end - begin); });
+      } catch (const std::system_error&) {
+        keyPart(part, rows + begin, end - begin);  // no thread to be had: key it here
+      }
+      begin = end;
+    }
+    keyPart(0, rows, count / parts);
+    for (std::thread& helper : helpers) helper.join();
+  }
+
+private:
+  void keyPart(std::size_t keyer, const RowJob* rows, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) keyers_[keyer].keyRow(rows[i].in, rows[i].out, rows[i].topRow);
+  }
+
+  std::vector<PlateKeyer> keyers_;
+};
+
+// Reads the rows the survey wants, skipping the others, in the source's order.
+PlateSettings surveyPlate(PictureSource& source, const SettingsRequest& request) {
+  BackdropSurvey survey(source.width(), source.height());
+  std::vector<Pixel32> row(source.width());
+  std::uint64_t skipped = 0;
+  for (std::uint32_t handedOut = 0; handedOut < source.height(); ++handedOut) {
+    const std::uint32_t topRow = source.rowOrder() == RowOrder::TopDown ? handedOut : source.height() - 1 - handedOut;
+    if (!survey.wantsRow(topRow)) {
+      ++skipped;
+      continue;
+    }
+    if (skipped > 0) source.skipRows(skipped);
+    skipped = 0;
+    source.readRows(row.data(), 1);
+    survey.addRow(row.data(), topRow);
+  }
+  return fitPlate(survey, {request.channel, request.autoAdjust});
+}
+
+}  // namespace
+
+const char* keyerName(KeyerKind keyer) { return keyer == KeyerKind::Plate ? "plate" : "classic"; }
+
+std::optional<KeyerKind> parseKeyerName(const std::string& name) {
+  if (name == "classic") return KeyerKind::Classic;
+  if (name == "plate") return KeyerKind::Plate;
+  return std::nullopt;
+}
+
+KeyingRequest KeyingRequest::given(const Keying& keying) {
+  KeyingRequest request;
+  request.keyer = keying.keyer;
+  request.classic = {keying.classic.channel, keying.classic.contrast, keying.classic.offset, false};
+  if (keying.keyer == KeyerKind::Plate) request.plate = keying.plate;
+  return request;
+}
+
+bool KeyingRequest::choosesFromPicture() const {
+  if (keyer == KeyerKind::Plate) return !plate.has_value();
+  return !classic.channel || classic.autoAdjust;
+}
+
+Keying givenKeying(const KeyingRequest& request) {
+  Keying keying;
+  keying.keyer = request.keyer;
+  keying.classic = {request.classic.channel.value_or(GreenChannel), request.classic.contrast, request.classic.offset};
+  if (request.plate) keying.plate = *request.plate;
+  return keying;
+}
+
+Keying chooseKeying(PictureSource& source, const KeyingRequest& request) {
+  Keying keying = givenKeying(request);
+  if (!request.choosesFromPicture()) return keying;
+  if (request.keyer == KeyerKind::Plate) {
+    keying.plate = surveyPlate(source, request.classic);
+    return keying;
+  }
+  PreviewWorkspace workspace;
+  workspace.processor().resampleToPreview(source);
+  keying.classic = chooseSettings(workspace.previewSource(), request.classic);
+  return keying;
+}
+
+void keyPicture(PictureSource& source, const Keying& keying, PictureSink& sink, int threads) {
+  if (keying.keyer == KeyerKind::Classic) {
+    keyPicture(source, keying.classic.channel, levelTable(keying.classic.contrast, keying.classic.offset), sink);
+    return;
+  }
+  PlateRowKeyer keyer(keying.plate, source.width(), source.height(), threads);
+  keyPicture(source, keyer, sink);
+}
+
+void keyFrame(Pixel32* pixels, std::uint32_t width, std::uint32_t height, const Keying& keying, int threads) {
+  if (keying.keyer == KeyerKind::Classic) {
+    const KeySettings& s = keying.classic;
+    keyAndLevel(pixels, std::size_t{width} * height, s.channel, levelTable(s.contrast, s.offset));
+    return;
+  }
+  std::vector<RowJob> rows(height);
+  for (std::uint32_t y = 0; y < height; ++y) {
+    Pixel32* row = pixels + std::size_t{y} * width;
+    rows[y] = {row, row, y};
+  }
+  PlateRowKeyer(keying.plate, width, height, threads).keyRows(rows.data(), rows.size());
+}
+
+}  // namespace Kvl
