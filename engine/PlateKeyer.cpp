@@ -108,13 +108,13 @@ float distance(const Colour& a, const Colour& b) {
 // Cells darker than this (sum of the three means) say nothing of hue.
 constexpr float DarkestUsableCell = 24;
 
-// Which cells may be backdrop at all: measured, not black, with some
-// excess of the key channel.
+// Which cells may be backdrop at all: measured, not black, and not short
+// of the key channel.
 std::vector<bool> keyedCells(const CellStats& stats, KeyChannel channel) {
   std::vector<bool> usable(stats.mean.size());
   for (std::size_t i = 0; i < usable.size(); ++i) {
     const Colour& m = stats.mean[i];
-    usable[i] = stats.measured[i] && m[0] + m[1] + m[2] > DarkestUsableCell && excessOf(m, channel) > 0;
+    usable[i] = stats.measured[i] && m[0] + m[1] + m[2] > DarkestUsableCell && excessOf(m, channel) >= 0;
   }
   return usable;
 }
@@ -349,7 +349,7 @@ PlateSettings fitPlate(const BackdropSurvey& survey, const PlateRequest& request
     // the extra levels cover what the smooth model misses between cells.
     const Noise noise = noiseOf(stats, backdrop, settings.channel);
     settings.backdropTolerance = levelsOf(3 * noise.excess + 2, 2, 96);
-    settings.foregroundTolerance = levelsOf(noise.excess + 1, 1, 32);
+    settings.foregroundTolerance = levelsOf(3 * noise.excess + 1, 1, 48);
     settings.hueTolerance = levelsOf(3 * noise.offLine + 3, 3, 96);
   }
   return settings;
@@ -431,7 +431,11 @@ void keyPlateRow(const Pixel32* in, Pixel32* out, std::uint32_t width, const flo
     const float pb = p[0] * b[0] + p[1] * b[1] + p[2] * b[2];
     const float pp = p[0] * p[0] + p[1] * p[1] + p[2] * p[2];
     const float offLine = std::sqrt(larger(0.0f, pp - pb * pb / larger(bb, 1.0f)));
-    const float byHue = clamp01((offLine - t.hue) / t.hueRange);
+    // The hue speaks only as far as the pixel has the backdrop's excess: a
+    // pixel with less is a mix the colour difference already measures, and
+    // the hue of a bright foreground would overstate its edge.
+    const float greenness = clamp01(pixelExcess / larger(backdropExcess, 1.0f));
+    const float byHue = greenness * clamp01((offLine - t.hue) / t.hueRange);
     const float alpha = larger(byDifference, byHue);
     // Un-mix: the colour that, laid over the backdrop at this alpha, gives
     // the pixel (a clear pixel keeps its own colour, spill aside).

@@ -13,7 +13,8 @@
 //    over the larger of the other two) it has than the local backdrop, and
 //  - by hue: how far it lies off the line from black through the local
 //    backdrop colour, the line a shadow or a brighter patch of backdrop
-//    stays on;
+//    stays on, as far as the pixel has the backdrop's excess (a green or
+//    cyan object in front of a lime wall);
 //
 // whichever says more foreground. Where a pixel is partly transparent its
 // colour is un-mixed from the local backdrop (foreground = (pixel - (1 - a)
@@ -62,7 +63,7 @@ struct PlateSettings {
   // backdrop colour) starts to be foreground by hue ...
   std::uint8_t hueTolerance = 12;
   // ... and is solid this much further off it.
-  std::uint8_t hueRange = 96;
+  std::uint8_t hueRange = 64;
   BackdropModel backdrop;
 
   bool operator==(const PlateSettings&) const = default;

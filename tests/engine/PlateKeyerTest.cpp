@@ -1,0 +1,181 @@
+// The plate keyer on made-up plates whose matte is known: flat backdrops of
+// any hue clear, backdrops that fall off and carry a floor shadow clear,
+// foreground far from the backdrop solid, edges un-mixed to their own
+// colour, and the same bytes whatever the row order or thread count.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+#include "engine/Keying.h"
+#include "engine/PlateKeyer.h"
+
+namespace Kvl::Test {
+namespace {
+
+constexpr std::uint32_t Width = 160, Height = 120;
+
+struct Rgb {
+  double red, green, blue;
+};
+
+Pixel32 pixelOf(Rgb c) {
+  const auto level = [](double v) { return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L)); };
+  return makePixel(level(c.red), level(c.green), level(c.blue));
+}
+
+// A backdrop of `colour` lit `falloff` darker at the corners than in the
+// middle, with a soft shadow `shadow` deep over its bottom fifth.
+Rgb litBackdrop(Rgb colour, std::uint32_t x, std::uint32_t y, double falloff, double shadow) {
+  const double dx = (x + 0.5) / Width - 0.5, dy = (y + 0.5) / Height - 0.5;
+  double light = 1 - falloff * (dx * dx + dy * dy) / 0.5;
+  const double floor = std::clamp((static_cast<double>(y) / Height - 0.8) / 0.1, 0.0, 1.0);
+  light *= 1 - shadow * floor;
+  return {colour.red * light, colour.green * light, colour.blue * light};
+}
+
+using Picture = std::vector<Pixel32>;  // top row first
+
+// A plate: the lit backdrop, sensor noise of `noise` levels, and a square of
+// `foreground` from (50, 30) to (110, 90).
+Picture plate(Rgb backdrop, Rgb foreground, double falloff, double shadow, double noise) {
+  std::mt19937 random(7);
+  std::normal_distribution<double> grain(0, noise);
+  Picture picture(std::size_t{Width} * Height);
+  for (std::uint32_t y = 0; y < Height; ++y) {
+    for (std::uint32_t x = 0; x < Width; ++x) {
+      const bool inside = x >= 50 && x < 110 && y >= 30 && y < 90;
+      Rgb c = inside ? foreground : litBackdrop(backdrop, x, y, falloff, shadow);
+      if (noise > 0) c = {c.red + grain(random), c.green + grain(random), c.blue + grain(random)};
+      picture[std::size_t{y} * Width + x] = pixelOf(c);
+    }
+  }
+  return picture;
+}
+
+PlateSettings fit(const Picture& picture, bool autoAdjust) {
+  BackdropSurvey survey(Width, Height);
+  for (std::uint32_t y = 0; y < Height; ++y) {
+    if (survey.wantsRow(y)) survey.addRow(picture.data() + std::size_t{y} * Width, y);
+  }
+  return fitPlate(survey, {std::nullopt, autoAdjust});
+}
+
+Picture keyed(const Picture& picture, const PlateSettings& settings, int threads = 1) {
+  Picture out = picture;
+  keyFrame(out.data(), Width, Height, {KeyerKind::Plate, {}, settings}, threads);
+  return out;
+}
+
+bool insideSquare(std::size_t i, int margin) {
+  const auto x = static_cast<int>(i % Width), y = static_cast<int>(i / Width);
+  return x >= 50 + margin && x < 110 - margin && y >= 30 + margin && y < 90 - margin;
+}
+
+const Rgb ChromaGreen{40, 180, 60}, Lime{150, 170, 60}, BlueScreen{30, 60, 190};
+
+TEST(PlateKeyer, AFlatBackdropOfAnyHueKeysFullyClear) {
+  for (const Rgb hue : {ChromaGreen, Lime, BlueScreen, Rgb{200, 90, 40}, Rgb{120, 60, 160}, Rgb{128, 128, 128},
+                        Rgb{0, 255, 0}, Rgb{250, 250, 250}}) {
+    const Picture flat = plate(hue, hue, 0, 0, 0);
+    for (const bool autoAdjust : {false, true}) {
+      const Picture out = keyed(flat, fit(flat, autoAdjust));
+      const auto opaque = std::count_if(out.begin(), out.end(), [](Pixel32 p) { return alphaOf(p) != 0; });
+      EXPECT_EQ(opaque, 0) << "backdrop " << hue.red << "," << hue.green << "," << hue.blue;
+    }
+  }
+}
+
+// The backdrop falls off by 40% to the corners, darkens by a third over the
+// floor and carries noise; the square in front must come out solid and
+// everything else, but for a rim the square's edge shares, clear.
+TEST(PlateKeyer, KeysUnevenBackdropsClearAndFarForegroundSolid) {
+  const struct {
+    Rgb backdrop, foreground;
+  } cases[] = {
+      {ChromaGreen, {200, 150, 120}},  // skin
+      {ChromaGreen, {20, 15, 10}},     // dark hair
+      {ChromaGreen, {250, 250, 250}},  // white
+      {Lime, {220, 200, 40}},          // a yellow ball on a yellow-green wall
+      {Lime, {200, 170, 100}},         // straw
+      {Lime, {0, 255, 0}},             // pure green: far from lime by hue
+      {BlueScreen, {230, 200, 60}},
+      {BlueScreen, {120, 20, 30}},     // dark red
+  };
+  for (const auto& c : cases) {
+    const Picture picture = plate(c.backdrop, c.foreground, 0.4, 0.35, 3);
+    const Picture out = keyed(picture, fit(picture, true));
+    std::size_t solidMisses = 0, backdropLeft = 0, backdropPixels = 0;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+      if (insideSquare(i, 1)) solidMisses += alphaOf(out[i]) != 255;
+      if (!insideSquare(i, -2)) {
+        ++backdropPixels;
+        backdropLeft += alphaOf(out[i]) > 32;
+      }
+    }
+    const std::string what = "foreground " + std::to_string(c.foreground.red) + "," +
+                             std::to_string(c.foreground.green) + "," + std::to_string(c.foreground.blue);
+    EXPECT_EQ(solidMisses, 0u) << what;
+    EXPECT_LE(backdropLeft * 1000, backdropPixels) << what << ": more than 0.1% of the backdrop left";
+  }
+}
+
+// A pixel half foreground, half local backdrop is keyed half transparent,
+// and its colour comes back as the foreground's.
+TEST(PlateKeyer, UnmixesAnEdgePixelFromTheLocalBackdrop) {
+  Picture picture = plate(ChromaGreen, ChromaGreen, 0.4, 0, 0);
+  // About as much green as blue, the backdrop's larger other channel, so
+  // that the colour difference of the mix is half the backdrop's.
+  const Rgb foreground{100, 110, 120};
+  const PlateSettings settings = fit(picture, false);
+  for (const std::uint32_t x : {4u, 80u, 150u}) {
+    const std::size_t i = std::size_t{60} * Width + x;
+    const Pixel32 b = picture[i];
+    picture[i] = pixelOf({(foreground.red + redOf(b)) / 2, (foreground.green + greenOf(b)) / 2,
+                          (foreground.blue + blueOf(b)) / 2});
+  }
+  const Picture out = keyed(picture, settings);
+  for (const std::uint32_t x : {4u, 80u, 150u}) {
+    const Pixel32 p = out[std::size_t{60} * Width + x];
+    EXPECT_NEAR(alphaOf(p), 128, 12) << "x " << x;
+    EXPECT_NEAR(redOf(p), foreground.red, 12) << "x " << x;
+    EXPECT_NEAR(greenOf(p), foreground.green, 12) << "x " << x;
+    EXPECT_NEAR(blueOf(p), foreground.blue, 12) << "x " << x;
+  }
+}
+
+// Green spill on a solid foreground is taken out; its other colours stay.
+TEST(PlateKeyer, TakesSpillOutOfSolidForeground) {
+  const Rgb spilled{150, 153, 120};  // skin with a little green light on it
+  const Picture picture = plate(ChromaGreen, spilled, 0.2, 0, 0);
+  const Picture out = keyed(picture, fit(picture, false));
+  const Pixel32 p = out[std::size_t{60} * Width + 80];
+  EXPECT_EQ(alphaOf(p), 255);
+  EXPECT_LE(greenOf(p), std::max(redOf(p), blueOf(p)));
+  EXPECT_GE(redOf(p), 140);
+}
+
+// Rows are keyed alone: any number of threads gives the same bytes.
+TEST(PlateKeyer, TheSameBytesForAnyThreadCount) {
+  const Picture picture = plate(Lime, {220, 200, 40}, 0.4, 0.3, 4);
+  const PlateSettings settings = fit(picture, true);
+  const Picture one = keyed(picture, settings, 1);
+  for (const int threads : {2, 3, 8}) EXPECT_EQ(keyed(picture, settings, threads), one) << threads << " threads";
+}
+
+// A picture with nothing of a backdrop (all one foreground colour far from
+// any key) stays solid instead of being keyed against itself.
+TEST(PlateKeyer, APictureWithoutBackdropStaysSolidWhenItsChannelIsGiven) {
+  const Picture skin = plate({200, 150, 120}, {200, 150, 120}, 0, 0, 0);
+  BackdropSurvey survey(Width, Height);
+  for (std::uint32_t y = 0; y < Height; ++y) survey.addRow(skin.data() + std::size_t{y} * Width, y);
+  const Picture out = keyed(skin, fitPlate(survey, {GreenChannel, false}));
+  EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](Pixel32 p) { return alphaOf(p) == 255; }));
+}
+
+}  // namespace
+}  // namespace Kvl::Test
