@@ -12,6 +12,7 @@
 
 #include "Background.h"
 #include "FileKeying.h"
+#include "Refinement.h"
 #include "SettingsFile.h"
 #include "engine/Key.h"
 #include "engine/PreviewWorkspace.h"
@@ -320,6 +321,8 @@ KeyingResult keyFrames(const Command& command, const ClipOutput& plan, const Key
       return {};
     }
   }
+  std::shared_ptr<const MatteRefinement> refinement;
+  if (!loadRefinement(command.refine, refinement, err)) return {};
   FrameOutput output(command, plan);
   if (!output.open(*reader, error)) {
     reportError(err, command.output, error);
@@ -333,6 +336,7 @@ KeyingResult keyFrames(const Command& command, const ClipOutput& plan, const Key
   for (long long index = 0; reader->readFrame(frame); ++index) {
     const double start = threadCpuSeconds();
     keyAndLevel(frame.data(), frame.size(), settings.channel, levels);
+    if (refinement) refineFrame(*refinement, frame.data(), info.width, info.height);
     if (background) background->composeRows(frame.data(), 0, info.height);
     keySeconds += threadCpuSeconds() - start;
     if (!output.write(frame, info, index, path, error)) {

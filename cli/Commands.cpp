@@ -10,6 +10,7 @@
 #include "BatchRunner.h"
 #include "ClipKeying.h"
 #include "FileKeying.h"
+#include "Refinement.h"
 #include "Resume.h"
 #include "SettingsFile.h"
 #include "Wildcards.h"
@@ -215,6 +216,8 @@ int runKey(const Command& command, std::ostream& out, std::ostream& err, Console
     printSettings(out, givenSettings(*wanted));
     return writeSettingsOut(command, givenSettings(*wanted), err) ? ExitSuccess : ExitFileError;
   }
+  std::shared_ptr<const MatteRefinement> refinement;
+  if (!loadRefinement(command.refine, refinement, err)) return ExitFileError;
   if (command.batch() && !makeOutputFolder(command.outDir, err)) return ExitFileError;
   if (command.skipExisting) {
     removeLeftoverPartials(*jobs);
@@ -227,7 +230,10 @@ int runKey(const Command& command, std::ostream& out, std::ostream& err, Console
   // One file gives nothing to count, except in a farm log.
   options.showProgress =
       !command.quiet && (command.plainProgress || (console.stderrIsTerminal && jobs->size() > 1));
-  for (FileJob& job : *jobs) job.background = command.background;
+  for (FileJob& job : *jobs) {
+    job.background = command.background;
+    job.refinement = refinement;
+  }
   if (!runBatch(*jobs, *wanted, options, out, err)) return ExitFileError;
   return writeSettingsOut(command, givenSettings(*wanted), err) ? ExitSuccess : ExitFileError;
 }

@@ -4,10 +4,12 @@
 // many threads as it likes: each call uses only objects of its own.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "Arguments.h"
 #include "engine/KeySettings.h"
+#include "engine/MatteRefiner.h"
 #include "engine/PreviewWorkspace.h"
 #include "imageio/PictureFiles.h"
 
@@ -20,6 +22,7 @@ struct FileJob {
   std::string refusal;  // set when the output may not be written at all
   std::string background;  // '#RRGGBB' or a picture to key over; empty keeps the alpha
   int pngLevel = DefaultPngLevel;
+  std::shared_ptr<const MatteRefinement> refinement;  // null leaves the matte as keyed
 };
 
 struct FileOutcome {
