@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 
@@ -92,6 +94,26 @@ CLI::Option* addNumber(CLI::App& app, const std::string& name, int lowest, int h
     if (!number) throw CLI::ValidationError(refusal);
     store(*number);
   });
+}
+
+// "X,Y,W,H": four whole numbers, the size at least one pixel each way. The
+// bounds keep X + W far from overflowing and are beyond any picture.
+std::optional<GarbageRect> parseGarbageRect(const std::string& text) {
+  constexpr std::int64_t Far = 1000000000;
+  std::int64_t values[4] = {};
+  const char* at = text.data();
+  const char* end = text.data() + text.size();
+  for (int i = 0; i < 4; ++i) {
+    const auto [stop, status] = std::from_chars(at, end, values[i]);
+    if (status != std::errc{} || stop == at) return std::nullopt;
+    at = stop;
+    if (i < 3 && (at == end || *at++ != ',')) return std::nullopt;
+  }
+  if (at != end) return std::nullopt;
+  const GarbageRect rect{values[0], values[1], values[2], values[3]};
+  if (std::abs(rect.x) > Far || std::abs(rect.y) > Far) return std::nullopt;
+  if (rect.width < 1 || rect.width > Far || rect.height < 1 || rect.height > Far) return std::nullopt;
+  return rect;
 }
 
 class CommandLine {
@@ -218,6 +240,7 @@ private:
     addKeySettings(*key_);
     addKeyerOption(*key_);
     addFootageOptions(*key_);
+    addRefinementOptions(*key_);
     addSequenceOptions(*key_);
     const std::string group = "Batch keying";
     addValue(*key_, "--out-dir", "DIR",
@@ -271,6 +294,60 @@ private:
              [this](const std::string& background) {
                if (background.empty()) throw CLI::ValidationError("--background needs a colour or a file");
                command_.background = background;
+             })
+        ->group(group);
+  }
+
+  // Applied in this order after the key: garbage, choke, feather, holdout.
+  void addRefinementOptions(CLI::App& command) {
+    const std::string group = "Matte refinement";
+    RefineOptions& refine = command_.refine;
+    addNumber(command, "--choke", 0, MaximumChoke,
+              "shrink the solid matte by N pixels (the least alpha within\n"
+              "a square of radius N); edges move in with it   e.g. --choke 2",
+              [&refine](int pixels) { refine.choke = pixels; })
+        ->default_str("0")
+        ->group(group);
+    addNumber(command, "--feather", 0, MaximumFeather,
+              "soften the matte's edge over N pixels; solid and clear\n"
+              "areas stay exactly so   e.g. --feather 3",
+              [&refine](int pixels) { refine.feather = pixels; })
+        ->default_str("0")
+        ->group(group);
+    command.add_option_function<std::vector<std::string>>(
+               "--garbage",
+               [&refine](const std::vector<std::string>& texts) {
+                 for (const std::string& text : texts) {
+                   const auto rect = parseGarbageRect(text);
+                   if (!rect) {
+                     throw CLI::ValidationError("--garbage takes X,Y,W,H in pixels from the top-left corner, W "
+                                                "and H at least 1, e.g. --garbage 0,0,200,1080; got '" +
+                                                text + "'");
+                   }
+                   refine.garbage.push_back(*rect);
+                 }
+               },
+               "make this rectangle clear (light stands, the edge of the\n"
+               "set); may be given again; clipped to the picture\n"
+               "  e.g. --garbage 0,0,200,1080")
+        ->type_name("X,Y,W,H")
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+        ->group(group);
+    addValue(command, "--garbage-matte", "FILE",
+             "a mask picture stretched over each frame: white makes the\n"
+             "matte clear, grey scales it down, black leaves it",
+             [&refine](const std::string& path) {
+               if (path.empty()) throw CLI::ValidationError("--garbage-matte needs a file");
+               refine.garbageMatte = path;
+             })
+        ->group(group);
+    addValue(command, "--holdout-matte", "FILE",
+             "a mask picture stretched over each frame: white makes the\n"
+             "matte solid, grey scales it up, black leaves it",
+             [&refine](const std::string& path) {
+               if (path.empty()) throw CLI::ValidationError("--holdout-matte needs a file");
+               refine.holdoutMatte = path;
              })
         ->group(group);
   }

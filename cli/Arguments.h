@@ -11,6 +11,7 @@
 #include "FrameSequence.h"
 #include "engine/KeySettings.h"
 #include "engine/Keying.h"
+#include "engine/MatteRefiner.h"
 #include "engine/Pixel.h"
 #include "imageio/PictureFiles.h"
 
@@ -21,6 +22,15 @@ enum class OutputFormat { Targa, Png, Jpeg };
 
 // ".tga", ".png" or ".jpg".
 const char* extensionOf(OutputFormat format);
+
+// The matte refinement options as typed; the masks are read when keying starts.
+struct RefineOptions {
+  int choke = 0;
+  int feather = 0;
+  std::vector<GarbageRect> garbage;
+  std::string garbageMatte;  // --garbage-matte FILE
+  std::string holdoutMatte;  // --holdout-matte FILE
+};
 
 struct Command {
   enum class Kind { Help, Version, Key, Preview } kind = Kind::Help;
@@ -54,6 +64,7 @@ struct Command {
   bool skipExisting = false;           // key: leave frames whose output exists
   bool plainProgress = false;          // key: one progress line per file, terminal or not
   int pngLevel = DefaultPngLevel;      // key: deflate level of PNG outputs
+  RefineOptions refine;                // key: changes to the matte after keying
 
   bool batch() const { return !outDir.empty(); }
   bool sequence() const { return frames.has_value(); }

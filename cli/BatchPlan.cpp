@@ -82,14 +82,14 @@ std::vector<FileJob> pairInputsWithOutputs(const Command& command, const std::ve
   };
   std::vector<FileJob> jobs;
   if (!command.sequence()) {
-    for (const std::string& input : command.inputs) jobs.push_back({input, outputFor(input, command.output), format, {}, {}, command.pngLevel});
+    for (const std::string& input : command.inputs) jobs.push_back({input, outputFor(input, command.output), format, {}, {}, command.pngLevel, {}});
     return jobs;
   }
   const FramePattern inputs = *parseFramePattern(command.inputs.front());
   const std::optional<FramePattern> outputs = parseFramePattern(command.output);
   for (const long frame : frames) {
     const std::string input = framePath(inputs, frame);
-    jobs.push_back({input, outputFor(input, outputs ? framePath(*outputs, frame) : std::string()), format, {}, {}, command.pngLevel});
+    jobs.push_back({input, outputFor(input, outputs ? framePath(*outputs, frame) : std::string()), format, {}, {}, command.pngLevel, {}});
   }
   return jobs;
 }

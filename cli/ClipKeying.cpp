@@ -12,6 +12,7 @@
 
 #include "Background.h"
 #include "FileKeying.h"
+#include "Refinement.h"
 #include "SettingsFile.h"
 #include "engine/Keying.h"
 #include "imageio/PictureFiles.h"
@@ -312,6 +313,8 @@ KeyingResult keyFrames(const Command& command, const ClipOutput& plan, const Key
       return {};
     }
   }
+  std::shared_ptr<const MatteRefinement> refinement;
+  if (!loadRefinement(command.refine, refinement, err)) return {};
   FrameOutput output(command, plan);
   if (!output.open(*reader, error)) {
     reportError(err, command.output, error);
@@ -324,6 +327,7 @@ KeyingResult keyFrames(const Command& command, const ClipOutput& plan, const Key
   for (long long index = 0; reader->readFrame(frame); ++index) {
     const double start = threadCpuSeconds();
     keyFrame(frame.data(), info.width, info.height, settings, keyThreads);
+    if (refinement) refineFrame(*refinement, frame.data(), info.width, info.height);
     if (background) background->composeRows(frame.data(), 0, info.height);
     keySeconds += threadCpuSeconds() - start;
     if (!output.write(frame, info, index, path, error)) {

@@ -11,6 +11,7 @@
 #include "BatchRunner.h"
 #include "ClipKeying.h"
 #include "FileKeying.h"
+#include "Refinement.h"
 #include "Resume.h"
 #include "UsableCpus.h"
 #include "SettingsFile.h"
@@ -207,6 +208,8 @@ int runKey(const Command& command, std::ostream& out, std::ostream& err, Console
     printSettings(out, givenKeying(*wanted));
     return writeSettingsOut(command, givenKeying(*wanted), err) ? ExitSuccess : ExitFileError;
   }
+  std::shared_ptr<const MatteRefinement> refinement;
+  if (!loadRefinement(command.refine, refinement, err)) return ExitFileError;
   if (command.batch() && !makeOutputFolder(command.outDir, err)) return ExitFileError;
   if (command.skipExisting) {
     removeLeftoverPartials(*jobs);
@@ -223,6 +226,7 @@ int runKey(const Command& command, std::ostream& out, std::ostream& err, Console
   const int keyThreads = std::max(1, cpusOf(console) / threadCountFor(options.jobs, jobs->size()));
   for (FileJob& job : *jobs) {
     job.background = command.background;
+    job.refinement = refinement;
     job.keyThreads = keyThreads;
   }
   if (!runBatch(*jobs, *wanted, options, out, err)) return ExitFileError;

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "Background.h"
+#include "Refinement.h"
 #include "engine/Key.h"
 #include "imageio/PictureFiles.h"
 #include "imageio/ReplacingFile.h"
@@ -71,7 +72,8 @@ FileOutcome keyPictureFile(const FileJob& job, const KeyingRequest& wanted) {
   if (!chooseFor(*source, wanted, outcome.settings)) return failure(job.input, "cannot open for reading", outcome);
   noteDamage();
   std::string backgroundError;
-  const std::unique_ptr<PictureSink> sink = makeSinkOverBackground(job, *source, backgroundError);
+  const std::unique_ptr<PictureSink> sink =
+      refineInto(makeSinkOverBackground(job, *source, backgroundError), job.refinement);
   if (!sink) return failure(job.background, backgroundError, outcome);
   if (!sink->open(job.output, source->width(), source->height(), source->rowOrder())) {
     // A picture bound for PNG used to be read whole before its output was

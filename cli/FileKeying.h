@@ -4,11 +4,13 @@
 // many threads as it likes: each call uses only objects of its own.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "Arguments.h"
 #include "engine/Keying.h"
+#include "engine/MatteRefiner.h"
 #include "engine/PreviewWorkspace.h"
 #include "imageio/PictureFiles.h"
 
@@ -21,6 +23,7 @@ struct FileJob {
   std::string refusal;  // set when the output may not be written at all
   std::string background;  // '#RRGGBB' or a picture to key over; empty keeps the alpha
   int pngLevel = DefaultPngLevel;
+  std::shared_ptr<const MatteRefinement> refinement;  // null leaves the matte as keyed
   int keyThreads = 1;  // threads the plate keyer may share one picture's rows among
 };
 

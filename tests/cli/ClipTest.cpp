@@ -156,6 +156,35 @@ TEST(ClipKeying, LosslessOutputsEqualEveryFrameKeyedAsAStill) {
   EXPECT_TRUE(leftoverPartials(dir.path()).empty());
 }
 
+// Every frame is refined as its still would be, masks and all.
+TEST(ClipKeying, RefinementOptionsRefineEveryFrameAsAStill) {
+  SKIP_WITHOUT_VIDEO();
+  TempDir dir;
+  const std::string clip = makeRgbClip(dir);
+  // White in the bottom-right quarter (a Targa file's first row is its bottom one).
+  const std::string mask = TgaBytes(2, 2).pixels({makePixel(0, 0, 0), makePixel(255, 255, 255), makePixel(0, 0, 0),
+                                                   makePixel(0, 0, 0)}).writeTo(dir.path() / "holdout.tga");
+  std::vector<std::string> setting = FixedSetting;
+  for (const char* option : {"--choke", "1", "--feather", "2", "--garbage", "0,0,8,48", "--holdout-matte"}) {
+    setting.push_back(option);
+  }
+  setting.push_back(mask);
+  const auto plain = keyedAsStills(dir, clip, FixedSetting);
+  const auto stills = keyedAsStills(dir, clip, setting);
+  std::vector<std::string> arguments = {"key", clip, dir.file("refined.mkv"), "--codec", "ffv1"};
+  arguments.insert(arguments.end(), setting.begin(), setting.end());
+  const CliRun run = runCli(arguments);
+  ASSERT_EQ(run.status, Cli::ExitSuccess) << run.err;
+  const auto frames = decodeFrames(dir.file("refined.mkv"));
+  expectFramesMatch(frames, stills, 0, false, "refined");
+  ASSERT_EQ(frames.size(), plain.size());
+  for (std::size_t f = 0; f < frames.size(); ++f) {
+    EXPECT_NE(frames[f], plain[f]) << "frame " << f << " was not refined";
+    EXPECT_EQ(alphaOf(frames[f][0]), 0) << "frame " << f;                                // the garbage
+    EXPECT_EQ(alphaOf(frames[f][std::size_t{Width} * Height - 1]), 255) << "frame " << f;  // the holdout
+  }
+}
+
 TEST(ClipKeying, ProResAndVp9KeepAlphaTimingAndSound) {
   SKIP_WITHOUT_VIDEO();
   TempDir dir;
