@@ -156,6 +156,22 @@ TEST(ClipKeying, LosslessOutputsEqualEveryFrameKeyedAsAStill) {
   EXPECT_TRUE(leftoverPartials(dir.path()).empty());
 }
 
+// The plate keyer measures the backdrop once, on the reference frame, and
+// keys every frame against it: each frame equals its still keyed with the
+// setting the clip wrote.
+TEST(ClipKeying, ThePlateKeyerKeysEveryFrameWithTheClipsOneBackdrop) {
+  SKIP_WITHOUT_VIDEO();
+  TempDir dir;
+  const std::string clip = makeRgbClip(dir);
+  const std::string setting = dir.file("clip.keyvale");
+  const CliRun run = runCli({"key", clip, dir.file("out.mkv"), "--codec", "ffv1", "--keyer", "plate", "--auto-adjust",
+                             "--settings-out", setting});
+  ASSERT_EQ(run.status, Cli::ExitSuccess) << run.err;
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 1) << run.out;
+  expectFramesMatch(decodeFrames(dir.file("out.mkv")), keyedAsStills(dir, clip, {"--settings", setting}), 0, false,
+                    "plate");
+}
+
 // Every frame is refined as its still would be, masks and all.
 TEST(ClipKeying, RefinementOptionsRefineEveryFrameAsAStill) {
   SKIP_WITHOUT_VIDEO();
