@@ -148,10 +148,15 @@ for name in "${plates[@]}"; do
   # shellcheck disable=SC2086
   row "$name" "chromakey + despill, $settings" $figures
   if [ "$has_plate_keyer" = yes ]; then
-    "$cli" key "$plate" "$work/plate.png" --keyer plate --auto-adjust --quiet > /dev/null
-    read -r _ figures <<< "$("$score" "$work/$name-truth.png" "$work/plate.png")"
-    # shellcheck disable=SC2086
-    row "$name" "plate, auto" $figures
+    # The plate keyer is young: a plate it refuses is a row that says so
+    # (its reason on stderr), not the end of the table.
+    if "$cli" key "$plate" "$work/plate.png" --keyer plate --auto-adjust --quiet > /dev/null; then
+      read -r _ figures <<< "$("$score" "$work/$name-truth.png" "$work/plate.png")"
+      # shellcheck disable=SC2086
+      row "$name" "plate, auto" $figures
+    else
+      row "$name" "plate, auto: FAILED"
+    fi
   else
     row "$name" "plate, auto"
   fi
