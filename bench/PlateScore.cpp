@@ -29,7 +29,8 @@ PlateScore scorePlate(std::span<const Pixel32> truth, std::span<const Pixel32> k
     weightSum += static_cast<std::uint64_t>(trueAlpha);
   }
   PlateScore score;
-  score.alphaAll = meanOf(errorSum[Backdrop] + errorSum[Solid] + errorSum[Edge], count[Backdrop] + count[Solid] + count[Edge]);
+  score.alphaAll =
+      meanOf(errorSum[Backdrop] + errorSum[Solid] + errorSum[Edge], count[Backdrop] + count[Solid] + count[Edge]);
   score.alphaBackdrop = meanOf(errorSum[Backdrop], count[Backdrop]);
   score.alphaSolid = meanOf(errorSum[Solid], count[Solid]);
   score.alphaEdge = meanOf(errorSum[Edge], count[Edge]);

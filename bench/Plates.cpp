@@ -290,7 +290,8 @@ std::vector<double> distanceToBackdrop(const std::vector<Pixel32>& truth, std::u
   for (std::size_t i = 0; i < truth.size(); ++i) distance[i] = alphaOf(truth[i]) == 0 ? 0 : Far;
   auto relax = [&](std::size_t i, std::int64_t x, std::int64_t y, double step) {
     if (x < 0 || y < 0 || x >= std::int64_t{width} || y >= std::int64_t{height}) return;
-    distance[i] = std::min(distance[i], distance[static_cast<std::size_t>(y) * width + static_cast<std::size_t>(x)] + step);
+    const std::size_t neighbour = static_cast<std::size_t>(y) * width + static_cast<std::size_t>(x);
+    distance[i] = std::min(distance[i], distance[neighbour] + step);
   };
   for (std::int64_t y = 0; y < height; ++y) {
     for (std::int64_t x = 0; x < width; ++x) {
@@ -365,7 +366,9 @@ Plate makePlate(const PlateRecipe& recipe, std::uint32_t width, std::uint32_t he
       seen.blue += effects.noiseSigma * noise.gaussian();
       plate.composite[i] = toPixel(seen, 255);
       if (alpha == 0) {
-        sum[0] += redOf(plate.composite[i]), sum[1] += greenOf(plate.composite[i]), sum[2] += blueOf(plate.composite[i]);
+        sum[0] += redOf(plate.composite[i]);
+        sum[1] += greenOf(plate.composite[i]);
+        sum[2] += blueOf(plate.composite[i]);
         ++backdropPixels;
       }
     }

@@ -3,7 +3,7 @@
 //   keyvale_score_plate TRUTH.png KEYED.png...
 //
 // Each keyed picture is a straight (not premultiplied) RGBA PNG of the
-// plate's size. Prints a line per keyed picture, its name then six figures:
+// plate's size. Prints a line per keyed picture, six figures then its name:
 // mean absolute alpha error (levels, 0-255) over all pixels, backdrop (true
 // alpha 0), solid (true 255) and edge (between) pixels; the percentage of
 // backdrop pixels keyed above alpha 32; and the mean absolute error of the
@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
                    truth.width, truth.height);
       return 1;
     }
-    std::printf("%s %s\n", argv[i], formatScore(scorePlate(truth.pixels, keyed.pixels)).c_str());
+    std::printf("%s %s\n", formatScore(scorePlate(truth.pixels, keyed.pixels)).c_str(), argv[i]);
   }
   return 0;
 }

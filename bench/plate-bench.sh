@@ -106,8 +106,15 @@ best_of_grid() {  # name plate filter despill similarities blends
   done
   rm -rf "$work/grid" && mkdir "$work/grid"
   ffmpeg -v error -nostdin -y -i "$plate" -filter_complex "[0:v]split=$n$split$chains" "${outputs[@]}"
-  "$score" "$work/$name-truth.png" "$work"/grid/*.png | sort -k2,2g | head -n 1 |
-    awk '{ n = split($1, path, "/"); sub(/\.png$/, "", path[n]); sub(/~/, "/", path[n]); $1 = path[n]; print }'
+  # The file's name (the rest of the line, spaces and all) holds the settings.
+  "$score" "$work/$name-truth.png" "$work"/grid/*.png | sort -k1,1g | head -n 1 |
+    awk '{ n = split($0, path, "/"); sub(/\.png$/, "", path[n]); sub(/~/, "/", path[n]);
+           print path[n], $1, $2, $3, $4, $5, $6 }'
+}
+
+# The six figures of one keyed picture.
+figures_of() {  # name keyed
+  "$score" "$work/$1-truth.png" "$2" | cut -d ' ' -f 1-6
 }
 
 row() {  # plate keyer figures...
@@ -136,7 +143,7 @@ for name in "${plates[@]}"; do
   despill=$(describe "$name" screen)
   echo "Keying $name ..." >&2
   "$cli" key "$plate" "$work/classic.png" --channel auto --auto-adjust --quiet > /dev/null
-  read -r _ figures <<< "$("$score" "$work/$name-truth.png" "$work/classic.png")"
+  figures=$(figures_of "$name" "$work/classic.png")
   # shellcheck disable=SC2086 # the six figures are words
   row "$name" "classic, auto" $figures
   read -r settings figures <<< "$(best_of_grid "$name" "$plate" colorkey "$despill" \
@@ -151,7 +158,7 @@ for name in "${plates[@]}"; do
     # The plate keyer is young: a plate it refuses is a row that says so
     # (its reason on stderr), not the end of the table.
     if "$cli" key "$plate" "$work/plate.png" --keyer plate --auto-adjust --quiet > /dev/null; then
-      read -r _ figures <<< "$("$score" "$work/$name-truth.png" "$work/plate.png")"
+      figures=$(figures_of "$name" "$work/plate.png")
       # shellcheck disable=SC2086
       row "$name" "plate, auto" $figures
     else

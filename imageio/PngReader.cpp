@@ -142,7 +142,9 @@ bool PngReader::openFile(const char* path) {
                         smallestPngBytes(declaredWidth, declaredHeight, static_cast<unsigned>(fileBits)))) {
     return fail(LoadError::TooLittleData, declaredWidth, declaredHeight);
   }
-  if (!requestBgrAlphaGuarded(reader.png(), reader.info(), alpha_ == AlphaReading::Kept)) return fail(LoadError::Damaged, 0, 0, context.message);
+  if (!requestBgrAlphaGuarded(reader.png(), reader.info(), alpha_ == AlphaReading::Kept)) {
+    return fail(LoadError::Damaged, 0, 0, context.message);
+  }
   const png_uint_32 pngWidth = png_get_image_width(reader.png(), reader.info());
   const png_uint_32 pngHeight = png_get_image_height(reader.png(), reader.info());
   if (png_get_rowbytes(reader.png(), reader.info()) != std::size_t{pngWidth} * sizeof(Pixel32)) {

@@ -98,7 +98,8 @@ std::vector<std::uint8_t> packBits(const std::vector<int>& values, int bits) {
 }
 
 PngCase colourCase(const char* name, bool alpha, int depth, bool interlaced = false) {
-  PngCase c{name, {Width, Height, alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, depth, interlaced, {}, {}, {}}, {}, {}};
+  PngCase c{name,
+            {Width, Height, alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, depth, interlaced, {}, {}, {}}, {}, {}};
   for (int y = 0; y < Height; ++y) {
     std::vector<std::uint8_t> row;
     for (int x = 0; x < Width; ++x) {
@@ -127,7 +128,8 @@ PngCase colourCase(const char* name, bool alpha, int depth, bool interlaced = fa
 }
 
 PngCase greyCase(const char* name, bool alpha, int depth) {
-  PngCase c{name, {Width, Height, alpha ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY, depth, false, {}, {}, {}}, {}, {}};
+  PngCase c{name,
+            {Width, Height, alpha ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY, depth, false, {}, {}, {}}, {}, {}};
   const int levels = (1 << depth) - 1;
   for (int y = 0; y < Height; ++y) {
     std::vector<int> values;
