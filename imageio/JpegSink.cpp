@@ -33,7 +33,7 @@ struct JpegErrors {
 // The whole compression runs in this one frame, whose locals are all
 // trivial, so the jump back on a libjpeg error skips no C++ destructor.
 bool compressGuarded(jpeg_compress_struct* jpeg, JpegErrors* errors, const Pixel32* pixels, std::size_t width,
-                     std::size_t height, int quality, unsigned char** bytes, unsigned long* size) {
+                     std::size_t height, int quality, bool fullChroma, unsigned char** bytes, unsigned long* size) {
   if (setjmp(errors->jump)) return false;
   jpeg_CreateCompress(jpeg, JPEG_LIB_VERSION, sizeof *jpeg);
   jpeg_mem_dest(jpeg, bytes, size);
@@ -43,7 +43,8 @@ bool compressGuarded(jpeg_compress_struct* jpeg, JpegErrors* errors, const Pixel
   jpeg->in_color_space = JCS_EXT_BGRX;  // a Pixel32 in memory; the alpha byte is passed over
   jpeg_set_defaults(jpeg);
   jpeg_set_quality(jpeg, quality, TRUE);
-  for (int component = 0; component < jpeg->num_components; ++component) {
+  // The defaults halve the colour's resolution each way (4:2:0).
+  for (int component = 0; fullChroma && component < jpeg->num_components; ++component) {
     jpeg->comp_info[component].h_samp_factor = 1;
     jpeg->comp_info[component].v_samp_factor = 1;
   }
@@ -86,7 +87,8 @@ bool JpegSink::commit() {
   errors.manager.error_exit = onJpegError;
   unsigned char* bytes = nullptr;
   unsigned long size = 0;
-  const bool compressed = compressGuarded(&jpeg, &errors, pixels_.data(), width_, height_, quality_, &bytes, &size);
+  const bool compressed = compressGuarded(&jpeg, &errors, pixels_.data(), width_, height_, quality_,
+                                          chroma_ == Chroma::Full, &bytes, &size);
   jpeg_destroy_compress(&jpeg);
   if (compressed) output_->write(bytes, size);
   std::free(bytes);  // jpeg_mem_dest's buffer is the library's malloc

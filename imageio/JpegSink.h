@@ -12,7 +12,10 @@ namespace Kvl {
 
 class JpegSink final : public PictureSink {
 public:
-  explicit JpegSink(int quality = DefaultQuality) : quality_(quality) {}
+  // Colour at full resolution (4:4:4) or half each way (4:2:0, as footage has it).
+  enum class Chroma { Full, Half };
+
+  explicit JpegSink(int quality = DefaultQuality, Chroma chroma = Chroma::Full) : quality_(quality), chroma_(chroma) {}
   bool open(const std::string& path, std::uint64_t width, std::uint64_t height, RowOrder order) override;
   void writeRows(std::uint64_t firstRow, const Pixel32* rows, std::size_t count) override;
   bool commit() override;
@@ -24,6 +27,7 @@ public:
 private:
   std::unique_ptr<ReplacingFile> output_;
   int quality_;
+  Chroma chroma_;
   std::size_t width_ = 0;
   std::size_t height_ = 0;
   // JPEG stores the top row first and is encoded at commit, from these.

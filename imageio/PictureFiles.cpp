@@ -28,9 +28,9 @@ constexpr std::array<std::uint8_t, 8> PngSignature = {0x89, 'P', 'N', 'G', '\r',
 constexpr std::array<std::uint8_t, 3> JpegSignature = {0xFF, 0xD8, 0xFF};  // start of image, marker
 
 // Any reader with open(path) and failure().
-template <typename Reader>
-std::unique_ptr<PictureSource> openWith(const std::string& path, PictureError& error) {
-  auto reader = std::make_unique<Reader>();
+template <typename Reader, typename... Options>
+std::unique_ptr<PictureSource> openWith(const std::string& path, PictureError& error, Options... options) {
+  auto reader = std::make_unique<Reader>(options...);
   if (reader->open(path.c_str())) return reader;
   error = reader->failure();
   return nullptr;
@@ -129,6 +129,15 @@ std::unique_ptr<PictureSource> openPicture(const std::string& path, PictureForma
   return nullptr;
 }
 
+std::unique_ptr<PictureSource> openPngWithAlpha(const std::string& path, PictureError& error) {
+#if KEYVALE_HAVE_PNG
+  return openWith<PngReader>(path, error, AlphaReading::Kept);
+#else
+  error = notInThisBuild(PictureFormat::Png);
+  return nullptr;
+#endif
+}
+
 std::unique_ptr<PictureSink> makePngSink([[maybe_unused]] int level) {
 #if KEYVALE_HAVE_PNG
   return std::make_unique<PngSink>(level);
@@ -142,6 +151,14 @@ std::unique_ptr<PictureSink> makePngSink([[maybe_unused]] int level) {
 std::unique_ptr<PictureSink> makeJpegSink() {
 #if KEYVALE_HAVE_JPEG
   return std::make_unique<JpegSink>();
+#else
+  return nullptr;
+#endif
+}
+
+std::unique_ptr<PictureSink> makeFootageJpegSink([[maybe_unused]] int quality) {
+#if KEYVALE_HAVE_JPEG
+  return std::make_unique<JpegSink>(quality, JpegSink::Chroma::Half);
 #else
   return nullptr;
 #endif

@@ -26,6 +26,11 @@ bool canWriteJpeg();
 // it cannot be read.
 std::unique_ptr<PictureSource> openPicture(const std::string& path, PictureFormat format, PictureError& error);
 
+// Opens a PNG picture with the alpha it holds (solid where it holds none),
+// for the tools that measure a keyed output against a true matte; null with
+// `error` set when it cannot be read or this build reads no PNG itself.
+std::unique_ptr<PictureSource> openPngWithAlpha(const std::string& path, PictureError& error);
+
 // The deflate level of PNG output when none is asked for, and the range
 // there is (libdeflate's: 0 stores, 12 squeezes hardest).
 constexpr int DefaultPngLevel = 3;
@@ -35,5 +40,9 @@ constexpr int HighestPngLevel = 12;
 std::unique_ptr<PictureSink> makePngSink(int level);
 // A JPEG output (for opaque pictures), or null on a build without libjpeg.
 std::unique_ptr<PictureSink> makeJpegSink();
+// A JPEG output stored as most footage is, colour at half resolution each
+// way (4:2:0), at `quality` (1-100): for test plates whose compression a
+// keyer must cope with. Null on a build without libjpeg.
+std::unique_ptr<PictureSink> makeFootageJpegSink(int quality);
 
 }  // namespace Kvl

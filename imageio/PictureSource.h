@@ -11,8 +11,12 @@
 namespace Kvl {
 
 // The vertical order in which a source hands out its rows. Rows are always
-// left to right, alpha 0.
+// left to right, alpha 0 unless the source was asked to keep the file's.
 enum class RowOrder { BottomUp, TopDown };
+
+// What a reader does with the alpha a file holds: keying drops it (the key
+// makes its own); the tools that measure a keyed output keep it.
+enum class AlphaReading { Dropped, Kept };
 
 class PictureSource {
 public:

@@ -43,16 +43,21 @@ bool readInfoGuarded(png_structp png, png_infop info) {
 }
 
 // The picture's own alpha (and palette transparency) is dropped, as the
-// Targa reader drops a 32-bit file's alpha: the key computes its own.
-bool requestBgrZeroGuarded(png_structp png, png_infop info) {
+// Targa reader drops a 32-bit file's alpha: the key computes its own. Kept,
+// a picture without alpha reads as solid.
+bool requestBgrAlphaGuarded(png_structp png, png_infop info, bool keepAlpha) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_palette_to_rgb(png);
   png_set_expand_gray_1_2_4_to_8(png);
   png_set_gray_to_rgb(png);
   png_set_scale_16(png);  // 16-bit samples rounded to the nearest 8-bit value
-  png_set_strip_alpha(png);
+  if (keepAlpha) {
+    png_set_tRNS_to_alpha(png);
+  } else {
+    png_set_strip_alpha(png);
+  }
   png_set_bgr(png);
-  png_set_filler(png, 0, PNG_FILLER_AFTER);
+  png_set_filler(png, keepAlpha ? 0xFF : 0, PNG_FILLER_AFTER);
   png_set_interlace_handling(png);
   png_read_update_info(png, info);
   return true;
@@ -137,7 +142,9 @@ bool PngReader::openFile(const char* path) {
                         smallestPngBytes(declaredWidth, declaredHeight, static_cast<unsigned>(fileBits)))) {
     return fail(LoadError::TooLittleData, declaredWidth, declaredHeight);
   }
-  if (!requestBgrZeroGuarded(reader.png(), reader.info())) return fail(LoadError::Damaged, 0, 0, context.message);
+  if (!requestBgrAlphaGuarded(reader.png(), reader.info(), alpha_ == AlphaReading::Kept)) {
+    return fail(LoadError::Damaged, 0, 0, context.message);
+  }
   const png_uint_32 pngWidth = png_get_image_width(reader.png(), reader.info());
   const png_uint_32 pngHeight = png_get_image_height(reader.png(), reader.info());
   if (png_get_rowbytes(reader.png(), reader.info()) != std::size_t{pngWidth} * sizeof(Pixel32)) {

@@ -146,7 +146,11 @@ void PngSink::writeChunk(const char* type, const std::uint8_t* data, std::size_t
   putBe32(head, static_cast<std::uint32_t>(size));
   std::copy_n(type, 4, head + 4);
   std::uint8_t crc[4];
-  putBe32(crc, libdeflate_crc32(libdeflate_crc32(0, head + 4, 4), data, size));
+  std::uint32_t sum = libdeflate_crc32(0, head + 4, 4);
+  // Given no buffer, libdeflate answers a fresh sum's start, 0, whatever the
+  // running sum: an empty chunk (IEND) must not pass it one.
+  if (size > 0) sum = libdeflate_crc32(sum, data, size);
+  putBe32(crc, sum);
   output_->write(head, sizeof head);
   output_->write(data, size);
   output_->write(crc, sizeof crc);

@@ -85,6 +85,7 @@ struct PngCase {
   const char* name;
   PngContent content;
   std::vector<Pixel32> expected;  // top row first
+  std::vector<std::uint8_t> alpha;  // the file's own, top row first: 255 where it holds none
 };
 
 std::vector<std::uint8_t> packBits(const std::vector<int>& values, int bits) {
@@ -97,7 +98,8 @@ std::vector<std::uint8_t> packBits(const std::vector<int>& values, int bits) {
 }
 
 PngCase colourCase(const char* name, bool alpha, int depth, bool interlaced = false) {
-  PngCase c{name, {Width, Height, alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, depth, interlaced, {}, {}, {}}, {}};
+  PngCase c{name,
+            {Width, Height, alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, depth, interlaced, {}, {}, {}}, {}, {}};
   for (int y = 0; y < Height; ++y) {
     std::vector<std::uint8_t> row;
     for (int x = 0; x < Width; ++x) {
@@ -115,8 +117,10 @@ PngCase colourCase(const char* name, bool alpha, int depth, bool interlaced = fa
           row.push_back(static_cast<std::uint8_t>(clamped & 0xFF));
         }
       }
-      if (alpha) row.insert(row.end(), depth == 8 ? 1 : 2, static_cast<std::uint8_t>(x * 40 + y));  // ignored
+      // Ignored by keying; 16-bit, v * 257 reads back as v.
+      if (alpha) row.insert(row.end(), depth == 8 ? 1 : 2, static_cast<std::uint8_t>(x * 40 + y));
       c.expected.push_back(makePixel(rgb[0], rgb[1], rgb[2]));
+      c.alpha.push_back(alpha ? static_cast<std::uint8_t>(x * 40 + y) : 255);
     }
     c.content.rows.push_back(row);
   }
@@ -124,7 +128,8 @@ PngCase colourCase(const char* name, bool alpha, int depth, bool interlaced = fa
 }
 
 PngCase greyCase(const char* name, bool alpha, int depth) {
-  PngCase c{name, {Width, Height, alpha ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY, depth, false, {}, {}, {}}, {}};
+  PngCase c{name,
+            {Width, Height, alpha ? PNG_COLOR_TYPE_GRAY_ALPHA : PNG_COLOR_TYPE_GRAY, depth, false, {}, {}, {}}, {}, {}};
   const int levels = (1 << depth) - 1;
   for (int y = 0; y < Height; ++y) {
     std::vector<int> values;
@@ -134,6 +139,7 @@ PngCase greyCase(const char* name, bool alpha, int depth) {
       const auto grey = static_cast<std::uint8_t>(value * 255 / levels);  // low depths scale up exactly
       values.push_back(value);
       c.expected.push_back(makePixel(grey, grey, grey));
+      c.alpha.push_back(alpha ? static_cast<std::uint8_t>(255 - x) : 255);
       if (depth == 8) row.push_back(static_cast<std::uint8_t>(value));
       if (alpha) row.push_back(static_cast<std::uint8_t>(255 - x));
     }
@@ -143,7 +149,7 @@ PngCase greyCase(const char* name, bool alpha, int depth) {
 }
 
 PngCase paletteCase(const char* name, int depth) {
-  PngCase c{name, {Width, Height, PNG_COLOR_TYPE_PALETTE, depth, false, {}, {}, {}}, {}};
+  PngCase c{name, {Width, Height, PNG_COLOR_TYPE_PALETTE, depth, false, {}, {}, {}}, {}, {}};
   const int entries = std::min(1 << depth, 12);
   for (int i = 0; i < entries; ++i) {
     c.content.palette.insert(c.content.palette.end(), {static_cast<std::uint8_t>(20 * i), static_cast<std::uint8_t>(250 - 7 * i),
@@ -157,27 +163,64 @@ PngCase paletteCase(const char* name, int depth) {
       indices.push_back(index);
       const auto* entry = &c.content.palette[static_cast<std::size_t>(index) * 3];
       c.expected.push_back(makePixel(entry[0], entry[1], entry[2]));
+      c.alpha.push_back(c.content.transparency[static_cast<std::size_t>(index)]);
     }
     c.content.rows.push_back(packBits(indices, depth));
   }
   return c;
 }
 
-TEST(PngInput, EveryLayoutKeysLikeTheSameTargaPicture) {
-  TempDir dir;
-  const PngCase cases[] = {
+std::vector<PngCase> everyPngLayout() {
+  return {
       colourCase("rgb8", false, 8),        colourCase("rgba8", true, 8),      colourCase("rgb16", false, 16),
       colourCase("rgba16", true, 16),      colourCase("interlaced", false, 8, true),
       greyCase("grey1", false, 1),         greyCase("grey2", false, 2),       greyCase("grey4", false, 4),
       greyCase("grey8", false, 8),         greyCase("greyalpha8", true, 8),   paletteCase("palette4", 4),
       paletteCase("palette8", 8),
   };
-  for (const PngCase& c : cases) {
+}
+
+// Every pixel of `source`, top row first, as the reader hands them out.
+std::vector<Pixel32> readTopDown(PictureSource& source) {
+  std::vector<Pixel32> pixels(source.pixelCount());
+  source.readRows(pixels.data(), source.height());
+  return source.rowOrder() == RowOrder::TopDown ? pixels : flipRows(pixels, static_cast<int>(source.width()),
+                                                                    static_cast<int>(source.height()));
+}
+
+TEST(PngInput, EveryLayoutKeysLikeTheSameTargaPicture) {
+  TempDir dir;
+  for (const PngCase& c : everyPngLayout()) {
     SCOPED_TRACE(c.name);
     const std::string png = dir.file(std::string(c.name) + ".png");
     writePng(png, c.content);
     const std::string targa = TgaBytes(Width, Height).pixels(flipRows(c.expected, Width, Height)).writeTo(dir.path() / "same.tga");
     expectKeyedAlike(png, targa, dir.path(), {"--channel", "red", "--contrast", "12", "--offset", "3"});
+  }
+}
+
+// The plate benchmark's scorer reads a keyed output's alpha: every layout
+// gives the colours keying reads with the file's own alpha (a palette's
+// transparency too), solid where the file holds none.
+TEST(PngInput, ReadWithAlphaKeepsTheFilesAlpha) {
+  TempDir dir;
+  for (const PngCase& c : everyPngLayout()) {
+    SCOPED_TRACE(c.name);
+    const std::string png = dir.file(std::string(c.name) + ".png");
+    writePng(png, c.content);
+    PictureError error;
+    const std::unique_ptr<PictureSource> source = openPngWithAlpha(png, error);
+    ASSERT_TRUE(source) << describe(error);
+    const std::vector<Pixel32> pixels = readTopDown(*source);
+    EXPECT_FALSE(source->damaged());
+    ASSERT_EQ(pixels.size(), c.expected.size());
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+      EXPECT_EQ(pixels[i], c.expected[i] | Pixel32{c.alpha[i]} << 24) << "pixel " << i;
+    }
+    // Keying still reads no alpha.
+    const std::unique_ptr<PictureSource> keyed = openPicture(png, PictureFormat::Png, error);
+    ASSERT_TRUE(keyed);
+    EXPECT_EQ(readTopDown(*keyed), c.expected);
   }
 }
 
@@ -293,6 +336,24 @@ TEST(PngOutput, EveryLevelDecodesWithLibpngToTheKeyedPixels) {
     }
     EXPECT_EQ(wrong, 0u) << "level " << level;
   }
+}
+
+// The whole file must satisfy libpng's own reader, which checks every
+// chunk's CRC as far as the last (IEND): a keyed PNG keys again, and reads
+// back with its alpha to the keyed pixels.
+TEST(PngOutput, ReadsBackThroughKeyvalesOwnReaderAlphaAndAll) {
+  TempDir dir;
+  const int width = 40, height = 30;
+  const std::string input = TgaBytes(width, height).pixels(greenScreen(width, height)).writeTo(dir.path() / "in.tga");
+  ASSERT_EQ(runCli({"key", input, dir.file("keyed.tga"), "--contrast", "20", "--offset", "5"}).status, 0);
+  ASSERT_EQ(runCli({"key", input, dir.file("keyed.png"), "--contrast", "20", "--offset", "5"}).status, 0);
+  const CliRun again = runCli({"key", dir.file("keyed.png"), dir.file("again.tga")});
+  EXPECT_EQ(again.status, Cli::ExitSuccess) << again.err;
+  PictureError error;
+  const std::unique_ptr<PictureSource> png = openPngWithAlpha(dir.file("keyed.png"), error);
+  ASSERT_TRUE(png) << describe(error);
+  const TargaFile keyed = readTargaFile(dir.file("keyed.tga"));
+  EXPECT_EQ(readTopDown(*png), flipRows(keyed.pixels, width, height));
 }
 
 TEST(PngOutput, BatchFormatPngFromPngInput) {
@@ -470,6 +531,50 @@ TEST(JpegInput, FilesOfMoreThan500ScansAreRefused) {
   EXPECT_EQ(refused.status, Cli::ExitFileError);
   EXPECT_EQ(refused.err, "keyvale-cli: " + dir.file("501.jpg") + ": unsupported JPEG file: more than 500 scans\n");
   EXPECT_FALSE(fs::exists(dir.file("501.tga")));
+}
+
+// The luma component's sampling factors as the frame header (SOF0) gives
+// them: 0x22 when colour is stored at half resolution each way, 0x11 at full.
+int lumaSampling(const std::vector<std::uint8_t>& jpeg) {
+  for (std::size_t i = 2; i + 11 < jpeg.size(); ++i) {
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) return jpeg[i + 11];
+  }
+  return -1;
+}
+
+// The test plates are stored as footage is, 4:2:0; keyed pictures over a
+// background keep full colour. Both hold the picture's colours, upright.
+TEST(JpegOutput, FootagePlatesHalveTheColourResolution) {
+  TempDir dir;
+  const int width = 64, height = 48;
+  std::vector<Pixel32> topDown;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      topDown.push_back(makePixel(static_cast<std::uint8_t>(40 + 3 * x), static_cast<std::uint8_t>(200 - 2 * y),
+                                  static_cast<std::uint8_t>(90 + x + y), 255));
+    }
+  }
+  const std::pair<std::unique_ptr<PictureSink>, int> sinks[] = {{makeFootageJpegSink(75), 0x22},
+                                                                {makeJpegSink(), 0x11}};
+  for (const auto& [sink, sampling] : sinks) {
+    SCOPED_TRACE(sampling);
+    const std::string path = dir.file("plate.jpg");
+    ASSERT_TRUE(sink->open(path, width, height, RowOrder::TopDown)) << sink->failure();
+    for (int y = 0; y < height; ++y) {
+      sink->writeRows(static_cast<std::uint64_t>(height - 1 - y), topDown.data() + y * width, 1);
+    }
+    ASSERT_TRUE(sink->commit()) << sink->failure();
+    EXPECT_EQ(lumaSampling(readFileBytes(path)), sampling);
+    int decodedWidth = 0, decodedHeight = 0;
+    const std::vector<std::uint8_t> rgb = decodeJpegRgb(path, decodedWidth, decodedHeight);
+    ASSERT_EQ(rgb.size(), topDown.size() * 3);
+    double error = 0;
+    for (std::size_t i = 0; i < topDown.size(); ++i) {
+      error += std::abs(rgb[3 * i] - redOf(topDown[i])) + std::abs(rgb[3 * i + 1] - greenOf(topDown[i])) +
+               std::abs(rgb[3 * i + 2] - blueOf(topDown[i]));
+    }
+    EXPECT_LT(error / double(rgb.size()), 2.0);  // smooth gradients survive either way
+  }
 }
 
 #endif  // KEYVALE_HAVE_JPEG
