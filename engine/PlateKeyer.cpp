@@ -101,8 +101,11 @@ Colour chromaticityOf(const Colour& colour) {
   return {colour[0] / sum, colour[1] / sum, colour[2] / sum};
 }
 
+// Square roots are exact everywhere; hypot is not, and every build must
+// choose the same backdrop.
 float distance(const Colour& a, const Colour& b) {
-  return std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]);
+  const float d0 = a[0] - b[0], d1 = a[1] - b[1], d2 = a[2] - b[2];
+  return std::sqrt(d0 * d0 + d1 * d1 + d2 * d2);
 }
 
 // Cells darker than this (sum of the three means) say nothing of hue.
@@ -160,10 +163,12 @@ Colour backdropChromaticity(const CellStats& stats, const std::vector<bool>& usa
   return {sum[0] / n, sum[1] / n, sum[2] / n};
 }
 
+float spreadOf(const Colour& variance) { return variance[0] + variance[1] + variance[2]; }
+
 // The cells that are surely backdrop: usable, of the backdrop's hue within
-// a tolerance taken from how far the backdrop's own cells stray, and not
-// next to a cell that is not (a cell on the foreground's edge is a mix).
-std::vector<bool> backdropCells(const CellStats& stats, const std::vector<bool>& usable, int columns, int rows) {
+// a tolerance taken from how far the backdrop's own cells stray, and no
+// busier inside than backdrop is.
+std::vector<bool> backdropCells(const CellStats& stats, const std::vector<bool>& usable) {
   const Colour hue = backdropChromaticity(stats, usable);
   std::vector<float> distances(usable.size(), 1.0f);
   std::vector<float> near;
@@ -176,27 +181,22 @@ std::vector<bool> backdropCells(const CellStats& stats, const std::vector<bool>&
   std::vector<bool> backdrop(usable.size());
   for (std::size_t i = 0; i < usable.size(); ++i) backdrop[i] = usable[i] && distances[i] < tolerance;
 
-  std::vector<bool> inner(backdrop.size());
-  std::size_t innerCount = 0, count = 0;
-  for (int row = 0; row < rows; ++row) {
-    for (int column = 0; column < columns; ++column) {
-      const std::size_t index = cellIndex(column, row, columns);
-      if (!backdrop[index]) continue;
-      ++count;
-      bool surrounded = true;
-      for (int dy = -1; dy <= 1 && surrounded; ++dy) {
-        for (int dx = -1; dx <= 1 && surrounded; ++dx) {
-          const int x = column + dx, y = row + dy;
-          if (x < 0 || y < 0 || x >= columns || y >= rows) continue;
-          surrounded = backdrop[cellIndex(x, y, columns)];
-        }
-      }
-      inner[index] = surrounded;
-      innerCount += surrounded;
-    }
+  // A cell that holds an edge of the foreground, even one of the backdrop's
+  // hue (dark hair only darkens it), varies far more within itself than
+  // the plate's noise and the light's slow change do.
+  std::vector<float> spreads;
+  for (std::size_t i = 0; i < backdrop.size(); ++i) {
+    if (backdrop[i]) spreads.push_back(spreadOf(stats.variance[i]));
   }
-  // A plate with only a little backdrop showing keeps its edge cells rather than lose it all.
-  return innerCount * 4 >= count && innerCount > 0 ? inner : backdrop;
+  const float calm = 4 * median(spreads) + 4;
+  std::vector<bool> clean(backdrop.size());
+  std::size_t cleanCount = 0;
+  for (std::size_t i = 0; i < backdrop.size(); ++i) {
+    clean[i] = backdrop[i] && spreadOf(stats.variance[i]) <= calm;
+    cleanCount += clean[i];
+  }
+  // A plate with only a little backdrop showing keeps it all rather than lose it.
+  return cleanCount * 4 >= spreads.size() && cleanCount > 0 ? clean : backdrop;
 }
 
 // Fills the cells that are not known from those that are: first each empty
@@ -297,8 +297,8 @@ std::uint8_t levelsOf(float value, float low, float high) {
 
 BackdropSurvey::BackdropSurvey(std::uint32_t width, std::uint32_t height) : width_(width), height_(height) {
   std::tie(columns_, rows_) = gridFor(std::max<std::uint32_t>(width, 1), std::max<std::uint32_t>(height, 1));
-  // About eight rows of each cell are enough for its mean and spread.
-  rowStep_ = std::max<std::uint32_t>(1, height / static_cast<std::uint32_t>(rows_) / 8);
+  // About four rows of each cell are enough for its mean and spread.
+  rowStep_ = std::max<std::uint32_t>(1, height / static_cast<std::uint32_t>(rows_) / 4);
   columnOf_.resize(width);
   for (std::uint32_t x = 0; x < width; ++x) {
     columnOf_[x] = static_cast<int>(std::uint64_t{x} * static_cast<std::uint64_t>(columns_) / width);
@@ -339,7 +339,7 @@ PlateSettings fitPlate(const BackdropSurvey& survey, const PlateRequest& request
     settings.backdrop.colours.assign(stats.mean.size(), pixelOf(pure));
     return settings;
   }
-  const std::vector<bool> backdrop = backdropCells(stats, usable, columns, rows);
+  const std::vector<bool> backdrop = backdropCells(stats, usable);
   std::vector<Colour> values = stats.mean;
   fillBackdrop(values, backdrop, columns, rows);
   settings.backdrop.colours.resize(values.size());
@@ -357,7 +357,8 @@ PlateSettings fitPlate(const BackdropSurvey& survey, const PlateRequest& request
 
 PlateKeyer::PlateKeyer(const PlateSettings& settings, std::uint32_t width, std::uint32_t height)
     : settings_(settings), width_(width), height_(height), leftCell_(width), rightWeight_(width),
-      gridRow_(static_cast<std::size_t>(settings.backdrop.columns) * 3), backdrop_(std::size_t{width} * 3) {
+      gridRow_(static_cast<std::size_t>(settings.backdrop.columns) * 3), backdrop_(std::size_t{width} * 3),
+      excess_(width), nearby_(width) {
   const int columns = settings.backdrop.columns;
   for (std::uint32_t x = 0; x < width; ++x) {
     const float u = (static_cast<float>(x) + 0.5f) * static_cast<float>(columns) / static_cast<float>(width) - 0.5f;
@@ -381,36 +382,79 @@ void PlateKeyer::backdropRow(std::uint32_t topRow) {
     const Colour b = colourOf(model.at(column, lower));
     for (std::size_t c = 0; c < 3; ++c) gridRow_[static_cast<std::size_t>(column) * 3 + c] = a[c] + (b[c] - a[c]) * down;
   }
+  // Pixels between the same two cell centres come in runs: one straight
+  // line per run and channel.
   const std::size_t lastColumn = static_cast<std::size_t>(model.columns - 1) * 3;
-  for (std::uint32_t x = 0; x < width_; ++x) {
+  for (std::size_t x = 0; x < width_;) {
     const std::size_t left = static_cast<std::size_t>(leftCell_[x]) * 3;
     const std::size_t right = std::min(left + 3, lastColumn);
-    const float w = rightWeight_[x];
+    std::size_t end = x;
+    while (end < width_ && leftCell_[end] == leftCell_[x]) ++end;
     for (std::size_t c = 0; c < 3; ++c) {
-      backdrop_[c * width_ + x] = gridRow_[left + c] + (gridRow_[right + c] - gridRow_[left + c]) * w;
+      const float start = gridRow_[left + c], rise = gridRow_[right + c] - start;
+      float* line = backdrop_.data() + c * width_;
+      for (std::size_t i = x; i < end; ++i) line[i] = start + rise * rightWeight_[i];
     }
+    x = end;
   }
 }
 
 namespace {
 
 struct Tolerances {
-  float backdrop, foreground, hue, hueRange;
+  float backdrop, foreground, hue, perHueRange;  // the last is 1 / hue-range
 };
 
 // Plain comparisons, which the processor's min and max instructions match.
-float larger(float a, float b) { return a > b ? a : b; }
-float smaller(float a, float b) { return a < b ? a : b; }
-float clamp01(float value) { return smaller(larger(value, 0.0f), 1.0f); }
+[[gnu::always_inline]] inline float larger(float a, float b) { return a > b ? a : b; }
+[[gnu::always_inline]] inline float smaller(float a, float b) { return a < b ? a : b; }
+[[gnu::always_inline]] inline float clamp01(float value) { return smaller(larger(value, 0.0f), 1.0f); }
 
-std::uint32_t levelBits(float value) {
+[[gnu::always_inline]] inline std::uint32_t levelBits(float value) {
   return static_cast<std::uint32_t>(static_cast<std::int32_t>(smaller(larger(value, 0.0f), 255.0f) + 0.5f));
 }
 
 // One row with the key channel K known when compiled: written without
 // branches, so that the compiler keys several pixels at a time.
 template <std::size_t K>
-void keyPlateRow(const Pixel32* in, Pixel32* out, std::uint32_t width, const float* backdrop, Tolerances t) {
+[[gnu::always_inline]] inline float excessOfPixel(Pixel32 pixel) {
+  constexpr std::size_t O1 = K == 0 ? 1 : 0;
+  constexpr std::size_t O2 = K == 2 ? 1 : 2;
+  const float p[3] = {static_cast<float>((pixel >> 16) & 0xFF), static_cast<float>((pixel >> 8) & 0xFF),
+                      static_cast<float>(pixel & 0xFF)};
+  return p[K] - larger(p[O1], p[O2]);
+}
+
+// The key-channel excess of each pixel averaged with its neighbours in the
+// row, Reach on either side (fewer at the ends): the noise shrinks, so a
+// patch of backdrop or of foreground shows as such where single pixels
+// scatter.
+constexpr std::size_t Reach = 2;  // the interior sum below is written out for it
+
+template <std::size_t K>
+[[gnu::always_inline]] inline void excessNearby(const Pixel32* in, float* own, float* nearby, std::size_t width) {
+  for (std::size_t x = 0; x < width; ++x) own[x] = excessOfPixel<K>(in[x]);
+  const auto average = [&](std::size_t x) {
+    const std::size_t first = x < Reach ? 0 : x - Reach;
+    const std::size_t end = std::min(width, x + Reach + 1);
+    float sum = 0;
+    for (std::size_t i = first; i < end; ++i) sum += own[i];
+    return sum / static_cast<float>(end - first);
+  };
+  if (width <= 2 * Reach) {
+    for (std::size_t x = 0; x < width; ++x) nearby[x] = average(x);
+    return;
+  }
+  for (std::size_t x = 0; x < Reach; ++x) nearby[x] = average(x);
+  for (std::size_t x = Reach; x < width - Reach; ++x) {
+    nearby[x] = (own[x - 2] + own[x - 1] + own[x] + own[x + 1] + own[x + 2]) * (1.0f / (2 * Reach + 1));
+  }
+  for (std::size_t x = width - Reach; x < width; ++x) nearby[x] = average(x);
+}
+
+template <std::size_t K>
+[[gnu::always_inline]] inline void keyPlateRow(const Pixel32* in, Pixel32* out, std::uint32_t width, const float* backdrop, const float* nearby,
+                 Tolerances t) {
   constexpr std::size_t O1 = K == 0 ? 1 : 0;
   constexpr std::size_t O2 = K == 2 ? 1 : 2;
   const float* backdropRed = backdrop;
@@ -434,9 +478,15 @@ void keyPlateRow(const Pixel32* in, Pixel32* out, std::uint32_t width, const flo
     // The hue speaks only as far as the pixel has the backdrop's excess: a
     // pixel with less is a mix the colour difference already measures, and
     // the hue of a bright foreground would overstate its edge.
-    const float greenness = clamp01(pixelExcess / larger(backdropExcess, 1.0f));
-    const float byHue = greenness * clamp01((offLine - t.hue) / t.hueRange);
-    const float alpha = larger(byDifference, byHue);
+    const float perBackdropExcess = 1.0f / larger(backdropExcess, 1.0f);
+    const float greenness = clamp01(pixelExcess * perBackdropExcess);
+    const float byHue = greenness * clamp01((offLine - t.hue) * t.perHueRange);
+    const float single = larger(byDifference, byHue);
+    // Noise: where the pixel and its neighbours together are surely
+    // foreground, or surely backdrop, the pixel is, if it leans that way.
+    const float solidNearby = nearby[x] <= t.foreground * 0.5f && single > 0 ? 1.0f : 0.0f;
+    const float clearNearby = nearby[x] >= backdropExcess - t.backdrop * 0.5f && byHue <= 0 && single < 1 ? 1.0f : 0.0f;
+    const float alpha = solidNearby + (1.0f - solidNearby) * (1.0f - clearNearby) * single;
     // Un-mix: the colour that, laid over the backdrop at this alpha, gives
     // the pixel (a clear pixel keeps its own colour, spill aside).
     const float clear = alpha > 0 ? 0.0f : 1.0f;
@@ -448,11 +498,42 @@ void keyPlateRow(const Pixel32* in, Pixel32* out, std::uint32_t width, const flo
     // the hue alone made the pixel foreground: that may be green itself.
     const float leftExcess = f[K] - larger(f[O1], f[O2]);
     const float spillable = (byDifference >= byHue ? 1.0f : 0.0f) * (backdropExcess > 1 ? 1.0f : 0.0f);
-    const float spill = spillable * smaller(larger(leftExcess, 0.0f) / larger(backdropExcess, 1.0f), 1.0f);
+    const float spill = spillable * smaller(larger(leftExcess, 0.0f) * perBackdropExcess, 1.0f);
     const float grey = (b[0] + b[1] + b[2]) * (1.0f / 3);
     for (std::size_t c = 0; c < 3; ++c) f[c] -= spill * (b[c] - grey);
     out[x] = levelBits(f[0]) << 16 | levelBits(f[1]) << 8 | levelBits(f[2]) | levelBits(alpha * 255) << 24;
   }
+}
+
+// The row's two passes for key channel K. Where the system loads function
+// versions by processor, this one also comes in a version for processors
+// with eight-wide vector instructions: the same operations in the same
+// order (no fused multiply-add), so the same bytes, twice the pixels per
+// instruction.
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
+#define KVL_WIDE_VERSIONS __attribute__((target_clones("avx2", "default")))
+#else
+#define KVL_WIDE_VERSIONS
+#endif
+
+template <std::size_t K>
+[[gnu::always_inline]] inline void keyWholeRow(const Pixel32* in, Pixel32* out, std::uint32_t width, const float* backdrop, float* excess,
+                 float* nearby, Tolerances t) {
+  excessNearby<K>(in, excess, nearby, width);
+  keyPlateRow<K>(in, out, width, backdrop, nearby, t);
+}
+
+KVL_WIDE_VERSIONS void keyRedRow(const Pixel32* in, Pixel32* out, std::uint32_t width, const float* backdrop,
+                                 float* excess, float* nearby, Tolerances t) {
+  keyWholeRow<0>(in, out, width, backdrop, excess, nearby, t);
+}
+KVL_WIDE_VERSIONS void keyGreenRow(const Pixel32* in, Pixel32* out, std::uint32_t width, const float* backdrop,
+                                   float* excess, float* nearby, Tolerances t) {
+  keyWholeRow<1>(in, out, width, backdrop, excess, nearby, t);
+}
+KVL_WIDE_VERSIONS void keyBlueRow(const Pixel32* in, Pixel32* out, std::uint32_t width, const float* backdrop,
+                                  float* excess, float* nearby, Tolerances t) {
+  keyWholeRow<2>(in, out, width, backdrop, excess, nearby, t);
 }
 
 }  // namespace
@@ -460,12 +541,11 @@ void keyPlateRow(const Pixel32* in, Pixel32* out, std::uint32_t width, const flo
 void PlateKeyer::keyRow(const Pixel32* in, Pixel32* out, std::uint32_t topRow) {
   backdropRow(topRow);
   const Tolerances t{static_cast<float>(settings_.backdropTolerance), static_cast<float>(settings_.foregroundTolerance),
-                     static_cast<float>(settings_.hueTolerance), std::max<float>(1, settings_.hueRange)};
-  switch (settings_.channel) {
-    case RedChannel: keyPlateRow<0>(in, out, width_, backdrop_.data(), t); break;
-    case BlueChannel: keyPlateRow<2>(in, out, width_, backdrop_.data(), t); break;
-    default: keyPlateRow<1>(in, out, width_, backdrop_.data(), t); break;
-  }
+                     static_cast<float>(settings_.hueTolerance), 1.0f / std::max<float>(1, settings_.hueRange)};
+  const auto key = settings_.channel == RedChannel    ? keyRedRow
+                   : settings_.channel == BlueChannel ? keyBlueRow
+                                                      : keyGreenRow;
+  key(in, out, width_, backdrop_.data(), excess_.data(), nearby_.data(), t);
 }
 
 }  // namespace Kvl

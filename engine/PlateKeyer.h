@@ -135,6 +135,8 @@ private:
   std::vector<float> rightWeight_;  // and how far towards the next one it is
   std::vector<float> gridRow_;      // the model interpolated to one row's height: columns x 3
   std::vector<float> backdrop_;     // the backdrop colour of each pixel of the row: width x 3
+  std::vector<float> excess_;       // each pixel's key-channel excess
+  std::vector<float> nearby_;       // each pixel's key-channel excess, averaged with its neighbours'
 };
 
 }  // namespace Kvl
