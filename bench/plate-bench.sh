@@ -62,7 +62,9 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/keyvale-plate-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 has_plate_keyer=no
-if "$cli" key --help 2>/dev/null | grep -q -- '--keyer'; then has_plate_keyer=yes; fi
+# grep reads the whole help: quitting at the first match would end keyvale-cli with a broken pipe,
+# which pipefail would count as no --keyer.
+if "$cli" key --help 2>/dev/null | grep -- '--keyer' > /dev/null; then has_plate_keyer=yes; fi
 
 # The field VALUE of a plate's description (NAME.txt: plate, screen, key).
 describe() {  # name field

@@ -41,6 +41,7 @@ const char* const Footer =
     "Examples:\n"
     "  keyvale-cli key shot.tga keyed.tga --channel auto --auto-adjust\n"
     "  keyvale-cli key frames/*.png --out-dir keyed --format png --channel auto --auto-adjust\n"
+    "  keyvale-cli key lime-wall.jpg keyed.png --keyer plate --auto-adjust\n"
     "  keyvale-cli key plate.%04d.png --frames 1-48 --out-dir keyed --channel auto --auto-adjust\n"
     "  keyvale-cli key plate.####.png keyed.####.png --frames 1-4800 --chunk-size 100 --task 0 --settings shot.kvs\n"
     "  keyvale-cli preview shot.tga --composite c.tga --matte m.tga --contrast 40 --offset 20";

@@ -484,7 +484,10 @@ template <std::size_t K>
     const float single = larger(byDifference, byHue);
     // Noise: where the pixel and its neighbours together are surely
     // foreground, or surely backdrop, the pixel is, if it leans that way.
-    const float solidNearby = nearby[x] <= t.foreground * 0.5f && single > 0 ? 1.0f : 0.0f;
+    // (A neighbourhood with clearly less key channel than the others is
+    // foreground whatever the pixel itself said.)
+    const float solidNearby =
+        (nearby[x] <= t.foreground * 0.5f && single > 0) || nearby[x] <= -t.foreground * 0.5f ? 1.0f : 0.0f;
     const float clearNearby = nearby[x] >= backdropExcess - t.backdrop * 0.5f && byHue <= 0 && single < 1 ? 1.0f : 0.0f;
     const float alpha = solidNearby + (1.0f - solidNearby) * (1.0f - clearNearby) * single;
     // Un-mix: the colour that, laid over the backdrop at this alpha, gives
