@@ -86,13 +86,15 @@ const std::vector<std::string>& namesOf(KeyerKind keyer) {
   return keyer == KeyerKind::Plate ? plate : classic;
 }
 
+std::string takeChannel(const Entry& entry, KeyChannel& channel) {
+  const auto named = parseChannelName(entry.value);
+  if (!named) return "channel takes red, green or blue";
+  channel = *named;
+  return {};
+}
+
 std::string takeClassic(const Entry& entry, KeySettings& settings) {
-  if (entry.name == "channel") {
-    const auto channel = parseChannelName(entry.value);
-    if (!channel) return "channel takes red, green or blue";
-    settings.channel = *channel;
-    return {};
-  }
+  if (entry.name == "channel") return takeChannel(entry, settings.channel);
   const auto level = parseLevel(entry.value);
   if (!level) return entry.name + " takes a number from 0 to 255";
   (entry.name == "contrast" ? settings.contrast : settings.offset) = *level;
@@ -114,12 +116,7 @@ std::optional<std::pair<int, int>> parseCells(const std::string& text) {
 }
 
 std::string takePlate(const Entry& entry, PlateSettings& settings) {
-  if (entry.name == "channel") {
-    const auto channel = parseChannelName(entry.value);
-    if (!channel) return "channel takes red, green or blue";
-    settings.channel = *channel;
-    return {};
-  }
+  if (entry.name == "channel") return takeChannel(entry, settings.channel);
   if (entry.name == "backdrop-cells") {
     const auto cells = parseCells(entry.value);
     if (!cells) return "backdrop-cells takes COLUMNSxROWS, each from 1 to " + std::to_string(MaxBackdropCells);

@@ -129,7 +129,7 @@ std::unique_ptr<PictureSource> openPicture(const std::string& path, PictureForma
   return nullptr;
 }
 
-std::unique_ptr<PictureSource> openPngWithAlpha(const std::string& path, PictureError& error) {
+std::unique_ptr<PictureSource> openPngWithAlpha([[maybe_unused]] const std::string& path, PictureError& error) {
 #if KEYVALE_HAVE_PNG
   return openWith<PngReader>(path, error, AlphaReading::Kept);
 #else
