@@ -300,6 +300,9 @@ bool allocateTemplate(ClipWriter::State& state) {
 // A frame to convert into: a spare one (writable again, since the encoder
 // may still hold its pixels) or a new one.
 AVFrame* frameToFill(ClipWriter::State& state, AVFrame* spare) {
+  // A spare the encoder still holds would be copied to be made writable;
+  // every pixel of it is about to be written, so a new one costs less.
+  if (spare != nullptr && av_frame_is_writable(spare) == 0) av_frame_free(&spare);
   AVFrame* frame = spare != nullptr ? spare : av_frame_alloc();
   if (frame == nullptr) return nullptr;
   if (spare == nullptr) {

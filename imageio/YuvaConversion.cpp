@@ -1,9 +1,40 @@
 #include "YuvaConversion.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 namespace Kvl {
+namespace {
+
+struct YuvCoefficients {
+  std::int32_t yr, yg, yb, ur, ug, ub, vr, vg, vb;
+};
+
+constexpr int Shift = 16;
+
+// One row, written plainly over arrays so that the compiler converts
+// several pixels at a time; on x86-64 Linux also in an AVX2 version (its
+// 32-bit multiplies), chosen at start-up: integers, so the same values.
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
+__attribute__((target_clones("avx2", "default")))
+#endif
+void convertRow(const Pixel32* row, std::uint16_t* luma, std::uint16_t* cb, std::uint16_t* cr, std::uint16_t* alpha,
+                std::size_t width, YuvCoefficients k) {
+  constexpr std::int32_t half = 1 << (Shift - 1);
+  for (std::size_t x = 0; x < width; ++x) {
+    const auto r = static_cast<std::int32_t>((row[x] >> 16) & 0xFF);
+    const auto g = static_cast<std::int32_t>((row[x] >> 8) & 0xFF);
+    const auto b = static_cast<std::int32_t>(row[x] & 0xFF);
+    const auto a = static_cast<std::uint32_t>(row[x] >> 24);
+    luma[x] = static_cast<std::uint16_t>(64 + ((k.yr * r + k.yg * g + k.yb * b + half) >> Shift));
+    cb[x] = static_cast<std::uint16_t>(512 + ((k.ur * r + k.ug * g + k.ub * b + half) >> Shift));
+    cr[x] = static_cast<std::uint16_t>(512 + ((k.vr * r + k.vg * g + k.vb * b + half) >> Shift));
+    alpha[x] = static_cast<std::uint16_t>(a << 2 | a >> 6);  // 0 -> 0, 255 -> 1023
+  }
+}
+
+}  // namespace
 
 // BGRA to 10-bit YUV 4:4:4 with alpha (ProRes 4444), limited range, in
 // integers: swscale has no fast path for it, and it would take most of the
@@ -14,26 +45,23 @@ void convertToYuva444p10(const Pixel32* pixels, AVFrame* frame, int matrix) {
   const double kb = matrix == SWS_CS_ITU709 ? 0.0722 : 0.114;
   const double kg = 1 - kr - kb;
   const double ys = 876.0 / 255, cs = 896.0 / 255;  // the 10-bit limited ranges
-  constexpr int Shift = 16;
   const auto fixed = [](double value) { return static_cast<std::int32_t>(std::lround(value * (1 << Shift))); };
-  const std::int32_t yr = fixed(kr * ys), yg = fixed(kg * ys), yb = fixed(kb * ys);
-  const std::int32_t ur = fixed(-kr / (2 * (1 - kb)) * cs), ug = fixed(-kg / (2 * (1 - kb)) * cs), ub = fixed(0.5 * cs);
-  const std::int32_t vr = fixed(0.5 * cs), vg = fixed(-kg / (2 * (1 - kr)) * cs), vb = fixed(-kb / (2 * (1 - kr)) * cs);
-  const std::int32_t half = 1 << (Shift - 1);
+  const YuvCoefficients k{fixed(kr * ys),
+                          fixed(kg * ys),
+                          fixed(kb * ys),
+                          fixed(-kr / (2 * (1 - kb)) * cs),
+                          fixed(-kg / (2 * (1 - kb)) * cs),
+                          fixed(0.5 * cs),
+                          fixed(0.5 * cs),
+                          fixed(-kg / (2 * (1 - kr)) * cs),
+                          fixed(-kb / (2 * (1 - kr)) * cs)};
+  const auto plane = [frame](int index, int y) {
+    return reinterpret_cast<std::uint16_t*>(frame->data[index] + std::ptrdiff_t{y} * frame->linesize[index]);
+  };
+  const auto width = static_cast<std::size_t>(frame->width);
   for (int y = 0; y < frame->height; ++y) {
-    auto* lumaRow = reinterpret_cast<std::uint16_t*>(frame->data[0] + std::ptrdiff_t{y} * frame->linesize[0]);
-    auto* cbRow = reinterpret_cast<std::uint16_t*>(frame->data[1] + std::ptrdiff_t{y} * frame->linesize[1]);
-    auto* crRow = reinterpret_cast<std::uint16_t*>(frame->data[2] + std::ptrdiff_t{y} * frame->linesize[2]);
-    auto* alphaRow = reinterpret_cast<std::uint16_t*>(frame->data[3] + std::ptrdiff_t{y} * frame->linesize[3]);
-    const Pixel32* row = pixels + std::ptrdiff_t{y} * frame->width;
-    for (int x = 0; x < frame->width; ++x) {
-      const std::int32_t r = redOf(row[x]), g = greenOf(row[x]), b = blueOf(row[x]);
-      lumaRow[x] = static_cast<std::uint16_t>(64 + ((yr * r + yg * g + yb * b + half) >> Shift));
-      cbRow[x] = static_cast<std::uint16_t>(512 + ((ur * r + ug * g + ub * b + half) >> Shift));
-      crRow[x] = static_cast<std::uint16_t>(512 + ((vr * r + vg * g + vb * b + half) >> Shift));
-      const unsigned alpha = alphaOf(row[x]);
-      alphaRow[x] = static_cast<std::uint16_t>(alpha << 2 | alpha >> 6);  // 0 -> 0, 255 -> 1023
-    }
+    convertRow(pixels + static_cast<std::size_t>(y) * width, plane(0, y), plane(1, y), plane(2, y), plane(3, y), width,
+               k);
   }
 }
 
