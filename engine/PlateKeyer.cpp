@@ -177,7 +177,13 @@ std::vector<bool> backdropCells(const CellStats& stats, const std::vector<bool>&
     distances[i] = distance(chromaticityOf(stats.mean[i]), hue);
     if (distances[i] < 0.06f) near.push_back(distances[i]);
   }
-  const float tolerance = std::clamp(4 * 1.4826f * median(near), 0.012f, 0.04f);
+  // The nearest cell is always in: cells spread over the peak's bins can
+  // all lie further from their mean than the least tolerance.
+  float nearest = 1.0f;
+  for (std::size_t i = 0; i < usable.size(); ++i) {
+    if (usable[i]) nearest = std::min(nearest, distances[i]);
+  }
+  const float tolerance = std::max(std::clamp(4 * 1.4826f * median(near), 0.012f, 0.04f), nearest * 1.001f + 1e-6f);
   std::vector<bool> backdrop(usable.size());
   for (std::size_t i = 0; i < usable.size(); ++i) backdrop[i] = usable[i] && distances[i] < tolerance;
 
@@ -204,6 +210,7 @@ std::vector<bool> backdropCells(const CellStats& stats, const std::vector<bool>&
 // hole is reached at once), then repeated averaging with the four neighbours
 // smooths the fill into a membrane across the hole, the known cells held.
 void fillBackdrop(std::vector<Colour>& values, const std::vector<bool>& known, int columns, int rows) {
+  if (std::none_of(known.begin(), known.end(), [](bool k) { return k; })) return;  // nothing to fill from
   struct Level {
     int columns, rows;
     std::vector<Colour> sum;
