@@ -5,6 +5,8 @@
 #include <cmath>
 #include <tuple>
 
+#include "engine/WideVersions.h"
+
 namespace Kvl {
 namespace {
 
@@ -459,9 +461,12 @@ template <std::size_t K>
   for (std::size_t x = width - Reach; x < width; ++x) nearby[x] = average(x);
 }
 
+// `excess` holds each pixel's own key-channel excess, `nearby` its
+// neighbourhood's (excessNearby).
 template <std::size_t K>
-[[gnu::always_inline]] inline void keyPlateRow(const Pixel32* in, Pixel32* out, std::uint32_t width, const float* backdrop, const float* nearby,
-                 Tolerances t) {
+[[gnu::always_inline]] inline void keyPlateRow(const Pixel32* in, Pixel32* out, std::uint32_t width,
+                                               const float* backdrop, const float* excess, const float* nearby,
+                                               Tolerances t) {
   constexpr std::size_t O1 = K == 0 ? 1 : 0;
   constexpr std::size_t O2 = K == 2 ? 1 : 2;
   const float* backdropRed = backdrop;
@@ -472,7 +477,7 @@ template <std::size_t K>
     const float p[3] = {static_cast<float>((pixel >> 16) & 0xFF), static_cast<float>((pixel >> 8) & 0xFF),
                         static_cast<float>(pixel & 0xFF)};
     const float b[3] = {backdropRed[x], backdropGreen[x], backdropBlue[x]};
-    const float pixelExcess = p[K] - larger(p[O1], p[O2]);
+    const float pixelExcess = excess[x];
     const float backdropExcess = b[K] - larger(b[O1], b[O2]);
     // Colour difference: from the backdrop's excess (less the noise) down to none.
     const float span = larger(backdropExcess - t.backdrop - t.foreground, 8.0f);
@@ -515,22 +520,14 @@ template <std::size_t K>
   }
 }
 
-// The row's two passes for key channel K. Where the system loads function
-// versions by processor, this one also comes in a version for processors
-// with eight-wide vector instructions: the same operations in the same
-// order (no fused multiply-add), so the same bytes, twice the pixels per
-// instruction.
-#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
-#define KVL_WIDE_VERSIONS __attribute__((target_clones("avx2", "default")))
-#else
-#define KVL_WIDE_VERSIONS
-#endif
+// The row's two passes for key channel K, also eight pixels at a time where
+// the processor can (the same bytes).
 
 template <std::size_t K>
-[[gnu::always_inline]] inline void keyWholeRow(const Pixel32* in, Pixel32* out, std::uint32_t width, const float* backdrop, float* excess,
-                 float* nearby, Tolerances t) {
+[[gnu::always_inline]] inline void keyWholeRow(const Pixel32* in, Pixel32* out, std::uint32_t width,
+                                               const float* backdrop, float* excess, float* nearby, Tolerances t) {
   excessNearby<K>(in, excess, nearby, width);
-  keyPlateRow<K>(in, out, width, backdrop, nearby, t);
+  keyPlateRow<K>(in, out, width, backdrop, excess, nearby, t);
 }
 
 KVL_WIDE_VERSIONS void keyRedRow(const Pixel32* in, Pixel32* out, std::uint32_t width, const float* backdrop,

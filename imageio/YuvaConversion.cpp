@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/WideVersions.h"
+
 namespace Kvl {
 namespace {
 
@@ -14,12 +16,9 @@ struct YuvCoefficients {
 constexpr int Shift = 16;
 
 // One row, written plainly over arrays so that the compiler converts
-// several pixels at a time; on x86-64 Linux also in an AVX2 version (its
-// 32-bit multiplies), chosen at start-up: integers, so the same values.
-#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-void convertRow(const Pixel32* row, std::uint16_t* luma, std::uint16_t* cb, std::uint16_t* cr, std::uint16_t* alpha,
+// several pixels at a time, eight where the processor has AVX2's 32-bit
+// multiplies: integers, so the same values.
+KVL_WIDE_VERSIONS void convertRow(const Pixel32* row, std::uint16_t* luma, std::uint16_t* cb, std::uint16_t* cr, std::uint16_t* alpha,
                 std::size_t width, YuvCoefficients k) {
   constexpr std::int32_t half = 1 << (Shift - 1);
   for (std::size_t x = 0; x < width; ++x) {
