@@ -44,6 +44,13 @@ std::unique_ptr<PictureSink> makeSinkOverBackground(const FileJob& job, const Pi
   return std::make_unique<BackgroundSink>(std::move(sink), std::move(*background));
 }
 
+// The plate keyer judges each pixel's colour against the backdrop's, so a
+// JPEG's half-resolution colour is rebuilt along its luma for it; the
+// classic key reads JPEG as it always has.
+ChromaUpsampling chromaFor(KeyerKind keyer) {
+  return keyer == KeyerKind::Plate ? ChromaUpsampling::LumaGuided : ChromaUpsampling::Smooth;
+}
+
 // The setting the file is keyed with: chosen from the picture where asked
 // (the classic keyer's from a preview sampled as Open samples it), after
 // which the source is rewound for keying.
@@ -62,7 +69,7 @@ FileOutcome keyPictureFile(const FileJob& job, const KeyingRequest& wanted) {
   FileOutcome outcome;
   const PictureFormat format = sniffPictureFormat(job.input);
   PictureError error;
-  std::unique_ptr<PictureSource> source = openPicture(job.input, format, error);
+  std::unique_ptr<PictureSource> source = openPicture(job.input, format, error, chromaFor(wanted.keyer));
   if (!source && looksLikeClip(job.input)) return failure(job.input, "a video clip: key it on its own, keyvale-cli key CLIP OUTPUT");
   if (!source) return failure(job.input, describe(error));
   const auto noteDamage = [&] {
@@ -131,7 +138,8 @@ FileOutcome keyFile(const FileJob& job, const KeyingRequest& wanted) {
 
 std::optional<Keying> chooseKeyingFor(const std::string& path, const KeyingRequest& wanted, std::string& error) {
   PictureError failed;
-  const std::unique_ptr<PictureSource> source = openPicture(path, sniffPictureFormat(path), failed);
+  const std::unique_ptr<PictureSource> source =
+      openPicture(path, sniffPictureFormat(path), failed, chromaFor(wanted.keyer));
   if (!source) {
     error = describe(failed);
     return std::nullopt;

@@ -61,7 +61,7 @@ PlateSettings surveyPlate(PictureSource& source, const SettingsRequest& request)
     source.readRows(row.data(), 1);
     survey.addRow(row.data(), topRow);
   }
-  return fitPlate(survey, {request.channel, request.autoAdjust});
+  return fitPlate(survey, {request.channel, request.autoAdjust, source.colourQuantisation()});
 }
 
 }  // namespace

@@ -332,6 +332,52 @@ void BackdropSurvey::addRow(const Pixel32* row, std::uint32_t topRow) {
   }
 }
 
+// How far a colour lies from grey: the length of its chroma (Cb, Cr) as
+// JPEG reckons it.
+float chromaOf(const Colour& c) {
+  const float cb = -0.168736f * c[0] - 0.331264f * c[1] + 0.5f * c[2];
+  const float cr = 0.5f * c[0] - 0.418688f * c[1] - 0.081312f * c[2];
+  return std::hypot(cb, cr);
+}
+
+// The tolerances that clear a backdrop whose pixels stray by `noise`: three
+// standard deviations clear nearly all of it; the extra levels cover what
+// the smooth model misses between cells.
+void setTolerances(PlateSettings& settings, const Noise& noise) {
+  settings.backdropTolerance = levelsOf(3 * noise.excess + 2, 2, 96);
+  settings.foregroundTolerance = levelsOf(3 * noise.excess + 1, 1, 48);
+  settings.hueTolerance = levelsOf(3 * noise.offLine + 3, 3, 96);
+}
+
+// A compressed picture's flat backdrop shows less noise than its edges
+// carry error: compression smooths the one, and at the other the colour,
+// stored coarsely and at half resolution, rings and bleeds by an amount
+// that grows with the quantisation step and with the colour's jump across
+// the edge, which against most foregrounds is about the backdrop's own
+// chroma. That error adds to the noise as an independent spread; its size
+// (step x chroma / 64) was measured on 4:2:0 test plates of quality 50 to
+// 95. It may not lift a tolerance past a quarter more than the backdrop's excess,
+// beyond which the key would eat foreground near the backdrop's colour.
+void allowForCompression(PlateSettings& settings, const CellStats& stats, const std::vector<bool>& backdrop,
+                         const Noise& noise, float colourQuantisation) {
+  std::vector<float> chroma, excess;
+  for (std::size_t i = 0; i < backdrop.size(); ++i) {
+    if (!backdrop[i]) continue;
+    chroma.push_back(chromaOf(stats.mean[i]));
+    excess.push_back(excessOf(stats.mean[i], settings.channel));
+  }
+  const float compression = colourQuantisation * median(chroma) / 64;
+  PlateSettings compressed = settings;
+  setTolerances(compressed, {std::hypot(noise.excess, compression), std::hypot(noise.offLine, compression)});
+  const float cap = 1.25f * median(excess);
+  const auto lift = [cap](std::uint8_t& tolerance, std::uint8_t wider) {
+    tolerance = std::max(tolerance, levelsOf(std::min<float>(wider, cap), 0, 255));
+  };
+  lift(settings.backdropTolerance, compressed.backdropTolerance);
+  lift(settings.foregroundTolerance, compressed.foregroundTolerance);
+  lift(settings.hueTolerance, compressed.hueTolerance);
+}
+
 PlateSettings fitPlate(const BackdropSurvey& survey, const PlateRequest& request) {
   const int columns = survey.columns(), rows = survey.rows();
   const CellStats stats = statsOf(survey);
@@ -354,12 +400,11 @@ PlateSettings fitPlate(const BackdropSurvey& survey, const PlateRequest& request
   settings.backdrop.colours.resize(values.size());
   std::transform(values.begin(), values.end(), settings.backdrop.colours.begin(), pixelOf);
   if (request.autoAdjust) {
-    // Three standard deviations of noise clear nearly all of the backdrop;
-    // the extra levels cover what the smooth model misses between cells.
     const Noise noise = noiseOf(stats, backdrop, settings.channel);
-    settings.backdropTolerance = levelsOf(3 * noise.excess + 2, 2, 96);
-    settings.foregroundTolerance = levelsOf(3 * noise.excess + 1, 1, 48);
-    settings.hueTolerance = levelsOf(3 * noise.offLine + 3, 3, 96);
+    setTolerances(settings, noise);
+    if (request.colourQuantisation > 0) {
+      allowForCompression(settings, stats, backdrop, noise, request.colourQuantisation);
+    }
   }
   return settings;
 }

@@ -75,6 +75,9 @@ struct PlateSettings {
 struct PlateRequest {
   std::optional<KeyChannel> channel;
   bool autoAdjust = false;
+  // The source's colour quantisation step (PictureSource::colourQuantisation):
+  // auto-adjust allows for the compression error it brings.
+  float colourQuantisation = 0;
 };
 
 // The statistics a backdrop model is fitted from: the picture reduced to

@@ -27,6 +27,7 @@ public:
     return pixels_ != nullptr;
   }
   bool damaged() const override { return damaged_; }
+  float colourQuantisation() const override { return colourQuantisation_; }
 
 protected:
   explicit DecodedRows(PictureFormat format) { failure_.format = format; }
@@ -36,6 +37,7 @@ protected:
     damaged_ = damaged;
     next_ = 0;
   }
+  void setColourQuantisation(float step) { colourQuantisation_ = step; }
   bool fail(LoadError reason, std::uint64_t width = 0, std::uint64_t height = 0, std::string detail = {}) {
     failure_.reason = reason;
     failure_.width = width;
@@ -50,6 +52,7 @@ private:
   std::unique_ptr<Pixel32[]> pixels_;
   std::uint64_t next_ = 0;
   bool damaged_ = false;
+  float colourQuantisation_ = 0;
 };
 
 }  // namespace Kvl

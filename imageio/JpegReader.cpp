@@ -8,11 +8,13 @@
 
 #include <bit>
 #include <csetjmp>
+#include <iterator>
 #include <new>
 #include <vector>
 
 #include "DeclaredSize.h"
 #include "FileHandle.h"
+#include "LumaGuidedChroma.h"
 
 namespace Kvl {
 namespace {
@@ -66,9 +68,53 @@ bool readHeaderGuarded(jpeg_decompress_struct* jpeg, JpegErrors* errors, const u
   return true;
 }
 
-bool startGuarded(jpeg_decompress_struct* jpeg, JpegErrors* errors) {
+// The size of the blocks over which a YCbCr file stores one colour sample;
+// 1 x 1 for any other file, and for samplings (4:1:1 and rarer) that
+// libjpeg's own upsampling is left to.
+struct ColourBlocks {
+  int width = 1;
+  int height = 1;
+  bool reduced() const { return width * height > 1; }
+};
+
+ColourBlocks colourBlocks(const jpeg_decompress_struct& jpeg) {
+  if (jpeg.jpeg_color_space != JCS_YCbCr || jpeg.num_components != 3) return {};
+  const jpeg_component_info* luma = &jpeg.comp_info[0];
+  const jpeg_component_info* cb = &jpeg.comp_info[1];
+  const jpeg_component_info* cr = &jpeg.comp_info[2];
+  if (cb->h_samp_factor != cr->h_samp_factor || cb->v_samp_factor != cr->v_samp_factor) return {};
+  if (cb->h_samp_factor <= 0 || cb->v_samp_factor <= 0) return {};
+  if (luma->h_samp_factor % cb->h_samp_factor != 0 || luma->v_samp_factor % cb->v_samp_factor != 0) return {};
+  const ColourBlocks blocks{luma->h_samp_factor / cb->h_samp_factor, luma->v_samp_factor / cb->v_samp_factor};
+  const bool lumaIsFinest = luma->h_samp_factor == jpeg.max_h_samp_factor && luma->v_samp_factor == jpeg.max_v_samp_factor;
+  if (!lumaIsFinest || blocks.width > 2 || blocks.height > 2) return {};
+  return blocks;
+}
+
+// The mean quantisation step of the five lowest-frequency AC coefficients
+// of the colour (Cb) table; 0 for a file without colour. libjpeg keeps the
+// table in natural (row by row) order.
+float colourStepOf(const jpeg_decompress_struct& jpeg) {
+  if (jpeg.jpeg_color_space != JCS_YCbCr || jpeg.num_components != 3) return 0;
+  const int table = jpeg.comp_info[1].quant_tbl_no;
+  if (table < 0 || table >= NUM_QUANT_TBLS || jpeg.quant_tbl_ptrs[table] == nullptr) return 0;
+  const UINT16* steps = jpeg.quant_tbl_ptrs[table]->quantval;
+  constexpr int LowestFrequencies[] = {1, 8, 9, 2, 16};
+  float sum = 0;
+  for (int index : LowestFrequencies) sum += steps[index];
+  return sum / static_cast<float>(std::size(LowestFrequencies));
+}
+
+// With `ycc`, rows come out as luma, Cb, Cr, each colour sample repeated
+// over its block, for the colour to be rebuilt guided by the luma.
+bool startGuarded(jpeg_decompress_struct* jpeg, JpegErrors* errors, bool ycc) {
   if (setjmp(errors->jump)) return false;
-  jpeg->out_color_space = JCS_EXT_BGRX;  // blue, green, red, filler: a Pixel32 in memory
+  if (ycc) {
+    jpeg->out_color_space = JCS_YCbCr;
+    jpeg->do_fancy_upsampling = FALSE;
+  } else {
+    jpeg->out_color_space = JCS_EXT_BGRX;  // blue, green, red, filler: a Pixel32 in memory
+  }
   jpeg_start_decompress(jpeg);
   return true;
 }
@@ -81,6 +127,25 @@ bool readRowsGuarded(jpeg_decompress_struct* jpeg, JpegErrors* errors, Pixel32* 
     JSAMPROW row = reinterpret_cast<JSAMPROW>(
         pixels + std::size_t{jpeg->output_scanline} * width);
     jpeg_read_scanlines(jpeg, &row, 1);
+  }
+  jpeg_finish_decompress(jpeg);
+  return true;
+}
+
+// Rows of luma, Cb, Cr, three bytes a pixel, each packed into a Pixel32's
+// first three bytes.
+bool readYccRowsGuarded(jpeg_decompress_struct* jpeg, JpegErrors* errors, Pixel32* pixels, JSAMPLE* rowBuffer) {
+  if (setjmp(errors->jump)) return false;
+  const JDIMENSION width = jpeg->output_width;
+  const JDIMENSION height = jpeg->output_height;
+  while (jpeg->output_scanline < height) {
+    Pixel32* out = pixels + std::size_t{jpeg->output_scanline} * width;
+    JSAMPROW row = rowBuffer;
+    jpeg_read_scanlines(jpeg, &row, 1);
+    for (JDIMENSION x = 0; x < width; ++x) {
+      const JSAMPLE* ycc = rowBuffer + std::size_t{x} * 3;
+      out[x] = Pixel32{ycc[0]} | Pixel32{ycc[1]} << 8 | Pixel32{ycc[2]} << 16;
+    }
   }
   jpeg_finish_decompress(jpeg);
   return true;
@@ -160,22 +225,35 @@ bool JpegReader::openFile(const char* path) {
     return fail(decompress.failure(), 0, 0, decompress.message());
   }
   if (!isColourSpaceDecodable(jpeg->jpeg_color_space)) return fail(LoadError::ColourSpaceRefused);
+  const float colourStep = colourStepOf(*jpeg);  // read before decoding, which may reuse the tables
   const std::uint64_t declaredWidth = jpeg->image_width;
   const std::uint64_t declaredHeight = jpeg->image_height;
   if (requiredDataBytes(declaredWidth * declaredHeight, smallestJpegBytes(declaredWidth, declaredHeight)) >
       bytes.size()) {
     return fail(LoadError::TooLittleData, declaredWidth, declaredHeight);
   }
-  if (!startGuarded(jpeg, decompress.errors())) return fail(decompress.failure(), 0, 0, decompress.message());
+  const ColourBlocks blocks = chroma_ == ChromaUpsampling::LumaGuided ? colourBlocks(*jpeg) : ColourBlocks{};
+  if (!startGuarded(jpeg, decompress.errors(), blocks.reduced())) {
+    return fail(decompress.failure(), 0, 0, decompress.message());
+  }
   const std::size_t count = addressablePixelCount(jpeg->output_width, jpeg->output_height);
   if (count == 0) return fail(LoadError::TooLarge);
   std::unique_ptr<Pixel32[]> decoded(new (std::nothrow) Pixel32[count]);
   if (!decoded) return fail(LoadError::OutOfMemory);
-  if (!readRowsGuarded(jpeg, decompress.errors(), decoded.get())) {
-    return fail(decompress.failure(), 0, 0, decompress.message());
+  if (blocks.reduced()) {
+    std::vector<JSAMPLE> rowBuffer(std::size_t{jpeg->output_width} * 3);
+    if (!readYccRowsGuarded(jpeg, decompress.errors(), decoded.get(), rowBuffer.data())) {
+      return fail(decompress.failure(), 0, 0, decompress.message());
+    }
+    rebuildColourFromLuma(decoded.get(), jpeg->output_width, jpeg->output_height, blocks.width, blocks.height);
+  } else {
+    if (!readRowsGuarded(jpeg, decompress.errors(), decoded.get())) {
+      return fail(decompress.failure(), 0, 0, decompress.message());
+    }
+    clearAlpha(decoded.get(), count);
   }
-  clearAlpha(decoded.get(), count);
   keep(std::move(decoded), jpeg->output_width, jpeg->output_height, decompress.warned());
+  setColourQuantisation(colourStep);
   return true;
 }
 

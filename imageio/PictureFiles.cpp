@@ -99,7 +99,8 @@ bool canWritePng() { return KEYVALE_HAVE_PNG != 0 || KEYVALE_HAVE_SYSTEM_CODECS 
 
 bool canWriteJpeg() { return KEYVALE_HAVE_JPEG != 0; }
 
-std::unique_ptr<PictureSource> openPicture(const std::string& path, PictureFormat format, PictureError& error) {
+std::unique_ptr<PictureSource> openPicture(const std::string& path, PictureFormat format, PictureError& error,
+                                           [[maybe_unused]] ChromaUpsampling chroma) {
   switch (format) {
     case PictureFormat::Targa: return openTarga(path, error);
     case PictureFormat::Png:
@@ -112,7 +113,7 @@ std::unique_ptr<PictureSource> openPicture(const std::string& path, PictureForma
 #endif
     case PictureFormat::Jpeg:
 #if KEYVALE_HAVE_JPEG
-      return openWith<JpegReader>(path, error);
+      return openWith<JpegReader>(path, error, chroma);
 #elif KEYVALE_HAVE_SYSTEM_CODECS
       return openWithSystemCodecs(path, format, error);
 #else

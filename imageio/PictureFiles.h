@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "LumaGuidedChroma.h"
 #include "PictureError.h"
 #include "PictureSink.h"
 #include "PictureSource.h"
@@ -23,8 +24,9 @@ bool canWritePng();
 bool canWriteJpeg();
 
 // Opens the picture at `path`, read as `format`; null with `error` set when
-// it cannot be read.
-std::unique_ptr<PictureSource> openPicture(const std::string& path, PictureFormat format, PictureError& error);
+// it cannot be read. `chroma` applies to JPEG files read through libjpeg.
+std::unique_ptr<PictureSource> openPicture(const std::string& path, PictureFormat format, PictureError& error,
+                                           ChromaUpsampling chroma = ChromaUpsampling::Smooth);
 
 // Opens a PNG picture with the alpha it holds (solid where it holds none),
 // for the tools that measure a keyed output against a true matte; null with

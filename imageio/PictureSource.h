@@ -47,6 +47,11 @@ public:
   // The length of the image-ID field the file carries: a keyed Targa output
   // keeps one as long, zero-filled. Only Targa files have one.
   virtual std::uint8_t idLength() const { return 0; }
+  // How coarsely the file stores colour detail, in levels: for a JPEG the
+  // mean quantisation step of its colour's lowest frequencies; 0 for the
+  // lossless formats. Compression smooths flat areas and errs most at
+  // edges, so noise measured on a flat backdrop understates it.
+  virtual float colourQuantisation() const { return 0; }
 
 protected:
   PictureSource() = default;
