@@ -1,6 +1,8 @@
 #include "Keying.h"
 
 #include <algorithm>
+#include <memory>
+#include <semaphore>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -14,35 +16,77 @@ namespace {
 
 // The plate keyer shares a chunk's rows out among up to `threads` threads,
 // each with a keyer of its own; every row is keyed the same wherever it runs.
+// The helper threads live as long as the keyer: a picture comes in some
+// hundred chunks, and starting a thread for each costs more, on a small
+// machine, than a tenth of the chunk it would key.
 class PlateRowKeyer final : public RowKeyer {
 public:
   PlateRowKeyer(const PlateSettings& settings, std::uint32_t width, std::uint32_t height, int threads)
-      : keyers_(static_cast<std::size_t>(std::max(1, threads)), PlateKeyer(settings, width, height)) {}
+      : keyers_(static_cast<std::size_t>(std::max(1, threads)), PlateKeyer(settings, width, height)) {
+    for (std::size_t part = 1; part < keyers_.size(); ++part) helpers_.push_back(std::make_unique<Helper>());
+    for (std::size_t part = 1; part < keyers_.size(); ++part) {
+      Helper& helper = *helpers_[part - 1];
+      try {
+        helper.thread = std::thread([this, &helper, part] { serve(helper, keyers_[part]); });
+      } catch (const std::system_error&) {
+        helpers_.resize(part - 1);  // no more threads to be had: key with those there are
+        break;
+      }
+    }
+  }
+
+  ~PlateRowKeyer() override {
+    for (const std::unique_ptr<Helper>& helper : helpers_) {
+      helper->stop = true;
+      helper->start.release();
+      helper->thread.join();
+    }
+  }
+
+  PlateRowKeyer(const PlateRowKeyer&) = delete;
+  PlateRowKeyer& operator=(const PlateRowKeyer&) = delete;
 
   void keyRows(const RowJob* rows, std::size_t count) override {
-    // A thread is worth starting for some thousands of pixels at least.
-    const std::size_t parts = std::clamp<std::size_t>(count / 8, 1, keyers_.size());
-    std::vector<std::thread> helpers;
-    std::size_t begin = count / parts;
+    // A thread is worth waking for some thousands of pixels at least.
+    const std::size_t parts = std::clamp<std::size_t>(count / 8, 1, helpers_.size() + 1);
     for (std::size_t part = 1; part < parts; ++part) {
-      const std::size_t end = count * (part + 1) / parts;
-      try {
-        helpers.emplace_back([this, part, rows, begin, end] { keyPart(part, rows + begin, end - begin); });
-      } catch (const std::system_error&) {
-        keyPart(part, rows + begin, end - begin);  // no thread to be had: key it here
-      }
-      begin = end;
+      Helper& helper = *helpers_[part - 1];
+      const std::size_t begin = count * part / parts, end = count * (part + 1) / parts;
+      helper.rows = rows + begin;
+      helper.count = end - begin;
+      helper.start.release();
     }
-    keyPart(0, rows, count / parts);
-    for (std::thread& helper : helpers) helper.join();
+    keyPart(keyers_[0], rows, count / parts);
+    for (std::size_t part = 1; part < parts; ++part) helpers_[part - 1]->done.acquire();
   }
 
 private:
-  void keyPart(std::size_t keyer, const RowJob* rows, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) keyers_[keyer].keyRow(rows[i].in, rows[i].out, rows[i].topRow);
+  // A helper thread's errand: the rows to key, handed over by releasing
+  // `start`; it releases `done` when they are keyed.
+  struct Helper {
+    std::binary_semaphore start{0};
+    std::binary_semaphore done{0};
+    const RowJob* rows = nullptr;
+    std::size_t count = 0;
+    bool stop = false;
+    std::thread thread;
+  };
+
+  static void serve(Helper& helper, PlateKeyer& keyer) {
+    for (;;) {
+      helper.start.acquire();
+      if (helper.stop) return;
+      keyPart(keyer, helper.rows, helper.count);
+      helper.done.release();
+    }
+  }
+
+  static void keyPart(PlateKeyer& keyer, const RowJob* rows, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) keyer.keyRow(rows[i].in, rows[i].out, rows[i].topRow);
   }
 
   std::vector<PlateKeyer> keyers_;
+  std::vector<std::unique_ptr<Helper>> helpers_;
 };
 
 // Reads the rows the survey wants, skipping the others, in the source's order.
