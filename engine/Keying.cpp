@@ -1,6 +1,7 @@
 #include "Keying.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <semaphore>
 #include <string>
@@ -15,10 +16,12 @@ namespace Kvl {
 namespace {
 
 // The plate keyer shares a chunk's rows out among up to `threads` threads,
-// each with a keyer of its own; every row is keyed the same wherever it runs.
-// The helper threads live as long as the keyer: a picture comes in some
-// hundred chunks, and starting a thread for each costs more, on a small
-// machine, than a tenth of the chunk it would key.
+// each with a keyer of its own, which take a few rows at a time until none
+// are left: the calling thread joins in once it has read and written what
+// it must meanwhile. Every row is keyed the same wherever it runs. The
+// helper threads live as long as the keyer: a picture comes in some hundred
+// chunks, and starting a thread for each costs more, on a small machine,
+// than a tenth of the chunk it would key.
 class PlateRowKeyer final : public RowKeyer {
 public:
   PlateRowKeyer(const PlateSettings& settings, std::uint32_t width, std::uint32_t height, int threads)
@@ -46,47 +49,61 @@ public:
   PlateRowKeyer(const PlateRowKeyer&) = delete;
   PlateRowKeyer& operator=(const PlateRowKeyer&) = delete;
 
-  void keyRows(const RowJob* rows, std::size_t count) override {
+  void startRows(const RowJob* rows, std::size_t count) override {
+    rows_ = rows;
+    count_ = count;
+    next_.store(0, std::memory_order_relaxed);
     // A thread is worth waking for some thousands of pixels at least.
-    const std::size_t parts = std::clamp<std::size_t>(count / 8, 1, helpers_.size() + 1);
-    for (std::size_t part = 1; part < parts; ++part) {
-      Helper& helper = *helpers_[part - 1];
-      const std::size_t begin = count * part / parts, end = count * (part + 1) / parts;
-      helper.rows = rows + begin;
-      helper.count = end - begin;
-      helper.start.release();
-    }
-    keyPart(keyers_[0], rows, count / parts);
-    for (std::size_t part = 1; part < parts; ++part) helpers_[part - 1]->done.acquire();
+    woken_ = std::min(helpers_.size(), count / 8);
+    for (std::size_t i = 0; i < woken_; ++i) helpers_[i]->start.release();
+  }
+
+  void finishRows() override {
+    keyClaimedRows(keyers_[0]);
+    for (std::size_t i = 0; i < woken_; ++i) helpers_[i]->done.acquire();
+    woken_ = 0;
+  }
+
+  void keyRows(const RowJob* rows, std::size_t count) {
+    startRows(rows, count);
+    finishRows();
   }
 
 private:
-  // A helper thread's errand: the rows to key, handed over by releasing
-  // `start`; it releases `done` when they are keyed.
+  // A helper thread is woken by `start` to key rows of the chunk started,
+  // and releases `done` when none are left.
   struct Helper {
     std::binary_semaphore start{0};
     std::binary_semaphore done{0};
-    const RowJob* rows = nullptr;
-    std::size_t count = 0;
     bool stop = false;
     std::thread thread;
   };
 
-  static void serve(Helper& helper, PlateKeyer& keyer) {
+  void serve(Helper& helper, PlateKeyer& keyer) {
     for (;;) {
       helper.start.acquire();
       if (helper.stop) return;
-      keyPart(keyer, helper.rows, helper.count);
+      keyClaimedRows(keyer);
       helper.done.release();
     }
   }
 
-  static void keyPart(PlateKeyer& keyer, const RowJob* rows, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) keyer.keyRow(rows[i].in, rows[i].out, rows[i].topRow);
+  void keyClaimedRows(PlateKeyer& keyer) {
+    constexpr std::size_t RowsPerClaim = 2;
+    for (;;) {
+      const std::size_t first = next_.fetch_add(RowsPerClaim, std::memory_order_relaxed);
+      if (first >= count_) return;
+      const std::size_t last = std::min(first + RowsPerClaim, count_);
+      for (std::size_t i = first; i < last; ++i) keyer.keyRow(rows_[i].in, rows_[i].out, rows_[i].topRow);
+    }
   }
 
   std::vector<PlateKeyer> keyers_;
   std::vector<std::unique_ptr<Helper>> helpers_;
+  const RowJob* rows_ = nullptr;  // the chunk started
+  std::size_t count_ = 0;
+  std::atomic<std::size_t> next_{0};  // its first row not yet claimed
+  std::size_t woken_ = 0;             // the helpers working on it
 };
 
 // Reads the rows the survey wants, skipping the others, in the source's order.

@@ -109,26 +109,90 @@ void keyPicture(PictureSource& source, KeyChannel channel, const AlphaTable& lev
   }
 }
 
+namespace {
+
+// A chunk of rows on its way through a RowKeyer: read into `in`, keyed into
+// `out` (kept bottom row first, as sinks take rows).
+struct RowChunk {
+  std::vector<Pixel32> in, out;
+  std::vector<RowJob> jobs;
+  std::size_t rows = 0;
+  std::size_t firstRow = 0;  // the chunk's bottom row, counted from the bottom
+
+  RowChunk(std::size_t rowsPerChunk, std::size_t width)
+      : in(rowsPerChunk * width), out(rowsPerChunk * width), jobs(rowsPerChunk) {}
+
+  // Reads the next `count` rows of `source`, of which `done` have been read.
+  void read(PictureSource& source, std::size_t done, std::size_t count) {
+    const std::size_t width = source.width(), height = source.height();
+    const bool topDown = source.rowOrder() == RowOrder::TopDown;
+    rows = count;
+    firstRow = topDown ? height - done - rows : done;
+    source.readRows(in.data(), rows);
+    for (std::size_t i = 0; i < rows; ++i) {
+      const std::size_t inChunk = topDown ? rows - 1 - i : i;
+      jobs[i] = {in.data() + i * width, out.data() + inChunk * width,
+                 static_cast<std::uint32_t>(height - 1 - (firstRow + inChunk))};
+    }
+  }
+
+  void write(PictureSink& sink) const { sink.writeRows(firstRow, out.data(), rows); }
+};
+
+// Sees a started chunk finished before its buffers go, also when reading or
+// writing throws: the keyer's threads may still be at work on them.
+class StartedRows {
+public:
+  explicit StartedRows(RowKeyer& keyer) : keyer_(keyer) {}
+  ~StartedRows() {
+    if (started_) keyer_.finishRows();
+  }
+  StartedRows(const StartedRows&) = delete;
+  StartedRows& operator=(const StartedRows&) = delete;
+
+  void start(const RowChunk& chunk) {
+    keyer_.startRows(chunk.jobs.data(), chunk.rows);
+    started_ = true;
+  }
+  void finish() {
+    started_ = false;
+    keyer_.finishRows();
+  }
+
+private:
+  RowKeyer& keyer_;
+  bool started_ = false;
+};
+
+}  // namespace
+
 void keyPicture(PictureSource& source, RowKeyer& keyer, PictureSink& sink) {
   const std::size_t width = source.width();
   const std::size_t height = source.height();
   if (width == 0 || height == 0) return;
   const std::size_t rowsPerChunk = std::min(std::max<std::size_t>(1, ChunkPixels / width), height);
-  std::vector<Pixel32> read(rowsPerChunk * width), chunk(rowsPerChunk * width);
-  std::vector<RowJob> jobs(rowsPerChunk);
-  const bool topDown = source.rowOrder() == RowOrder::TopDown;
-  for (std::size_t done = 0; done < height; done += rowsPerChunk) {
-    const std::size_t rows = std::min(rowsPerChunk, height - done);
-    const std::size_t firstRow = topDown ? height - done - rows : done;  // the chunk's bottom row, from the bottom
-    source.readRows(read.data(), rows);
-    for (std::size_t i = 0; i < rows; ++i) {
-      const std::size_t inChunk = topDown ? rows - 1 - i : i;  // the chunk is kept bottom row first
-      jobs[i] = {read.data() + i * width, chunk.data() + inChunk * width,
-                 static_cast<std::uint32_t>(height - 1 - (firstRow + inChunk))};
+  RowChunk first(rowsPerChunk, width), second(rowsPerChunk, width);
+  RowChunk* keying = &first;
+  RowChunk* other = &second;  // the chunk keyed before, to be written; then the next
+  bool otherIsKeyed = false;
+  std::size_t done = std::min(rowsPerChunk, height);
+  keying->read(source, 0, done);
+  StartedRows started(keyer);
+  for (;;) {
+    started.start(*keying);
+    if (otherIsKeyed) other->write(sink);
+    const bool more = done < height;
+    if (more) {
+      const std::size_t rows = std::min(rowsPerChunk, height - done);
+      other->read(source, done, rows);
+      done += rows;
     }
-    keyer.keyRows(jobs.data(), rows);
-    sink.writeRows(firstRow, chunk.data(), rows);
+    started.finish();
+    if (!more) break;
+    std::swap(keying, other);
+    otherIsKeyed = true;
   }
+  keying->write(sink);
 }
 
 }  // namespace Kvl

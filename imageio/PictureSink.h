@@ -75,15 +75,22 @@ struct RowJob {
 
 // A key that depends on where a row lies in the picture (the plate keyer's
 // backdrop varies across it). Rows are independent of each other, so a
-// keyer may share them out among threads.
+// keyer may share them out among threads, and key them while its caller
+// reads and writes other rows.
 class RowKeyer {
 public:
   virtual ~RowKeyer() = default;
-  virtual void keyRows(const RowJob* rows, std::size_t count) = 0;
+  // Starts keying `count` rows; other threads may work on them until
+  // finishRows returns, so their buffers are left alone till then.
+  virtual void startRows(const RowJob* rows, std::size_t count) = 0;
+  // Keys what is left of the rows started, on the calling thread too, and
+  // returns once every one of them is keyed.
+  virtual void finishRows() = 0;
 };
 
 // keyPicture with such a key: a chunk of rows is read whole and handed to
-// the keyer at once.
+// the keyer at once; while it is keyed, the chunk before it is written and
+// the one after it read. The source is read, and the sink written, in order.
 void keyPicture(PictureSource& source, RowKeyer& keyer, PictureSink& sink);
 
 }  // namespace Kvl

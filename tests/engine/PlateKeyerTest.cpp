@@ -169,6 +169,82 @@ TEST(PlateKeyer, TheSameBytesForAnyThreadCount) {
   for (const int threads : {2, 3, 8}) EXPECT_EQ(keyed(picture, settings, threads), one) << threads << " threads";
 }
 
+// A picture held in memory (top row first), handed out in either order.
+class MemorySource final : public PictureSource {
+public:
+  MemorySource(const Picture& picture, std::uint32_t width, std::uint32_t height, RowOrder order)
+      : picture_(picture) {
+    setShape(width, height, order);
+  }
+  void readRows(Pixel32* out, std::size_t rows) override {
+    for (std::size_t i = 0; i < rows; ++i, ++next_) {
+      const std::uint64_t fromTop = height() - 1 - handedOutIndex(next_);
+      std::copy_n(picture_.begin() + static_cast<std::ptrdiff_t>(fromTop * width()), width(), out + i * width());
+    }
+  }
+  void skipRows(std::uint64_t rows) override { next_ += rows; }
+  bool rewind() override {
+    next_ = 0;
+    return true;
+  }
+  bool damaged() const override { return false; }
+
+private:
+  const Picture& picture_;
+  std::uint64_t next_ = 0;
+};
+
+// Keeps the rows it is given, top row first, and how often each came.
+class MemorySink final : public PictureSink {
+public:
+  bool open(const std::string&, std::uint64_t width, std::uint64_t height, RowOrder) override {
+    width_ = width;
+    height_ = height;
+    rows.assign(static_cast<std::size_t>(width * height), 0);
+    writes.assign(static_cast<std::size_t>(height), 0);
+    return true;
+  }
+  void writeRows(std::uint64_t firstRow, const Pixel32* pixels, std::size_t count) override {
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint64_t fromTop = height_ - 1 - (firstRow + i);
+      ++writes[fromTop];
+      std::copy_n(pixels + i * width_, width_, rows.begin() + static_cast<std::ptrdiff_t>(fromTop * width_));
+    }
+  }
+  bool commit() override { return true; }
+  Picture rows;
+  std::vector<int> writes;
+
+private:
+  std::uint64_t width_ = 0, height_ = 0;
+};
+
+// A picture of several chunks, streamed from a file in either row order:
+// each chunk is keyed while the one before is written and the next read,
+// and the output is the picture keyed whole, for any number of threads.
+TEST(PlateKeyer, StreamsPicturesOfManyChunksToTheBytesOfTheWholeKey) {
+  const std::uint32_t width = 700, height = 800;  // three chunks, the last a short one
+  const Picture tile = plate(ChromaGreen, {230, 210, 30}, 0.4, 0.3, 3);
+  Picture picture(std::size_t{width} * height);
+  for (std::size_t i = 0; i < picture.size(); ++i) picture[i] = tile[(i / width % Height) * Width + i % width % Width];
+  for (const RowOrder order : {RowOrder::BottomUp, RowOrder::TopDown}) {
+    MemorySource source(picture, width, height, order);
+    const Keying keying = chooseKeying(source, {KeyerKind::Plate, SettingsRequest::automatic(), std::nullopt});
+    Picture whole = picture;
+    keyFrame(whole.data(), width, height, keying);
+    for (const int threads : {1, 2, 3}) {
+      ASSERT_TRUE(source.rewind());
+      MemorySink sink;
+      ASSERT_TRUE(sink.open("", width, height, order));
+      keyPicture(source, keying, sink, threads);
+      const std::string what =
+          std::to_string(threads) + " threads, " + (order == RowOrder::TopDown ? "top" : "bottom") + " row first";
+      EXPECT_EQ(sink.rows, whole) << what;
+      EXPECT_TRUE(std::all_of(sink.writes.begin(), sink.writes.end(), [](int n) { return n == 1; })) << what;
+    }
+  }
+}
+
 // The keyed bytes of one plate, as a number: the same in every build (the
 // eight-wide and the four-wide key, Linux and Windows), or a farm of mixed
 // machines would key a shot's frames differently. A change to the method
