@@ -55,6 +55,12 @@ TEST(VideoModule, AStillIsKeyedWithoutTheVideoLibraries) {
 
 #if KEYVALE_HAVE_VIDEO
 
+// The start of a QuickTime file with nothing behind it: a clip to
+// keyvale-cli, which hands it to the video backend.
+void writeClipStart(const std::string& path) {
+  std::ofstream(path, std::ios::binary) << std::string("\0\0\0\x14" "ftypqt  \0\0\0\0qt  ", 20);
+}
+
 TEST(VideoModule, AClipIsKeyedThroughTheModuleBesideTheProgram) {
   if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no ffmpeg tool";
   TempDir dir;
@@ -79,7 +85,7 @@ TEST(VideoModule, AMissingOrBrokenModuleRefusesTheClipWithItsReason) {
   const std::string program = dir.file("keyvale-cli");
   std::filesystem::copy_file(KEYVALE_CLI_PATH, program);
   const std::string clip = dir.file("take.mov");
-  std::ofstream(clip, std::ios::binary) << std::string("\0\0\0\x14" "ftypqt  \0\0\0\0qt  ", 20);
+  writeClipStart(clip);
   const std::string module = dir.file("keyvale-video.so");
   const std::string reason = "keyvale-cli: " + clip + ": video clips need keyvale-cli's video module: " + module + ": ";
 
@@ -95,6 +101,24 @@ TEST(VideoModule, AMissingOrBrokenModuleRefusesTheClipWithItsReason) {
 
   EXPECT_FALSE(std::filesystem::exists(dir.file("out.mov")));
   EXPECT_EQ(leftoverPartials(dir.path()), std::vector<std::string>{});
+}
+
+// As the package lays it out: the program in usr/bin, the module in
+// usr/lib/<multiarch>/keyvale. A file that only looks like a clip gets as
+// far as the video libraries, which refuse it with their own reason.
+TEST(VideoModule, AnInstalledProgramFindsItsModuleUnderLib) {
+  TempDir dir;
+  const std::filesystem::path bin = dir.path() / "usr" / "bin";
+  const std::filesystem::path lib = dir.path() / "usr" / "lib" / KEYVALE_MULTIARCH / "keyvale";
+  std::filesystem::create_directories(bin);
+  std::filesystem::create_directories(lib);
+  std::filesystem::copy_file(KEYVALE_CLI_PATH, bin / "keyvale-cli");
+  std::filesystem::copy_file(KEYVALE_VIDEO_MODULE_PATH, lib / "keyvale-video.so");
+  const std::string clip = dir.file("take.mov");
+  writeClipStart(clip);
+  const ProgramRun run = runProgram((bin / "keyvale-cli").string(), {"key", clip, dir.file("out.mov")}, dir);
+  EXPECT_EQ(run.status, Cli::ExitFileError);
+  EXPECT_TRUE(run.err.starts_with("keyvale-cli: " + clip + ": not a picture or video keyvale-cli can read")) << run.err;
 }
 
 #endif
