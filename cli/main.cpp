@@ -6,6 +6,9 @@
 
 #include "Commands.h"
 #include "Terminal.h"
+#ifdef KEYVALE_VIDEO_MODULE
+#include "VideoModule.h"
+#endif
 
 #ifdef _WIN32
 #include <chrono>
@@ -56,6 +59,9 @@ int main(int argc, char** argv) {
   const ConsoleOptions console = windowsConsole();
 #else
   const ConsoleOptions console{stderrIsTerminal()};
+#endif
+#ifdef KEYVALE_VIDEO_MODULE
+  useVideoModuleOfThisProgram();
 #endif
   return runCommandLine(arguments, std::cout, std::cerr, console);
 }

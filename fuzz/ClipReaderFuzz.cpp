@@ -12,6 +12,9 @@
 
 #include "FuzzScratch.h"
 #include "imageio/VideoFiles.h"
+#ifdef KEYVALE_HAVE_VIDEO
+#include "imageio/FfmpegVideo.h"
+#endif
 
 namespace {
 
@@ -24,6 +27,13 @@ void check(bool condition) {
 }
 
 }  // namespace
+
+#ifdef KEYVALE_HAVE_VIDEO
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  Kvl::useVideoBackend(Kvl::ffmpegVideoBackend());
+  return 0;
+}
+#endif
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const Kvl::Fuzz::Scratch scratch;

@@ -1,13 +1,16 @@
 // What every build knows about clips, with or without the video libraries:
-// how a clip file starts, and the codecs an output may be written in.
+// how a clip file starts, the codecs an output may be written in, and where
+// the backend that reads and writes them comes from.
 
 #include "VideoFiles.h"
 
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "FileHandle.h"
+#include "VideoBackend.h"
 
 namespace Kvl {
 namespace {
@@ -17,7 +20,95 @@ bool startsWith(const std::uint8_t* bytes, std::size_t got, std::size_t at, cons
   return got >= at + length && std::memcmp(bytes + at, text, length) == 0;
 }
 
+const char* const NoVideo = "video clips are not supported by this build of keyvale-cli (it has no video libraries)";
+
+// The loader, and what its one load gave. A load that failed is not
+// retried: every clip of the run is refused with the same reason.
+struct BackendSlot {
+  std::mutex mutex;
+  VideoBackendLoader loader;
+  bool loaded = false;
+  const VideoBackend* backend = nullptr;
+  std::string error;
+};
+
+BackendSlot& backendSlot() {
+  static BackendSlot slot;
+  return slot;
+}
+
+const VideoBackend* loadBackend(std::string& error) {
+  BackendSlot& slot = backendSlot();
+  const std::lock_guard lock(slot.mutex);
+  if (!slot.loader.load) {
+    error = NoVideo;
+    return nullptr;
+  }
+  if (!slot.loaded) {
+    slot.loaded = true;
+    slot.backend = slot.loader.load(slot.error);
+    if (slot.backend == nullptr && slot.error.empty()) slot.error = NoVideo;
+  }
+  if (slot.backend == nullptr) error = slot.error;
+  return slot.backend;
+}
+
 }  // namespace
+
+void installVideoBackendLoader(VideoBackendLoader loader) {
+  BackendSlot& slot = backendSlot();
+  const std::lock_guard lock(slot.mutex);
+  slot.loader = std::move(loader);
+  slot.loaded = false;
+  slot.backend = nullptr;
+  slot.error.clear();
+}
+
+void useVideoBackend(const VideoBackend& backend) {
+  installVideoBackendLoader({[] { return true; }, [&backend](std::string&) { return &backend; }});
+}
+
+bool canReadClips() {
+  BackendSlot& slot = backendSlot();
+  const std::lock_guard lock(slot.mutex);
+  if (slot.loaded) return slot.backend != nullptr;
+  return slot.loader.available && slot.loader.available();
+}
+
+ClipReader::ClipReader(std::unique_ptr<ClipDecoder> decoder) : decoder_(std::move(decoder)) {}
+ClipReader::~ClipReader() = default;
+
+std::unique_ptr<ClipReader> ClipReader::open(const std::string& path, std::string& error) {
+  const VideoBackend* backend = loadBackend(error);
+  if (backend == nullptr) return nullptr;
+  std::unique_ptr<ClipDecoder> decoder = backend->openDecoder(path, error);
+  if (!decoder) return nullptr;
+  return std::unique_ptr<ClipReader>(new ClipReader(std::move(decoder)));
+}
+
+const ClipInfo& ClipReader::info() const { return decoder_->info(); }
+bool ClipReader::readFrame(std::vector<Pixel32>& frame) { return decoder_->readFrame(frame); }
+FrameLoss ClipReader::loss() const { return decoder_->loss(); }
+std::int64_t ClipReader::framesRead() const { return decoder_->framesRead(); }
+ClipTimes ClipReader::times() const { return decoder_->times(); }
+
+ClipWriter::ClipWriter(std::unique_ptr<ClipEncoder> encoder) : encoder_(std::move(encoder)) {}
+ClipWriter::~ClipWriter() = default;
+
+std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, ClipCodec codec, ClipReader& source,
+                                             std::string& error) {
+  // The reader's open loaded the backend; this only fetches it.
+  const VideoBackend* backend = loadBackend(error);
+  if (backend == nullptr) return nullptr;
+  std::unique_ptr<ClipEncoder> encoder = backend->openEncoder(path, codec, *source.decoder_, error);
+  if (!encoder) return nullptr;
+  return std::unique_ptr<ClipWriter>(new ClipWriter(std::move(encoder)));
+}
+
+bool ClipWriter::writeFrame(const Pixel32* frame) { return encoder_->writeFrame(frame); }
+ClipTimes ClipWriter::times() const { return encoder_->times(); }
+bool ClipWriter::commit(std::string& error) { return encoder_->commit(error); }
+const std::vector<std::string>& ClipWriter::droppedAudio() const { return encoder_->droppedAudio(); }
 
 // None of these can begin a Targa file that the Targa reader accepts: its
 // third byte, the image type, would be 0 or a letter, never 2 or 10.

@@ -1,11 +1,15 @@
 #pragma once
 // Video clips: a reader that hands out one frame at a time in the order
 // they are shown, and a writer that encodes keyed frames with their alpha
-// into a clip that keeps the input's timing and sound. Built on Debian's
-// FFmpeg libraries where they are found; a build without them (the MinGW
-// cross builds) recognises a clip by its first bytes and refuses it.
+// into a clip that keeps the input's timing and sound. The work is done by
+// a video backend on Debian's FFmpeg libraries (VideoBackend.h), which
+// keyvale-cli loads as a module the first time a clip is opened, so that a
+// still is keyed without those libraries in the process. A build without
+// them (the MinGW cross builds) recognises a clip by its first bytes and
+// refuses it.
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,7 +18,11 @@
 
 namespace Kvl {
 
-// Whether this build can read and write clips at all.
+class ClipDecoder;
+class ClipEncoder;
+
+// Whether clips can be read and written: a backend is in the program, or
+// the module that holds it is where it is looked for. Loads nothing.
 bool canReadClips();
 
 // Whether the file starts like a video container (QuickTime/MP4, Matroska/
@@ -47,7 +55,17 @@ struct FrameLoss {
 
 // The CPU time the calling thread has used, in seconds: stage times counted
 // this way hold on a busy machine, where wall time follows the other work.
-double threadCpuSeconds();
+// Inline, so that the video module has it without linking imageio; 0 on
+// Windows, which keys no clips.
+inline double threadCpuSeconds() {
+#ifdef _WIN32
+  return 0;
+#else
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+#endif
+}
 
 // Where the time of a run went: CPU seconds of the thread that did the work.
 struct ClipTimes {
@@ -74,12 +92,10 @@ public:
   std::int64_t framesRead() const;
   ClipTimes times() const;  // decoding and conversion
 
-  struct State;  // the FFmpeg objects, known only inside imageio
-  State& state() { return *state_; }
-
 private:
-  explicit ClipReader(std::unique_ptr<State> state);
-  std::unique_ptr<State> state_;
+  friend class ClipWriter;  // hands the decoder to the backend that made it
+  explicit ClipReader(std::unique_ptr<ClipDecoder> decoder);
+  std::unique_ptr<ClipDecoder> decoder_;
 };
 
 enum class ClipCodec { ProRes4444, Vp9, Ffv1, Png, Qtrle, H264 };
@@ -111,11 +127,9 @@ public:
   // The audio streams the container could not take, e.g. "#1 (pcm_s16le)".
   const std::vector<std::string>& droppedAudio() const;
 
-  struct State;
-
 private:
-  explicit ClipWriter(std::unique_ptr<State> state);
-  std::unique_ptr<State> state_;
+  explicit ClipWriter(std::unique_ptr<ClipEncoder> encoder);
+  std::unique_ptr<ClipEncoder> encoder_;
 };
 
 }  // namespace Kvl

@@ -3,7 +3,6 @@
 // declares, and count the frames that could not be decoded.
 
 #include <algorithm>
-#include <ctime>
 #include <cmath>
 #include <new>
 
@@ -62,7 +61,7 @@ bool refuseShape(const AVCodecParameters* codec, std::int64_t frames, std::strin
   return false;
 }
 
-void fillInfo(ClipReader::State& state) {
+void fillInfo(ReaderState& state) {
   const AVStream* stream = state.format->streams[state.videoIndex];
   const AVCodecParameters* codec = stream->codecpar;
   AVRational rate = stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
@@ -82,7 +81,7 @@ void fillInfo(ClipReader::State& state) {
   info.colour = describe(state.rule);
 }
 
-bool openDecoder(ClipReader::State& state, std::string& error) {
+bool openDecoder(ReaderState& state, std::string& error) {
   const AVCodecParameters* codecpar = state.format->streams[state.videoIndex]->codecpar;
   const AVCodec* codec = avcodec_find_decoder(codecpar->codec_id);
   if (codec == nullptr) {
@@ -111,7 +110,7 @@ bool openDecoder(ClipReader::State& state, std::string& error) {
   return true;
 }
 
-bool openContainer(ClipReader::State& state, const std::string& path, std::string& error) {
+bool openContainer(ReaderState& state, const std::string& path, std::string& error) {
   const int opened = avformat_open_input(&state.format, path.c_str(), nullptr, nullptr);
   if (opened < 0) {
     error = "not a picture or video keyvale-cli can read (" + ffmpegMessage(opened) + ")";
@@ -135,7 +134,7 @@ bool openContainer(ClipReader::State& state, const std::string& path, std::strin
 }
 
 // Time stamps that jump by more than a frame and a half mean frames were lost.
-void noteGap(ClipReader::State& state, std::int64_t pts) {
+void noteGap(ReaderState& state, std::int64_t pts) {
   if (pts == AV_NOPTS_VALUE || state.currentPts == AV_NOPTS_VALUE || state.frameDuration <= 0) return;
   const std::int64_t step = pts - state.currentPts;
   if (step * 2 <= state.frameDuration * 3) return;
@@ -149,7 +148,7 @@ void noteGap(ClipReader::State& state, std::int64_t pts) {
 
 // Frames the clip declares beyond those decoded were lost at its end; a
 // container that broke off lost at least one, whatever it declares.
-void noteShortfall(ClipReader::State& state) {
+void noteShortfall(ReaderState& state) {
   const std::int64_t accounted = state.framesRead + state.loss.frames;
   std::int64_t missing = state.info.declaredFrames - accounted;
   if (state.readFailed) {
@@ -165,7 +164,7 @@ void noteShortfall(ClipReader::State& state) {
 
 // Feeds the decoder the next video packet, queueing audio packets on the
 // way; at the end of the file, or where it breaks off, starts draining.
-void feedDecoder(ClipReader::State& state) {
+void feedDecoder(ReaderState& state) {
   while (!state.flushing) {
     const int got = av_read_frame(state.format, state.packet);
     if (got < 0) {
@@ -190,7 +189,7 @@ void feedDecoder(ClipReader::State& state) {
   }
 }
 
-bool receiveFrame(ClipReader::State& state) {
+bool receiveFrame(ReaderState& state) {
   while (true) {
     const int got = avcodec_receive_frame(state.decoder, state.frame);
     if (got == 0) return true;
@@ -204,7 +203,7 @@ bool receiveFrame(ClipReader::State& state) {
   }
 }
 
-bool convertFrame(ClipReader::State& state, std::vector<Pixel32>& out) {
+bool convertFrame(ReaderState& state, std::vector<Pixel32>& out) {
   const AVFrame* frame = state.frame;
   if (frame->width != static_cast<int>(state.info.width) || frame->height != static_cast<int>(state.info.height)) {
     return false;  // a stream that changes size mid-clip cannot be keyed into one clip
@@ -247,7 +246,7 @@ std::string describe(const YuvRule& rule) {
          (rule.fullRange ? " full range" : " limited range");
 }
 
-ClipReader::State::~State() {
+ReaderState::~ReaderState() {
   for (AVPacket* queued : audio) av_packet_free(&queued);
   sws_freeContext(scaler);
   av_frame_free(&frame);
@@ -256,26 +255,21 @@ ClipReader::State::~State() {
   avformat_close_input(&format);
 }
 
-ClipReader::ClipReader(std::unique_ptr<State> state) : state_(std::move(state)) {}
-ClipReader::~ClipReader() = default;
-
-std::unique_ptr<ClipReader> ClipReader::open(const std::string& path, std::string& error) {
+std::unique_ptr<ClipDecoder> openFfmpegDecoder(const std::string& path, std::string& error) {
   // The libraries' own chatter would bury our messages; every failure that
   // matters comes back to the caller as a reason or a count of lost frames.
   av_log_set_level(AV_LOG_QUIET);
-  auto state = std::make_unique<State>();
+  auto state = std::make_unique<ReaderState>();
   if (!openContainer(*state, path, error)) return nullptr;
   fillInfo(*state);
   const AVCodecParameters* codec = state->format->streams[state->videoIndex]->codecpar;
   if (refuseShape(codec, state->info.declaredFrames, error)) return nullptr;
   if (!openDecoder(*state, error)) return nullptr;
-  return std::unique_ptr<ClipReader>(new ClipReader(std::move(state)));
+  return std::make_unique<FfmpegClipDecoder>(std::move(state));
 }
 
-const ClipInfo& ClipReader::info() const { return state_->info; }
-
-bool ClipReader::readFrame(std::vector<Pixel32>& frame) {
-  State& state = *state_;
+bool FfmpegClipDecoder::readFrame(std::vector<Pixel32>& frame) {
+  ReaderState& state = *state_;
   while (!state.ended) {
     double start = threadCpuSeconds();
     const bool received = receiveFrame(state);
@@ -301,20 +295,6 @@ bool ClipReader::readFrame(std::vector<Pixel32>& frame) {
     return true;
   }
   return false;
-}
-
-FrameLoss ClipReader::loss() const { return state_->loss; }
-ClipTimes ClipReader::times() const { return state_->times; }
-std::int64_t ClipReader::framesRead() const { return state_->framesRead; }
-
-bool canReadClips() { return true; }
-
-// The video libraries exist only in the native builds, where POSIX's
-// per-thread clock does too.
-double threadCpuSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
 }  // namespace Kvl

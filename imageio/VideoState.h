@@ -1,5 +1,5 @@
 #pragma once
-// The FFmpeg objects behind ClipReader and ClipWriter. Only imageio's video
+// The FFmpeg objects behind the video backend. Only the video module's
 // files include this header, so no other part of the program sees a codec
 // header.
 
@@ -13,10 +13,11 @@ extern "C" {
 
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "VideoFiles.h"
+#include "VideoBackend.h"
 
 namespace Kvl {
 
@@ -42,8 +43,8 @@ YuvRule yuvRuleFor(int declaredSpace, int declaredRange, AVPixelFormat format, s
                    std::uint32_t height);
 std::string describe(const YuvRule& rule);
 
-struct ClipReader::State {
-  ~State();
+struct ReaderState {
+  ~ReaderState();
 
   AVFormatContext* format = nullptr;
   AVCodecContext* decoder = nullptr;
@@ -71,5 +72,23 @@ struct ClipReader::State {
   bool flushing = false;
   bool ended = false;
 };
+
+class FfmpegClipDecoder final : public ClipDecoder {
+public:
+  explicit FfmpegClipDecoder(std::unique_ptr<ReaderState> state) : state_(std::move(state)) {}
+  const ClipInfo& info() const override { return state_->info; }
+  bool readFrame(std::vector<Pixel32>& frame) override;
+  FrameLoss loss() const override { return state_->loss; }
+  std::int64_t framesRead() const override { return state_->framesRead; }
+  ClipTimes times() const override { return state_->times; }
+  ReaderState& state() { return *state_; }  // the writer copies its timing and audio
+
+private:
+  std::unique_ptr<ReaderState> state_;
+};
+
+std::unique_ptr<ClipDecoder> openFfmpegDecoder(const std::string& path, std::string& error);
+std::unique_ptr<ClipEncoder> openFfmpegEncoder(const std::string& path, ClipCodec codec, FfmpegClipDecoder& source,
+                                               std::string& error);
 
 }  // namespace Kvl

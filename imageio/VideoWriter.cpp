@@ -35,10 +35,10 @@ constexpr std::size_t MaximumPendingFrames = 2;
 
 }  // namespace
 
-struct ClipWriter::State {
-  ~State();
+struct WriterState {
+  ~WriterState();
 
-  ClipReader::State* source = nullptr;  // not ours
+  ReaderState* source = nullptr;  // not ours
   AVFormatContext* format = nullptr;
   AVCodecContext* encoder = nullptr;
   AVStream* video = nullptr;
@@ -134,7 +134,7 @@ void setCodecOptions(AVCodecContext* encoder, ClipCodec codec) {
 
 // The pixels are in the input's primaries and transfer; YUV outputs are
 // tagged with the matrix they were made with, limited range, RGB ones as RGB.
-void tagColour(AVCodecContext* encoder, const ClipReader::State& source, AVPixelFormat pixels) {
+void tagColour(AVCodecContext* encoder, const ReaderState& source, AVPixelFormat pixels) {
   const AVCodecParameters* input = source.format->streams[source.videoIndex]->codecpar;
   const int primaries = rawValue(input->color_primaries);
   const int transfer = rawValue(input->color_trc);
@@ -151,14 +151,14 @@ void tagColour(AVCodecContext* encoder, const ClipReader::State& source, AVPixel
   }
 }
 
-bool openEncoder(ClipWriter::State& state, ClipCodec codec, std::string& error) {
+bool openEncoder(WriterState& state, ClipCodec codec, std::string& error) {
   const CodecChoice choice = choiceFor(codec);
   const AVCodec* encoder = avcodec_find_encoder_by_name(choice.encoder);
   if (encoder == nullptr) {
     error = std::string("this build of FFmpeg has no ") + choice.encoder + " encoder";
     return false;
   }
-  const ClipReader::State& source = *state.source;
+  const ReaderState& source = *state.source;
   const AVStream* input = source.format->streams[source.videoIndex];
   state.encoder = avcodec_alloc_context3(encoder);
   if (state.encoder == nullptr) return false;
@@ -190,7 +190,7 @@ bool openEncoder(ClipWriter::State& state, ClipCodec codec, std::string& error) 
 
 // Audio streams are copied packet for packet where the container takes
 // their codec; the others are named so the caller can say they were dropped.
-void addAudioStreams(ClipWriter::State& state) {
+void addAudioStreams(WriterState& state) {
   const AVFormatContext* input = state.source->format;
   for (const int index : state.source->audioIndices) {
     const AVCodecParameters* codec = input->streams[index]->codecpar;
@@ -207,7 +207,7 @@ void addAudioStreams(ClipWriter::State& state) {
   state.source->keepAudio = !state.audioStreams.empty();
 }
 
-bool openFile(ClipWriter::State& state, std::string& error) {
+bool openFile(WriterState& state, std::string& error) {
   if (!(state.format->oformat->flags & AVFMT_NOFILE)) {
     const int opened = avio_open(&state.format->pb, state.temporaryPath.c_str(), AVIO_FLAG_WRITE);
     if (opened < 0) {
@@ -224,7 +224,7 @@ bool openFile(ClipWriter::State& state, std::string& error) {
   return true;
 }
 
-bool writeAudio(ClipWriter::State& state, std::vector<AVPacket*>& packets) {
+bool writeAudio(WriterState& state, std::vector<AVPacket*>& packets) {
   for (AVPacket* packet : packets) {
     const auto mapped = state.audioStreams.find(packet->stream_index);
     if (mapped != state.audioStreams.end()) {
@@ -240,7 +240,7 @@ bool writeAudio(ClipWriter::State& state, std::vector<AVPacket*>& packets) {
   return !state.failed;
 }
 
-std::vector<AVPacket*> takeAudio(ClipReader::State& source) {
+std::vector<AVPacket*> takeAudio(ReaderState& source) {
   std::vector<AVPacket*> packets(source.audio.begin(), source.audio.end());
   source.audio.clear();
   return packets;
@@ -249,7 +249,7 @@ std::vector<AVPacket*> takeAudio(ClipReader::State& source) {
 double secondsSince(double start) { return threadCpuSeconds() - start; }
 
 // Moves every packet the encoder has ready into the file.
-bool drainEncoder(ClipWriter::State& state) {
+bool drainEncoder(WriterState& state) {
   while (true) {
     const int got = avcodec_receive_packet(state.encoder, state.packet);
     if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) return !state.failed;
@@ -262,7 +262,7 @@ bool drainEncoder(ClipWriter::State& state) {
   }
 }
 
-bool convertInto(ClipWriter::State& state, const Pixel32* pixels, AVFrame* frame) {
+bool convertInto(WriterState& state, const Pixel32* pixels, AVFrame* frame) {
   AVCodecContext* encoder = state.encoder;
   if (encoder->pix_fmt == AV_PIX_FMT_YUVA444P10LE) {
     convertToYuva444p10(pixels, frame, state.source->rule.matrix);
@@ -281,7 +281,7 @@ bool convertInto(ClipWriter::State& state, const Pixel32* pixels, AVFrame* frame
   return true;
 }
 
-bool allocateTemplate(ClipWriter::State& state) {
+bool allocateTemplate(WriterState& state) {
   state.frameTemplate = av_frame_alloc();
   state.packet = av_packet_alloc();
   if (state.frameTemplate == nullptr || state.packet == nullptr) return false;
@@ -299,7 +299,7 @@ bool allocateTemplate(ClipWriter::State& state) {
 
 // A frame to convert into: a spare one (writable again, since the encoder
 // may still hold its pixels) or a new one.
-AVFrame* frameToFill(ClipWriter::State& state, AVFrame* spare) {
+AVFrame* frameToFill(WriterState& state, AVFrame* spare) {
   // A spare the encoder still holds would be copied to be made writable;
   // every pixel of it is about to be written, so a new one costs less.
   if (spare != nullptr && av_frame_is_writable(spare) == 0) av_frame_free(&spare);
@@ -324,7 +324,7 @@ AVFrame* frameToFill(ClipWriter::State& state, AVFrame* spare) {
 
 }  // namespace
 
-ClipWriter::State::~State() {
+WriterState::~WriterState() {
   stopEncoder();
   for (PendingFrame& item : pending) {
     for (AVPacket* unsent : item.audio) av_packet_free(&unsent);
@@ -340,12 +340,25 @@ ClipWriter::State::~State() {
   avformat_free_context(format);
 }
 
-ClipWriter::ClipWriter(std::unique_ptr<State> state) : state_(std::move(state)) {}
-ClipWriter::~ClipWriter() = default;
+namespace {
 
-std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, ClipCodec codec, ClipReader& source,
-                                             std::string& error) {
-  auto state = std::make_unique<State>();
+class FfmpegClipEncoder final : public ClipEncoder {
+public:
+  explicit FfmpegClipEncoder(std::unique_ptr<WriterState> state) : state_(std::move(state)) {}
+  bool writeFrame(const Pixel32* pixels) override;
+  ClipTimes times() const override { return state_->times; }
+  bool commit(std::string& error) override;
+  const std::vector<std::string>& droppedAudio() const override { return state_->dropped; }
+
+private:
+  std::unique_ptr<WriterState> state_;
+};
+
+}  // namespace
+
+std::unique_ptr<ClipEncoder> openFfmpegEncoder(const std::string& path, ClipCodec codec, FfmpegClipDecoder& source,
+                                               std::string& error) {
+  auto state = std::make_unique<WriterState>();
   state->source = &source.state();
   state->targetPath = path;
   state->temporaryPath = temporaryPathFor(path);
@@ -364,14 +377,14 @@ std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, ClipCodec 
     return nullptr;
   }
   if (!openFile(*state, error)) return nullptr;
-  State* running = state.get();
+  WriterState* running = state.get();
   state->encoderThread = std::thread([running] { running->encodeLoop(); });
-  return std::unique_ptr<ClipWriter>(new ClipWriter(std::move(state)));
+  return std::make_unique<FfmpegClipEncoder>(std::move(state));
 }
 
 // Runs on the encoder thread: converts, encodes and muxes each frame
 // handed over, until the last one is done or writing fails.
-void ClipWriter::State::encodeLoop() {
+void WriterState::encodeLoop() {
   while (true) {
     std::unique_lock lock(mutex);
     changed.wait(lock, [this] { return !pending.empty() || finishing; });
@@ -388,14 +401,14 @@ void ClipWriter::State::encodeLoop() {
   }
 }
 
-bool ClipWriter::State::encodeFrame(const PendingFrame& item) {
+bool WriterState::encodeFrame(const PendingFrame& item) {
   const auto start = threadCpuSeconds();
   const bool encoded = avcodec_send_frame(encoder, item.frame) >= 0 && drainEncoder(*this);
   times.encodeSeconds += secondsSince(start);
   return encoded;
 }
 
-void ClipWriter::State::stopEncoder() {
+void WriterState::stopEncoder() {
   if (!encoderThread.joinable()) return;
   {
     const std::lock_guard lock(mutex);
@@ -405,8 +418,8 @@ void ClipWriter::State::stopEncoder() {
   encoderThread.join();
 }
 
-bool ClipWriter::writeFrame(const Pixel32* pixels) {
-  State& state = *state_;
+bool FfmpegClipEncoder::writeFrame(const Pixel32* pixels) {
+  WriterState& state = *state_;
   std::unique_lock lock(state.mutex);
   state.changed.wait(lock, [&] { return state.pending.size() < MaximumPendingFrames || state.failed; });
   if (state.failed) return false;
@@ -434,8 +447,8 @@ bool ClipWriter::writeFrame(const Pixel32* pixels) {
   return true;
 }
 
-bool ClipWriter::commit(std::string& error) {
-  State& state = *state_;
+bool FfmpegClipEncoder::commit(std::string& error) {
+  WriterState& state = *state_;
   state.stopEncoder();
   std::vector<AVPacket*> trailingAudio = takeAudio(*state.source);
   const bool flushed = !state.failed && avcodec_send_frame(state.encoder, nullptr) >= 0 && drainEncoder(state) &&
@@ -456,9 +469,5 @@ bool ClipWriter::commit(std::string& error) {
   state.committed = true;
   return true;
 }
-
-ClipTimes ClipWriter::times() const { return state_->times; }
-
-const std::vector<std::string>& ClipWriter::droppedAudio() const { return state_->dropped; }
 
 }  // namespace Kvl

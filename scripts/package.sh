@@ -2,7 +2,8 @@
 # scripts/package.sh: makes the packages users install, in build/packages/:
 #
 #   keyvale-cli_VERSION_ARCH.deb       keyvale-cli for Debian: the program, its
-#                                      manual page, bash completion, copyright
+#                                      video module, manual page, bash
+#                                      completion, copyright
 #   keyvale-VERSION-windows.zip        the 32-bit release keyvale.exe and
 #                                      keyvale-cli.exe, README.txt, LICENSE.txt
 #                                      and SHA256SUMS
@@ -51,12 +52,13 @@ build_native() {
   # and debug information is much of the compile time.
   local hardening=(env DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP=-g
     dpkg-buildflags --get)
-  echo "package: building keyvale-cli (native release) in $build"
+  echo "package: building keyvale-cli and its video module (native release) in $build"
   quietly "$logs/configure-native.log" cmake --preset release -S "$repo" -B "$build" \
     -DKEYVALE_BUILD_BENCH=OFF -DKEYVALE_BUILD_TESTS=OFF \
     -DCMAKE_CXX_FLAGS="$("${hardening[@]}" CPPFLAGS) $("${hardening[@]}" CXXFLAGS)" \
-    -DCMAKE_EXE_LINKER_FLAGS="$("${hardening[@]}" LDFLAGS)"
-  quietly "$logs/build-native.log" cmake --build "$build" -j 2 --target keyvale-cli
+    -DCMAKE_EXE_LINKER_FLAGS="$("${hardening[@]}" LDFLAGS)" \
+    -DCMAKE_MODULE_LINKER_FLAGS="$("${hardening[@]}" LDFLAGS)"
+  quietly "$logs/build-native.log" cmake --build "$build" -j 2 --target keyvale-cli keyvale-video
 }
 
 # build_windows PRESET [CMAKE OPTIONS...]: the two programs in build/PRESET;
@@ -90,11 +92,15 @@ debian_changelog() {
 }
 
 # stage_deb ROOT: the files of the package under ROOT, as Debian lays them out.
+# The video module goes where keyvale-cli looks for it from /usr/bin: its own
+# folder under the architecture's library folder.
 stage_deb() {
   local root=$1 doc=$1/usr/share/doc/keyvale-cli
   install -D -m 0755 "$build_root/package-release/cli/keyvale-cli" "$root/usr/bin/keyvale-cli"
+  install -D -m 0644 "$build_root/package-release/cli/keyvale-video.so" "$root/$video_module"
   # As Debian's own packaging strips: no symbols, no build notes.
-  strip --strip-unneeded --remove-section=.comment --remove-section=.note "$root/usr/bin/keyvale-cli"
+  strip --strip-unneeded --remove-section=.comment --remove-section=.note "$root/usr/bin/keyvale-cli" \
+    "$root/$video_module"
   mkdir -p "$root/usr/share/man/man1" "$root/usr/share/bash-completion/completions" "$doc"
   render_manual | gzip -9n >"$root/usr/share/man/man1/keyvale-cli.1.gz"
   install -m 0644 "$repo/packaging/keyvale-cli.bash-completion" \
@@ -104,14 +110,14 @@ stage_deb() {
   chmod 0644 "$doc/changelog.gz" "$root/usr/share/man/man1/keyvale-cli.1.gz"
 }
 
-# The libraries the program links, as Debian package versions: dpkg-shlibdeps
-# reads them from the binary. It expects a source tree's layout, which the
+# The libraries the program and its video module link, as Debian package
+# versions: dpkg-shlibdeps reads them from the binaries. It expects a source tree's layout, which the
 # staging folder follows: the package's files in debian/keyvale-cli beside a
 # debian/control.
 shared_library_depends() {
   local source=$work/source
   printf 'Source: keyvale\n\nPackage: keyvale-cli\nArchitecture: any\n' >"$source/debian/control"
-  (cd "$source" && dpkg-shlibdeps -O debian/keyvale-cli/usr/bin/keyvale-cli) |
+  (cd "$source" && dpkg-shlibdeps -O debian/keyvale-cli/usr/bin/keyvale-cli "debian/keyvale-cli/$video_module") |
     sed -n 's/^shlibs:Depends=//p'
 }
 
@@ -139,7 +145,8 @@ Description: key pictures shot against a green or blue backdrop
  PNG files whose alpha channel holds the matte, one picture or many at
  once, choosing the key channel and levels itself when asked.
  .
- It reads Targa, PNG and JPEG pictures.
+ It reads Targa, PNG and JPEG pictures, and keys video clips into clips
+ that keep their alpha.
 CONTROL
 }
 
@@ -183,6 +190,7 @@ build_windows win64
 version=$(project_version)
 [ -n "$version" ] || fail "no version in $build_root/package-release/generated/Version.h"
 architecture=$(dpkg --print-architecture)
+video_module=usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/keyvale/keyvale-video.so
 make_deb
 make_zip "$build_root/win32" i686-w64-mingw32 "keyvale-$version-windows"
 make_zip "$build_root/win64" x86_64-w64-mingw32 "keyvale-$version-windows-x64"

@@ -4,8 +4,19 @@
 #include <sstream>
 
 #include "support/TgaBytes.h"
+#if KEYVALE_HAVE_VIDEO
+#include "imageio/FfmpegVideo.h"
+#endif
 
 namespace Kvl::Test {
+
+#if KEYVALE_HAVE_VIDEO
+namespace {
+// keyvale-cli loads its video backend from its module; the suite links the
+// backend in, so that clips are keyed in this process as in the program.
+const bool videoBackendInUse = (useVideoBackend(ffmpegVideoBackend()), true);
+}  // namespace
+#endif
 
 CliRun runCli(const std::vector<std::string>& arguments, bool stderrIsTerminal) {
   std::ostringstream out, err;

@@ -5,7 +5,8 @@
 # The .deb: lintian finds no error; it installs into a throw-away root with
 # dpkg, and its dependencies are installed on this machine; the installed
 # keyvale-cli prints its version and keys the sample as the reference tool
-# does; man renders the installed manual page without a warning; and
+# does, and keys a small clip through its video module; man renders the
+# installed manual page without a warning; and
 # bash-completion, finding the installed completion where it looks, offers
 # --channel for --ch and green after --channel.
 # The zips: each holds exactly its files, SHA256SUMS matches them, and both
@@ -68,7 +69,8 @@ install_into_root() {
   touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
   dpkg --root="$root" --force-depends -i "$deb" >/dev/null || return 1
   local file
-  for file in usr/bin/keyvale-cli usr/share/man/man1/keyvale-cli.1.gz \
+  for file in usr/bin/keyvale-cli "usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/keyvale/keyvale-video.so" \
+    usr/share/man/man1/keyvale-cli.1.gz \
     usr/share/bash-completion/completions/keyvale-cli usr/share/doc/keyvale-cli/copyright; do
     [ -f "$root/$file" ] || { echo "not installed: /$file"; return 1; }
   done
@@ -106,6 +108,16 @@ installed_tool_keys_sample() {
   "$reference_cli" key "$sample" "$work/reference.tga" --channel auto --auto-adjust \
     >"$work/reference.txt" || return 1
   cmp "$work/installed.tga" "$work/reference.tga" && diff "$work/installed.txt" "$work/reference.txt"
+}
+
+# A clip made with the ffmpeg tool, keyed into a ProRes clip of as many frames.
+installed_tool_keys_clip() {
+  local frames
+  ffmpeg -v error -nostdin -y -f lavfi -i testsrc=size=64x48:rate=5 -t 1 "$work/clip.mp4" || return 1
+  "$root/usr/bin/keyvale-cli" key "$work/clip.mp4" "$work/keyed.mov" >/dev/null || return 1
+  frames=$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "$work/keyed.mov") ||
+    return 1
+  [ "$frames" = 5 ] || { echo "the keyed clip has $frames frames, not 5"; return 1; }
 }
 
 manual_renders_without_warnings() {
@@ -210,6 +222,7 @@ check "the .deb installs into an empty root" install_into_root
 check "its dependencies are installed here" dependencies_installed
 check "the installed keyvale-cli prints the project version" installed_version_is_the_project_version
 check "the installed keyvale-cli keys the sample as the reference tool" installed_tool_keys_sample
+check "the installed keyvale-cli keys a clip through its video module" installed_tool_keys_clip
 check "man renders the installed manual page without warnings" manual_renders_without_warnings
 check "completion offers --channel for --ch" completes "keyvale-cli key --ch" --channel
 check "completion offers green after --channel" completes "keyvale-cli key shot.tga --channel " green

@@ -1,0 +1,32 @@
+#include "FfmpegVideo.h"
+
+#include "VideoState.h"
+
+namespace Kvl {
+namespace {
+
+class FfmpegVideoBackend final : public VideoBackend {
+public:
+  std::unique_ptr<ClipDecoder> openDecoder(const std::string& path, std::string& error) const override {
+    return openFfmpegDecoder(path, error);
+  }
+
+  std::unique_ptr<ClipEncoder> openEncoder(const std::string& path, ClipCodec codec, ClipDecoder& source,
+                                           std::string& error) const override {
+    auto* decoder = dynamic_cast<FfmpegClipDecoder*>(&source);
+    if (decoder == nullptr) {
+      error = "the clip was not opened by the video module";
+      return nullptr;
+    }
+    return openFfmpegEncoder(path, codec, *decoder, error);
+  }
+};
+
+}  // namespace
+
+const VideoBackend& ffmpegVideoBackend() {
+  static const FfmpegVideoBackend backend;
+  return backend;
+}
+
+}  // namespace Kvl
