@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <memory>
-#include <semaphore>
+#include <mutex>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -26,42 +27,46 @@ class PlateRowKeyer final : public RowKeyer {
 public:
   PlateRowKeyer(const PlateSettings& settings, std::uint32_t width, std::uint32_t height, int threads)
       : keyers_(static_cast<std::size_t>(std::max(1, threads)), PlateKeyer(settings, width, height)) {
-    for (std::size_t part = 1; part < keyers_.size(); ++part) helpers_.push_back(std::make_unique<Helper>());
+    helpers_.reserve(keyers_.size() - 1);  // so that only starting a thread can fail below
     for (std::size_t part = 1; part < keyers_.size(); ++part) {
-      Helper& helper = *helpers_[part - 1];
       try {
-        helper.thread = std::thread([this, &helper, part] { serve(helper, keyers_[part]); });
+        helpers_.emplace_back([this, part] { serve(part - 1, keyers_[part]); });
       } catch (const std::system_error&) {
-        helpers_.resize(part - 1);  // no more threads to be had: key with those there are
-        break;
+        break;  // no more threads to be had: key with those there are
       }
     }
   }
 
   ~PlateRowKeyer() override {
-    for (const std::unique_ptr<Helper>& helper : helpers_) {
-      helper->stop = true;
-      helper->start.release();
-      helper->thread.join();
+    {
+      const std::lock_guard lock(mutex_);
+      stopping_ = true;
     }
+    wake_.notify_all();
+    for (std::thread& helper : helpers_) helper.join();
   }
 
   PlateRowKeyer(const PlateRowKeyer&) = delete;
   PlateRowKeyer& operator=(const PlateRowKeyer&) = delete;
 
   void startRows(const RowJob* rows, std::size_t count) override {
-    rows_ = rows;
-    count_ = count;
-    next_.store(0, std::memory_order_relaxed);
-    // A thread is worth waking for some thousands of pixels at least.
-    woken_ = std::min(helpers_.size(), count / 8);
-    for (std::size_t i = 0; i < woken_; ++i) helpers_[i]->start.release();
+    {
+      const std::lock_guard lock(mutex_);
+      rows_ = rows;
+      count_ = count;
+      next_.store(0, std::memory_order_relaxed);
+      // A thread is worth waking for some thousands of pixels at least.
+      woken_ = std::min(helpers_.size(), count / 8);
+      busy_ = woken_;
+      ++started_;
+    }
+    if (woken_ > 0) wake_.notify_all();
   }
 
   void finishRows() override {
     keyClaimedRows(keyers_[0]);
-    for (std::size_t i = 0; i < woken_; ++i) helpers_[i]->done.acquire();
-    woken_ = 0;
+    std::unique_lock lock(mutex_);
+    finished_.wait(lock, [this] { return busy_ == 0; });
   }
 
   void keyRows(const RowJob* rows, std::size_t count) {
@@ -70,21 +75,22 @@ public:
   }
 
 private:
-  // A helper thread is woken by `start` to key rows of the chunk started,
-  // and releases `done` when none are left.
-  struct Helper {
-    std::binary_semaphore start{0};
-    std::binary_semaphore done{0};
-    bool stop = false;
-    std::thread thread;
-  };
-
-  void serve(Helper& helper, PlateKeyer& keyer) {
+  // Helper `index` keys rows of every chunk started that wakes it, until
+  // the keyer stops. (A mutex and condition variables, not semaphores:
+  // those lose wake-ups in some C++ libraries that lack a futex.)
+  void serve(std::size_t index, PlateKeyer& keyer) {
+    std::uint64_t seen = 0;
     for (;;) {
-      helper.start.acquire();
-      if (helper.stop) return;
+      {
+        std::unique_lock lock(mutex_);
+        wake_.wait(lock, [&] { return stopping_ || started_ != seen; });
+        if (stopping_) return;
+        seen = started_;
+        if (index >= woken_) continue;
+      }
       keyClaimedRows(keyer);
-      helper.done.release();
+      const std::lock_guard lock(mutex_);
+      if (--busy_ == 0) finished_.notify_one();
     }
   }
 
@@ -99,11 +105,17 @@ private:
   }
 
   std::vector<PlateKeyer> keyers_;
-  std::vector<std::unique_ptr<Helper>> helpers_;
-  const RowJob* rows_ = nullptr;  // the chunk started
+  std::vector<std::thread> helpers_;
+  std::mutex mutex_;
+  std::condition_variable wake_;      // a chunk started, or the keyer stops
+  std::condition_variable finished_;  // the last helper woken is done
+  const RowJob* rows_ = nullptr;      // the chunk started
   std::size_t count_ = 0;
   std::atomic<std::size_t> next_{0};  // its first row not yet claimed
-  std::size_t woken_ = 0;             // the helpers working on it
+  std::size_t woken_ = 0;             // the helpers that key it
+  std::size_t busy_ = 0;              // of those, the ones still at it
+  std::uint64_t started_ = 0;         // chunks started
+  bool stopping_ = false;
 };
 
 // Reads the rows the survey wants, skipping the others, in the source's order.
