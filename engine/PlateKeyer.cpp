@@ -340,13 +340,23 @@ float chromaOf(const Colour& c) {
   return std::hypot(cb, cr);
 }
 
+struct ToleranceLevels {
+  std::uint8_t backdrop, foreground, hue;
+};
+
 // The tolerances that clear a backdrop whose pixels stray by `noise`: three
 // standard deviations clear nearly all of it; the extra levels cover what
 // the smooth model misses between cells.
+ToleranceLevels tolerancesFor(const Noise& noise) {
+  return {levelsOf(3 * noise.excess + 2, 2, 96), levelsOf(3 * noise.excess + 1, 1, 48),
+          levelsOf(3 * noise.offLine + 3, 3, 96)};
+}
+
 void setTolerances(PlateSettings& settings, const Noise& noise) {
-  settings.backdropTolerance = levelsOf(3 * noise.excess + 2, 2, 96);
-  settings.foregroundTolerance = levelsOf(3 * noise.excess + 1, 1, 48);
-  settings.hueTolerance = levelsOf(3 * noise.offLine + 3, 3, 96);
+  const ToleranceLevels levels = tolerancesFor(noise);
+  settings.backdropTolerance = levels.backdrop;
+  settings.foregroundTolerance = levels.foreground;
+  settings.hueTolerance = levels.hue;
 }
 
 // A compressed picture's flat backdrop shows less noise than its edges
@@ -356,8 +366,8 @@ void setTolerances(PlateSettings& settings, const Noise& noise) {
 // the edge, which against most foregrounds is about the backdrop's own
 // chroma. That error adds to the noise as an independent spread; its size
 // (step x chroma / 64) was measured on 4:2:0 test plates of quality 50 to
-// 95. It may not lift a tolerance past a quarter more than the backdrop's excess,
-// beyond which the key would eat foreground near the backdrop's colour.
+// 95. It may not lift a tolerance past a quarter more than the backdrop's
+// excess, beyond which the key would eat foreground near the backdrop's colour.
 void allowForCompression(PlateSettings& settings, const CellStats& stats, const std::vector<bool>& backdrop,
                          const Noise& noise, float colourQuantisation) {
   std::vector<float> chroma, excess;
@@ -367,15 +377,15 @@ void allowForCompression(PlateSettings& settings, const CellStats& stats, const 
     excess.push_back(excessOf(stats.mean[i], settings.channel));
   }
   const float compression = colourQuantisation * median(chroma) / 64;
-  PlateSettings compressed = settings;
-  setTolerances(compressed, {std::hypot(noise.excess, compression), std::hypot(noise.offLine, compression)});
+  const ToleranceLevels wider =
+      tolerancesFor({std::hypot(noise.excess, compression), std::hypot(noise.offLine, compression)});
   const float cap = 1.25f * median(excess);
-  const auto lift = [cap](std::uint8_t& tolerance, std::uint8_t wider) {
-    tolerance = std::max(tolerance, levelsOf(std::min<float>(wider, cap), 0, 255));
+  const auto lift = [cap](std::uint8_t& tolerance, std::uint8_t widened) {
+    tolerance = std::max(tolerance, levelsOf(std::min<float>(widened, cap), 0, 255));
   };
-  lift(settings.backdropTolerance, compressed.backdropTolerance);
-  lift(settings.foregroundTolerance, compressed.foregroundTolerance);
-  lift(settings.hueTolerance, compressed.hueTolerance);
+  lift(settings.backdropTolerance, wider.backdrop);
+  lift(settings.foregroundTolerance, wider.foreground);
+  lift(settings.hueTolerance, wider.hue);
 }
 
 PlateSettings fitPlate(const BackdropSurvey& survey, const PlateRequest& request) {

@@ -68,6 +68,11 @@ bool readHeaderGuarded(jpeg_decompress_struct* jpeg, JpegErrors* errors, const u
   return true;
 }
 
+// Luma and two colour components, which the colour steps below are about.
+bool hasYccColour(const jpeg_decompress_struct& jpeg) {
+  return jpeg.jpeg_color_space == JCS_YCbCr && jpeg.num_components == 3;
+}
+
 // The size of the blocks over which a YCbCr file stores one colour sample;
 // 1 x 1 for any other file, and for samplings (4:1:1 and rarer) that
 // libjpeg's own upsampling is left to.
@@ -78,7 +83,7 @@ struct ColourBlocks {
 };
 
 ColourBlocks colourBlocks(const jpeg_decompress_struct& jpeg) {
-  if (jpeg.jpeg_color_space != JCS_YCbCr || jpeg.num_components != 3) return {};
+  if (!hasYccColour(jpeg)) return {};
   const jpeg_component_info* luma = &jpeg.comp_info[0];
   const jpeg_component_info* cb = &jpeg.comp_info[1];
   const jpeg_component_info* cr = &jpeg.comp_info[2];
@@ -95,7 +100,7 @@ ColourBlocks colourBlocks(const jpeg_decompress_struct& jpeg) {
 // of the colour (Cb) table; 0 for a file without colour. libjpeg keeps the
 // table in natural (row by row) order.
 float colourStepOf(const jpeg_decompress_struct& jpeg) {
-  if (jpeg.jpeg_color_space != JCS_YCbCr || jpeg.num_components != 3) return 0;
+  if (!hasYccColour(jpeg)) return 0;
   const int table = jpeg.comp_info[1].quant_tbl_no;
   if (table < 0 || table >= NUM_QUANT_TBLS || jpeg.quant_tbl_ptrs[table] == nullptr) return 0;
   const UINT16* steps = jpeg.quant_tbl_ptrs[table]->quantval;

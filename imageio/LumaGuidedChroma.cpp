@@ -86,6 +86,7 @@ public:
         blockHeight_(static_cast<std::uint32_t>(blockHeight)),
         blocksWide_((width + blockWidth_ - 1) / blockWidth_),
         blocksHigh_((height + blockHeight_ - 1) / blockHeight_),
+        across_(width),
         lineCb_(blocksWide_),
         lineCr_(blocksWide_) {
     for (BlockRow& row : ring_) {
@@ -93,6 +94,7 @@ public:
       row.cb.resize(blocksWide_);
       row.cr.resize(blocksWide_);
     }
+    for (std::uint32_t x = 0; x < width_; ++x) across_[x] = blendAlong(x, blockWidth_, blocksWide_);
   }
 
   // Block rows are read just before the pixels they cover are overwritten:
@@ -171,7 +173,7 @@ private:
     const BlockRow& farRow = blockRow(vertical.far);
     Pixel32* row = pixelRow(y);
     for (std::uint32_t x = 0; x < width_; ++x) {
-      const Blend across = blendAlong(x, blockWidth_, blocksWide_);
+      const Blend& across = across_[x];
       const auto blend = [&](const std::vector<float>& nearValues, const std::vector<float>& farValues) {
         return vertical.nearWeight * (across.nearWeight * nearValues[across.near] +
                                       across.farWeight * nearValues[across.far]) +
@@ -193,6 +195,7 @@ private:
   std::uint32_t blockWidth_, blockHeight_;
   std::uint32_t blocksWide_, blocksHigh_;
   BlockRow ring_[3];
+  std::vector<Blend> across_;                 // each column's, the same in every row
   std::vector<ColourLine> lineCb_, lineCr_;  // of the block row being rebuilt
   std::vector<LineSums> columns_;  // each block column's sums over the three rows
 };

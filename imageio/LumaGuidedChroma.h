@@ -13,7 +13,7 @@
 // pixel's own luma lies from the blended luma. The line is fitted to the
 // 3x3 colour samples around the pixel's own, regularised so that where the
 // luma is flat (or noise) the correction vanishes and the result is the
-// usual blend; it is clamped to the colours of the samples blended, so it
+// usual blend; it is clamped to the colours the line was fitted to, so it
 // never invents a colour. Where luma does not separate two colours (equal
 // brightness) nothing is gained and nothing lost.
 
