@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "engine/Pixel.h"
+#include "keying/Pixel.h"
 #include "engine/ShellPort.h"
 
 namespace Kvl::App {

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstddef>
 
-#include "engine/Pixel.h"
+#include "keying/Pixel.h"
 
 namespace Kvl::App {
 

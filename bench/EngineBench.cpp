@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "Scene.h"
-#include "engine/Key.h"
-#include "engine/KeySettings.h"
-#include "engine/PlateKeyer.h"
+#include "keying/Key.h"
+#include "keying/KeySettings.h"
+#include "keying/PlateKeyer.h"
 #include "engine/PreviewWorkspace.h"
 #include "support/AllocationCounter.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Pixel.h"
+#include "keying/Pixel.h"
 #include "imageio/PictureSink.h"
 
 namespace Kvl::Bench {

@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "engine/Pixel.h"
+#include "keying/Pixel.h"
 
 namespace Kvl::Bench {
 

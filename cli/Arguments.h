@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "FrameSequence.h"
-#include "engine/KeySettings.h"
+#include "keying/KeySettings.h"
 #include "engine/Keying.h"
-#include "engine/MatteRefiner.h"
-#include "engine/Pixel.h"
+#include "keying/MatteRefiner.h"
+#include "keying/Pixel.h"
 #include "imageio/PictureFiles.h"
 
 namespace Kvl::Cli {

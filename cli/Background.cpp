@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "engine/Compose.h"
+#include "keying/Compose.h"
 #include "imageio/PictureFiles.h"
 
 namespace Kvl::Cli {

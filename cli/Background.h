@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Pixel.h"
+#include "keying/Pixel.h"
 #include "imageio/PictureSink.h"
 
 namespace Kvl::Cli {

@@ -11,7 +11,7 @@
 #include "Arguments.h"
 #include "Commands.h"
 #include "engine/Keying.h"
-#include "imageio/VideoFiles.h"
+#include "video/VideoFiles.h"
 
 namespace Kvl::Cli {
 

@@ -20,7 +20,7 @@
 #include "engine/PreviewWorkspace.h"
 #include "imageio/PathText.h"
 #include "imageio/PictureSink.h"
-#include "imageio/VideoFiles.h"
+#include "video/VideoFiles.h"
 
 
 namespace Kvl::Cli {

@@ -5,10 +5,10 @@
 
 #include "Background.h"
 #include "Refinement.h"
-#include "engine/Key.h"
+#include "keying/Key.h"
 #include "imageio/PictureFiles.h"
 #include "imageio/ReplacingFile.h"
-#include "imageio/VideoFiles.h"
+#include "video/VideoFiles.h"
 
 namespace Kvl::Cli {
 

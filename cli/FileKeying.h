@@ -10,7 +10,7 @@
 
 #include "Arguments.h"
 #include "engine/Keying.h"
-#include "engine/MatteRefiner.h"
+#include "keying/MatteRefiner.h"
 #include "engine/PreviewWorkspace.h"
 #include "imageio/PictureFiles.h"
 

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/MatteRefiner.h"
+#include "keying/MatteRefiner.h"
 #include "imageio/PictureSink.h"
 
 namespace Kvl::Cli {

@@ -4,7 +4,7 @@
 
 #include <system_error>
 
-#include "imageio/VideoBackend.h"
+#include "video/VideoBackend.h"
 
 namespace Kvl::Cli {
 namespace {

@@ -17,7 +17,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "app/ConsoleHost.h"
+#include "platform/ConsoleHost.h"
 #include "imageio/ReplacingFile.h"
 
 namespace {

@@ -4,8 +4,8 @@
 // the port, and render through the processor (which may not exist yet
 // during start-up).
 
-#include "KeySettings.h"
-#include "Pixel.h"
+#include "keying/KeySettings.h"
+#include "keying/Pixel.h"
 #include "ShellPort.h"
 
 namespace Kvl {

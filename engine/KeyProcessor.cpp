@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "KeySettings.h"
+#include "keying/KeySettings.h"
 #include "ShellPort.h"
 #include "imageio/ImageLoader.h"
 #include "imageio/ImageSaver.h"

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "Key.h"
-#include "Pixel.h"
+#include "keying/Key.h"
+#include "keying/Pixel.h"
 #include "imageio/TgaFormat.h"
 
 namespace Kvl {

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/Key.h"
+#include "keying/Key.h"
 #include "engine/PreviewWorkspace.h"
 
 namespace Kvl {

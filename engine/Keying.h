@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "engine/KeySettings.h"
-#include "engine/PlateKeyer.h"
+#include "keying/KeySettings.h"
+#include "keying/PlateKeyer.h"
 #include "imageio/PictureSink.h"
 #include "imageio/PictureSource.h"
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "Pixel.h"
+#include "keying/Pixel.h"
 
 namespace Kvl {
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "FuzzScratch.h"
-#include "imageio/VideoFiles.h"
+#include "video/VideoFiles.h"
 #ifdef KEYVALE_HAVE_VIDEO
-#include "imageio/FfmpegVideo.h"
+#include "video/FfmpegVideo.h"
 #endif
 
 namespace {

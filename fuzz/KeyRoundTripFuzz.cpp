@@ -14,7 +14,7 @@
 
 #include "FuzzScratch.h"
 #include "LargePictures.h"
-#include "engine/Key.h"
+#include "keying/Key.h"
 #include "engine/KeyProcessor.h"
 #include "imageio/ImageLoader.h"
 #include "imageio/ImageSaver.h"

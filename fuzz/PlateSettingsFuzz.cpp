@@ -13,7 +13,7 @@
 
 #include "cli/SettingsFile.h"
 #include "engine/Keying.h"
-#include "engine/PlateKeyer.h"
+#include "keying/PlateKeyer.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "engine/Pixel.h"
+#include "keying/Pixel.h"
 
 namespace Kvl {
 namespace {

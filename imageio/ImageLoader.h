@@ -8,7 +8,7 @@
 #include "ByteSource.h"
 #include "DeclaredSize.h"
 #include "TgaFormat.h"
-#include "engine/Pixel.h"
+#include "keying/Pixel.h"
 
 namespace Kvl {
 

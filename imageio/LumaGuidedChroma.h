@@ -19,7 +19,7 @@
 
 #include <cstdint>
 
-#include "engine/Pixel.h"
+#include "keying/Pixel.h"
 
 namespace Kvl {
 

@@ -9,7 +9,7 @@
 
 #include "PictureSource.h"
 #include "ReplacingFile.h"
-#include "engine/Key.h"
+#include "keying/Key.h"
 
 namespace Kvl {
 

@@ -6,13 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/Pixel.h"
+#include "keying/Pixel.h"
+#include "keying/RowOrder.h"
 
 namespace Kvl {
 
-// The vertical order in which a source hands out its rows. Rows are always
-// left to right, alpha 0 unless the source was asked to keep the file's.
-enum class RowOrder { BottomUp, TopDown };
+// A source hands out its rows in its file's RowOrder, left to right, alpha
+// 0 unless it was asked to keep the file's.
 
 // What a reader does with the alpha a file holds: keying drops it (the key
 // makes its own); the tools that measure a keyed output keep it.

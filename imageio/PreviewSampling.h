@@ -6,7 +6,7 @@
 #include <cstddef>
 
 #include "PictureSource.h"
-#include "engine/Pixel.h"
+#include "keying/Pixel.h"
 
 namespace Kvl {
 

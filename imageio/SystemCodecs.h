@@ -1,7 +1,7 @@
 #pragma once
 // PNG and JPEG (and BMP, GIF and TIFF) through the codecs every Windows since
 // Vista carries, for the Windows builds, which have neither libpng nor
-// libjpeg. Built only for Windows; this header keeps windows.h to itself.
+// libjpeg. Built only for Windows, over platform/WindowsImaging.h.
 
 #include <memory>
 #include <string>

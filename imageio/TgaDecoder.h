@@ -9,7 +9,7 @@
 
 #include "ByteSource.h"
 #include "TgaFormat.h"
-#include "engine/Pixel.h"
+#include "keying/Pixel.h"
 
 namespace Kvl {
 

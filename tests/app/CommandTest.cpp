@@ -6,7 +6,7 @@
 #include <commctrl.h>
 
 #include "app/FileDialogs.h"
-#include "engine/KeySettings.h"
+#include "keying/KeySettings.h"
 #include "engine/PreviewWorkspace.h"
 
 namespace Kvl::App::Test {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "engine/KeySettings.h"
+#include "keying/KeySettings.h"
 #include "engine/PreviewWorkspace.h"
 
 namespace Kvl::App::Test {

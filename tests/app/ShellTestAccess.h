@@ -10,7 +10,7 @@
 
 #include "app/ShellWindows.h"
 #include "engine/KeyProcessor.h"
-#include "engine/KeySettings.h"
+#include "keying/KeySettings.h"
 #include "engine/ShellPort.h"
 
 namespace Kvl::App::TestAccess {

@@ -10,7 +10,7 @@
 
 #include "CliTestSupport.h"
 #include "CodecFiles.h"
-#include "engine/Compose.h"
+#include "keying/Compose.h"
 #include "support/TgaBytes.h"
 
 namespace Kvl::Test {

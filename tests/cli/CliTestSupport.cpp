@@ -5,7 +5,7 @@
 
 #include "support/TgaBytes.h"
 #if KEYVALE_HAVE_VIDEO
-#include "imageio/FfmpegVideo.h"
+#include "video/FfmpegVideo.h"
 #endif
 
 namespace Kvl::Test {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cli/Commands.h"
-#include "engine/Pixel.h"
+#include "keying/Pixel.h"
 
 namespace Kvl::Test {
 

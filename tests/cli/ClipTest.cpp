@@ -15,7 +15,7 @@
 #include <sstream>
 
 #include "CliTestSupport.h"
-#include "imageio/VideoFiles.h"
+#include "video/VideoFiles.h"
 #include "support/TgaBytes.h"
 
 namespace Kvl::Test {

@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "engine/Key.h"
+#include "keying/Key.h"
 #include "engine/KeyProcessor.h"
 #include "support/ReferenceKey.h"
 #include "support/Sanitizers.h"

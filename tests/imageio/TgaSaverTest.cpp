@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/Key.h"
+#include "keying/Key.h"
 #include "imageio/ImageLoader.h"
 #include "imageio/ImageSaver.h"
 #include "support/TgaBytes.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "engine/Pixel.h"
+#include "keying/Pixel.h"
 
 namespace Kvl::Test {
 

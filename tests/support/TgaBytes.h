@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Pixel.h"
+#include "keying/Pixel.h"
 
 namespace Kvl::Test {
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "Pixel.h"
-#include "imageio/PictureSource.h"
+#include "RowOrder.h"
 
 namespace Kvl {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <tuple>
 
-#include "engine/WideVersions.h"
+#include "WideVersions.h"
 
 namespace Kvl {
 namespace {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "engine/Keying.h"
-#include "engine/PlateKeyer.h"
+#include "keying/PlateKeyer.h"
 #include "imageio/PictureFiles.h"
 #include "support/TgaBytes.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/MatteRefiner.h"
+#include "keying/MatteRefiner.h"
 
 namespace Kvl::Test {
 namespace {

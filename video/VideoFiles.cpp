@@ -9,7 +9,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "FileHandle.h"
+#include "imageio/FileHandle.h"
 #include "VideoBackend.h"
 
 namespace Kvl {

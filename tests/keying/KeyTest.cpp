@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/Key.h"
+#include "keying/Key.h"
 
 namespace Kvl {
 namespace {

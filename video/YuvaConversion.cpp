@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/WideVersions.h"
+#include "keying/WideVersions.h"
 
 namespace Kvl {
 namespace {

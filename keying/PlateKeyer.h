@@ -27,7 +27,7 @@
 #include <optional>
 #include <vector>
 
-#include "engine/Pixel.h"
+#include "Pixel.h"
 
 namespace Kvl {
 
