@@ -1,13 +1,16 @@
-"""options_documented.py KEYVALE_CLI MANUAL.scd COMPLETION
+"""options_documented.py KEYVALE_CLI MANUAL.scd COMPLETION DOCS_FOLDER
 
-Keeps the manual page and the bash completion in step with the options the
-tool really has, as its --help lists them: every option of every command
-must have an entry in the manual page and be offered by the completion for
-that command, an option that names its values (--format tga|png) must have
-exactly those completed, and neither may keep an option the tool no longer
-has. Exits 1 with one line per difference.
+Keeps the manual page, the bash completion and the reference pages in step
+with the options the tool really has, as its --help lists them: every
+option of every command must have an entry in the manual page, be offered
+by the completion for that command and be explained on one of the pages in
+DOCS_FOLDER (written as `--name`); an option that names its values
+(--format tga|png) must have exactly those completed, and neither the
+manual nor the completion may keep an option the tool no longer has. Exits
+1 with one line per difference.
 """
 
+import pathlib
 import re
 import subprocess
 import sys
@@ -51,6 +54,12 @@ def options_in_manual(path):
     return {name for line in lines for name in re.findall(r"\*(--[a-z0-9-]+)\*", line)}
 
 
+def options_in_docs(folder):
+    """The options a reference page names in code: `--name` or `--name VALUE`."""
+    text = "\n".join(page.read_text(encoding="utf-8") for page in sorted(pathlib.Path(folder).glob("*.md")))
+    return set(re.findall(r"`(--[a-z0-9-]+)[ `=]", text))
+
+
 def completions(script, lines):
     """What the completion offers at the end of each command line."""
     program = [
@@ -68,7 +77,7 @@ def completions(script, lines):
     return [set(offered.split()) for offered in result.stdout.splitlines()]
 
 
-def differences(help_options, manual, script):
+def differences(help_options, manual, script, documented):
     commands = [command for command in help_options if command != TOP]
     prefix = {command: "keyvale-cli " if command == TOP else f"keyvale-cli {command} "
               for command in help_options}
@@ -86,6 +95,8 @@ def differences(help_options, manual, script):
         where = "before any command" if command == TOP else f"for '{command}'"
         for option in sorted(set(options) - manual):
             found.append(f"{option} ({where}) has no entry in the manual page")
+        for option in sorted(set(options) - documented - {"--help", "--version"}):
+            found.append(f"{option} ({where}) is explained on no page of docs/")
         completed = offered[prefix[command] + "--"]
         for option in sorted(set(options) - completed):
             found.append(f"{option} ({where}) is not offered by the completion")
@@ -102,15 +113,15 @@ def differences(help_options, manual, script):
 
 
 def main(arguments):
-    if len(arguments) != 3:
+    if len(arguments) != 4:
         print(__doc__.strip().splitlines()[0], file=sys.stderr)
         return 2
-    cli, manual, script = arguments
+    cli, manual, script, docs = arguments
     help_options = options_in_help(cli)
     if not help_options.get("key"):
         print("options_documented: found no options of 'key' in --help", file=sys.stderr)
         return 1
-    found = differences(help_options, options_in_manual(manual), script)
+    found = differences(help_options, options_in_manual(manual), script, options_in_docs(docs))
     for difference in found:
         print(f"options_documented: {difference}", file=sys.stderr)
     counted = sum(len(options) for options in help_options.values())
