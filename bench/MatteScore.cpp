@@ -25,7 +25,8 @@ Filters gradientFilters() {
   f.radius = static_cast<int>(std::ceil(3 * GradientSigma));
   double g2 = 0, d2 = 0;
   for (int i = -f.radius; i <= f.radius; ++i) {
-    const double g = std::exp(-i * i / (2 * GradientSigma * GradientSigma)) / (GradientSigma * std::sqrt(2 * std::numbers::pi));
+    const double g =
+        std::exp(-i * i / (2 * GradientSigma * GradientSigma)) / (GradientSigma * std::sqrt(2 * std::numbers::pi));
     f.gaussian.push_back(g);
     f.derivative.push_back(-i / (GradientSigma * GradientSigma) * g);
     g2 += g * g, d2 += f.derivative.back() * f.derivative.back();
@@ -57,10 +58,10 @@ std::vector<double> gradientMagnitude(std::span<const std::uint8_t> alpha, std::
   static const Filters f = gradientFilters();
   std::vector<double> a(alpha.size());
   for (std::size_t i = 0; i < a.size(); ++i) a[i] = alpha[i] / 255.0;
-  const auto gx = convolve(convolve(a, width, height, f.derivative, f.radius, true), width, height, f.gaussian,
-                           f.radius, false);
-  const auto gy = convolve(convolve(a, width, height, f.gaussian, f.radius, true), width, height, f.derivative,
-                           f.radius, false);
+  const auto gx =
+      convolve(convolve(a, width, height, f.derivative, f.radius, true), width, height, f.gaussian, f.radius, false);
+  const auto gy =
+      convolve(convolve(a, width, height, f.gaussian, f.radius, true), width, height, f.derivative, f.radius, false);
   std::vector<double> magnitude(a.size());
   for (std::size_t i = 0; i < a.size(); ++i) magnitude[i] = std::hypot(gx[i], gy[i]);
   return magnitude;
@@ -98,8 +99,8 @@ void largestRegion(const std::vector<bool>& mask, std::uint32_t width, std::uint
     }
     sizes.push_back(size);
   }
-  const auto best = sizes.empty() ? -1 : static_cast<std::int32_t>(std::max_element(sizes.begin(), sizes.end()) -
-                                                                   sizes.begin());
+  const auto best =
+      sizes.empty() ? -1 : static_cast<std::int32_t>(std::max_element(sizes.begin(), sizes.end()) - sizes.begin());
   largest.assign(mask.size(), false);
   for (std::size_t i = 0; i < mask.size(); ++i) largest[i] = best >= 0 && label[i] == best;
 }
@@ -134,8 +135,10 @@ std::vector<bool> edgeBand(std::span<const std::uint8_t> truth, std::uint32_t wi
     for (std::uint32_t x = 0; x < width; ++x) {
       const std::uint8_t a = truth[std::size_t{y} * width + x];
       if (a == 0 || a == 255) continue;
-      for (std::int64_t by = std::max<std::int64_t>(0, y - EdgeBand); by <= std::min<std::int64_t>(height - 1, y + EdgeBand); ++by) {
-        for (std::int64_t bx = std::max<std::int64_t>(0, x - EdgeBand); bx <= std::min<std::int64_t>(width - 1, x + EdgeBand); ++bx) {
+      for (std::int64_t by = std::max<std::int64_t>(0, y - EdgeBand);
+           by <= std::min<std::int64_t>(height - 1, y + EdgeBand); ++by) {
+        for (std::int64_t bx = std::max<std::int64_t>(0, x - EdgeBand);
+             bx <= std::min<std::int64_t>(width - 1, x + EdgeBand); ++bx) {
           band[static_cast<std::size_t>(by * width + bx)] = true;
         }
       }

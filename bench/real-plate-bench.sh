@@ -70,13 +70,16 @@ score=${KEYVALE_SCORE_MATTE:-}
 if [ -z "$cli" ] || [ -z "$make_plates" ] || [ -z "$score" ]; then
   build=$repo/build/release
   [ -f "$build/CMakeCache.txt" ] || (cd "$repo" && cmake --preset release -DKEYVALE_WERROR=OFF > /dev/null)
-  targets=(keyvale_make_real_plates keyvale_score_matte)
+  targets=(keyvale_make_real_plates keyvale_score_matte keyvale_plate_check)
   [ -n "$cli" ] || targets+=(keyvale-cli)
   cmake --build "$build" -j2 --target "${targets[@]}" > /dev/null
   cli=${cli:-$build/cli/keyvale-cli}
   make_plates=${make_plates:-$build/bench/keyvale_make_real_plates}
   score=${score:-$build/bench/keyvale_score_matte}
 fi
+# The generator's and scorer's own checks (keyvale_plate_check), when built beside them.
+check=$(dirname "$make_plates")/keyvale_plate_check
+if [ -x "$check" ]; then "$check" > /dev/null; fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/keyvale-real-plate-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
