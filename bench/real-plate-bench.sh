@@ -22,13 +22,20 @@
 # over the true edges, backdrop share above alpha 32, the gradient and
 # connectivity errors of the alphamatting.com benchmark, and whether the
 # matte is inverted. Prints a Markdown table and a summary line per goal.
-# About 10 to 15 minutes on two cores (Blender's grid is most of it).
+# About 15 to 25 minutes on two cores the first time (Blender's grids are
+# most of it), a minute once the peers' figures are cached (--peers).
 #
 #   bench/real-plate-bench.sh [--data DIR] [--only NAME] [--no-blender] [--keep DIR]
+#                             [--peers DIR | --no-cache]
 #       --data DIR    the fetched photographs (default build/matting-data)
 #       --only NAME   one plate (names: keyvale_make_real_plates's output)
-#       --no-blender  FFmpeg and keyvale only (a quick run while tuning)
+#       --no-blender  FFmpeg and keyvale only
 #       --keep DIR    keep the plates, truths and keyvale's keys in DIR
+#       --peers DIR   where the peers' best figures are kept between runs
+#                     (default build/real-plate-peers): they depend on the
+#                     plates, grids and peer versions only, so a run that
+#                     measures another keyvale-cli reuses them and takes about
+#                     a minute; --no-cache keys with the peers every time
 #
 #   KEYVALE_CLI                 any keyvale-cli to measure (default: the
 #                               release preset's, built from this tree)
@@ -43,13 +50,16 @@ data=$repo/build/matting-data
 only=()
 use_blender=yes
 keep=""
-usage="usage: bench/real-plate-bench.sh [--data DIR] [--only NAME] [--no-blender] [--keep DIR]"
+cache=$repo/build/real-plate-peers
+usage="usage: bench/real-plate-bench.sh [--data DIR] [--only NAME] [--no-blender] [--keep DIR] [--peers DIR|--no-cache]"
 while [ $# -gt 0 ]; do
   case $1 in
     --data) data=${2:?$usage}; shift 2 ;;
     --only) only=(--only "${2:?$usage}"); shift 2 ;;
     --no-blender) use_blender=no; shift ;;
     --keep) keep=${2:?$usage}; shift 2 ;;
+    --peers) cache=${2:?$usage}; shift 2 ;;
+    --no-cache) cache=""; shift ;;
     *) echo "$usage" >&2; exit 2 ;;
   esac
 done
@@ -99,14 +109,18 @@ best_in() {  # name dir
                            print s, $1, $2, $3, $4, $5, $6 }'
 }
 
+# FFmpeg's chromakey grid: similarities and blends.
+ffmpeg_similarities="0.02 0.035 0.05 0.07 0.09 0.12 0.16 0.2"
+ffmpeg_blends="0 0.02 0.05 0.1 0.2"
+
 # FFmpeg's chromakey + despill over its grid, the plate decoded once.
 ffmpeg_grid() {  # name plate dir
   local name=$1 plate=$2 dir=$3 key despill split="" chains="" outputs=() n=0
   key=$(describe "$name" key)
   despill=$(describe "$name" screen)
   mkdir -p "$dir"
-  for s in 0.02 0.035 0.05 0.07 0.09 0.12 0.16 0.2; do
-    for b in 0 0.02 0.05 0.1 0.2; do
+  for s in $ffmpeg_similarities; do
+    for b in $ffmpeg_blends; do
       split+="[in$n]"
       chains+=";[in$n]chromakey=$key:$s:$b,despill=type=$despill,format=rgba[out$n]"
       outputs+=(-map "[out$n]" -frames:v 1 "$dir/$s~$b.png")
@@ -122,14 +136,38 @@ record() {  # plate keyer figures...
   echo "$*" >> "$results"
 }
 
+# The peers' best figures depend only on the plate, its truth, the grids and
+# the peers' versions, never on keyvale: they are kept in the cache folder
+# under a signature of all of those, so that a run measuring another
+# keyvale-cli keys with the peers only once.
+peer_signature() {  # name
+  {
+    md5sum < "$work/$(describe "$1" plate)"
+    md5sum < "$work/$1-truth.png"
+    md5sum < "$repo/bench/blender-key-grid.py"
+    echo "$ffmpeg_similarities / $ffmpeg_blends / blender $use_blender"
+    ffmpeg -version | head -n 1
+    if [ "$use_blender" = yes ]; then "$blender" -b --factory-startup --version 2> /dev/null | head -n 1; fi
+  } | md5sum | cut -d ' ' -f 1
+}
+cached_peers() {  # name: prints the cached records, if the signature matches
+  local file=$cache/$1.peers
+  [ -n "$cache" ] && [ -f "$file" ] && [ "$(head -n 1 "$file")" = "$(peer_signature "$1")" ] && tail -n +2 "$file"
+}
+
 start=$SECONDS
 echo "Making the plates ..." >&2
 mapfile -t plates < <("$make_plates" "$data" "$work" "${only[@]}")
+[ -z "$cache" ] || mkdir -p "$cache"
+to_key=()
+for name in "${plates[@]}"; do
+  if ! cached_peers "$name" > /dev/null; then to_key+=("$name"); fi
+done
 
-if [ "$use_blender" = yes ]; then
-  echo "Blender's grids (one Blender run for every plate) ..." >&2
+if [ "$use_blender" = yes ] && [ ${#to_key[@]} -gt 0 ]; then
+  echo "Blender's grids for ${#to_key[@]} plates (one Blender run) ..." >&2
   : > "$work/blender-jobs.txt"
-  for name in "${plates[@]}"; do
+  for name in "${to_key[@]}"; do
     key=$(describe "$name" key)
     for node in keying chroma; do
       echo "$work/$(describe "$name" plate) ${key#0x} $work/grid/$name-$node $node" >> "$work/blender-jobs.txt"
@@ -143,6 +181,17 @@ if [ "$use_blender" = yes ]; then
   fi
 fi
 
+# The peers' records of one plate, from its grids.
+key_with_peers() {  # name plate
+  local name=$1 plate=$2
+  ffmpeg_grid "$name" "$plate" "$work/grid/$name-chromakey"
+  echo "$name chromakey $(best_in "$name" "$work/grid/$name-chromakey")"
+  if [ "$use_blender" = yes ]; then
+    for node in keying chroma; do echo "$name $node $(best_in "$name" "$work/grid/$name-$node")"; done
+  fi
+  rm -rf "$work/grid/$name-"*
+}
+
 for name in "${plates[@]}"; do
   echo "Keying $name ..." >&2
   plate=$work/$(describe "$name" plate)
@@ -152,16 +201,14 @@ for name in "${plates[@]}"; do
   else
     record "$name" plate FAILED
   fi
-  ffmpeg_grid "$name" "$plate" "$work/grid/$name-chromakey"
-  # shellcheck disable=SC2046
-  record "$name" chromakey $(best_in "$name" "$work/grid/$name-chromakey")
-  if [ "$use_blender" = yes ]; then
-    for node in keying chroma; do
-      # shellcheck disable=SC2046
-      record "$name" "$node" $(best_in "$name" "$work/grid/$name-$node")
-    done
+  if ! cached_peers "$name" >> "$results"; then
+    key_with_peers "$name" "$plate" > "$work/$name.peers"
+    cat "$work/$name.peers" >> "$results"
+    if [ -n "$cache" ]; then
+      { peer_signature "$name"; cat "$work/$name.peers"; } > "$cache/$name.peers.tmp"
+      mv "$cache/$name.peers.tmp" "$cache/$name.peers"
+    fi
   fi
-  rm -rf "$work/grid/$name-"*
 done
 
 echo
