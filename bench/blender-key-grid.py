@@ -12,10 +12,14 @@ PLATE a picture file, KEY_HEX the backdrop's colour as RRGGBB (sRGB), OUT_DIR
 where the keyed pictures go, NODE `keying` (the Keying node) or `chroma`
 (the Chroma Key node). Every setting of the node's grid is written as
 OUT_DIR/SETTINGS.png, straight RGBA whose alpha is the node's matte,
-SETTINGS the values joined by `~`. The compositor only: no scene is
-rendered (the node tree has no Render Layers node).
+SETTINGS the values joined by `~` in the grid's order (Keying: clip black,
+clip white, screen balance, edge kernel tolerance; Chroma Key: acceptance,
+cutoff, falloff). BLENDER_KEY_GRID (JSON, property name to list of values)
+replaces the grid, for exploring. The compositor only: no scene is rendered
+(the node tree has no Render Layers node).
 """
 import itertools
+import json
 import math
 import os
 import sys
@@ -24,16 +28,20 @@ import bpy
 
 # Settings that change the matte. The Keying node's despill factor and
 # balance change only its colour, so they stay at their defaults (1, 0.5).
+# Its edge kernel tolerance decides which pixels count as edges, where the
+# clipping is not applied: on a noisy backdrop the default (0.1) takes noise
+# for edges and leaves much of it unclipped, so it is searched too.
 KEYING_GRID = {
-    "clip_black": [0.0, 0.1, 0.2, 0.3, 0.45, 0.6],
-    "clip_white": [0.7, 0.85, 1.0],
+    "clip_black": [0.3, 0.45, 0.6, 0.75, 0.9],
+    "clip_white": [0.9, 1.0],
     "screen_balance": [0.2, 0.5, 0.8],
+    "edge_kernel_tolerance": [0.1, 0.3, 0.5],
 }
-# Acceptance and cutoff angles in degrees, falloff 0-1.
+# Acceptance and cutoff angles in degrees (at most 80 and 30), falloff 0-1.
 CHROMA_GRID = {
-    "tolerance": [20, 40, 60, 75],
-    "threshold": [0, 10, 25],
-    "gain": [0.1, 0.3, 0.7],
+    "tolerance": [30, 50, 65, 80],
+    "threshold": [0, 15, 30],
+    "gain": [0.02, 0.1, 0.3],
 }
 
 
@@ -83,6 +91,9 @@ def build_tree(scene, node_kind):
 
 def settings_of(node_kind):
     grid = KEYING_GRID if node_kind == "keying" else CHROMA_GRID
+    # A grid of one's own, for exploring: BLENDER_KEY_GRID='{"clip_black": [0.5, 0.7]}'.
+    if os.environ.get("BLENDER_KEY_GRID"):
+        grid = json.loads(os.environ["BLENDER_KEY_GRID"])
     names = list(grid)
     for values in itertools.product(*(grid[n] for n in names)):
         yield dict(zip(names, values))
