@@ -2,13 +2,16 @@
 // the benchmark's figures stand on. plate-bench.sh runs it first; it needs
 // no test framework and prints each failure. Exit status 1 on any.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "MatteScore.h"
 #include "PlateScore.h"
 #include "Plates.h"
+#include "RealPlates.h"
 
 namespace {
 
@@ -133,9 +136,75 @@ void checkPlate() {
         meanGreen);
 }
 
+// A 48 x 48 matte: a disc of radius 12 with a 4-pixel soft rim, backdrop round it.
+std::vector<std::uint8_t> discMatte() {
+  std::vector<std::uint8_t> alpha(48 * 48);
+  for (int y = 0; y < 48; ++y) {
+    for (int x = 0; x < 48; ++x) {
+      const double r = std::hypot(x + 0.5 - 20, y + 0.5 - 20);
+      alpha[std::size_t(y * 48 + x)] =
+          static_cast<std::uint8_t>(std::lround(255 * std::clamp((16 - r) / 4, 0.0, 1.0)));
+    }
+  }
+  return alpha;
+}
+
+void checkMatteScore() {
+  const std::vector<std::uint8_t> truth = discMatte();
+  const MatteScore self = scoreMatte(truth, truth, 48, 48);
+  check(self.all == 0 && self.edge == 0 && self.leak == 0 && self.gradient == 0 && self.connectivity == 0 &&
+            !self.inverted,
+        "a matte scored against itself is perfect");
+  std::size_t partial = 0;
+  for (const std::uint8_t a : truth) partial += a > 0 && a < 255;
+  check(self.edgePixels > partial, "the edge band reaches past the partial pixels", double(self.edgePixels));
+
+  std::vector<std::uint8_t> inverse(truth.size());
+  for (std::size_t i = 0; i < truth.size(); ++i) inverse[i] = static_cast<std::uint8_t>(255 - truth[i]);
+  const MatteScore flipped = scoreMatte(truth, inverse, 48, 48);
+  check(flipped.inverted && near(flipped.leak, 1), "the truth's inverse is inverted and leaks everywhere");
+
+  // A solid 3 x 3 speck in the backdrop, away from the subject: it leaks, has
+  // edges of its own and is not connected to the subject.
+  std::vector<std::uint8_t> speck = truth;
+  for (int y = 40; y < 43; ++y) {
+    for (int x = 40; x < 43; ++x) speck[std::size_t(y * 48 + x)] = 255;
+  }
+  const MatteScore specked = scoreMatte(truth, speck, 48, 48);
+  check(!specked.inverted && specked.all > 0, "a speck is an error, not an inversion", specked.all);
+  check(specked.gradient > 0, "a speck has a gradient error", specked.gradient);
+  check(near(specked.connectivity, 9 / 1000.0), "each pixel of a speck is unconnected", specked.connectivity * 1000);
+  check(specked.leak > 0, "a speck leaks", specked.leak);
+}
+
+// A photograph made as alpha F + (1 - alpha) B of flat colours: the estimate
+// gives F back wherever alpha is above 0.
+void checkForeground() {
+  const std::vector<std::uint8_t> matte = discMatte();
+  WholePicture photo{48, 48, {}}, alpha{48, 48, {}};
+  for (const std::uint8_t a : matte) {
+    auto mixed = [&](double f, double b) {
+      return static_cast<std::uint8_t>(std::lround((a * f + (255 - a) * b) / 255));
+    };
+    photo.pixels.push_back(makePixel(mixed(200, 20), mixed(60, 120), mixed(40, 220), 255));
+    alpha.pixels.push_back(makePixel(a, a, a, 255));
+  }
+  const WholePicture foreground = estimateForeground(photo, alpha);
+  int worst = 0;
+  for (std::size_t i = 0; i < matte.size(); ++i) {
+    const Pixel32 f = foreground.pixels[i];
+    check(alphaOf(f) == matte[i], "the foreground keeps the true alpha");
+    if (matte[i] == 0) continue;
+    worst = std::max({worst, std::abs(redOf(f) - 200), std::abs(greenOf(f) - 60), std::abs(blueOf(f) - 40)});
+  }
+  check(worst <= 3, "the foreground's colour is un-mixed from the backdrop", worst);
+}
+
 }  // namespace
 
 int main() {
+  checkMatteScore();
+  checkForeground();
   checkScorer();
   checkComposite();
   checkPlate();

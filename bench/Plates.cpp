@@ -346,6 +346,12 @@ Plate makePlate(const PlateRecipe& recipe, std::uint32_t width, std::uint32_t he
   plate.width = width;
   plate.height = height;
   plate.truth = truthOf(paintForeground(width, height));
+  shootPlate(recipe, effects, plate);
+  return plate;
+}
+
+void shootPlate(const PlateRecipe& recipe, const PlateEffects& effects, Plate& plate) {
+  const std::uint32_t width = plate.width, height = plate.height;
   const std::vector<double> fromBackdrop = distanceToBackdrop(plate.truth, width, height);
   const Rgb screen = rgbOf(recipe.backdrop);
   Random noise(recipe.noiseSeed);
@@ -375,7 +381,6 @@ Plate makePlate(const PlateRecipe& recipe, std::uint32_t width, std::uint32_t he
   }
   const double count = double(std::max<std::size_t>(backdropPixels, 1));
   plate.backdropMean = toPixel({sum[0] / count, sum[1] / count, sum[2] / count});
-  return plate;
 }
 
 std::vector<Pixel32> skyGradient(std::uint32_t width, std::uint32_t height) {

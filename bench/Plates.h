@@ -53,6 +53,12 @@ struct PlateEffects {
 Plate makePlate(const PlateRecipe& recipe, std::uint32_t width, std::uint32_t height,
                 const PlateEffects& effects = {});
 
+// Films a foreground over the recipe's lit backdrop: from `plate.truth`
+// (and its size) fills `plate.composite` and `plate.backdropMean`, with the
+// spill and noise of `effects`. makePlate's last step, shared with the plates
+// made from photographs.
+void shootPlate(const PlateRecipe& recipe, const PlateEffects& effects, Plate& plate);
+
 // A sky-blue to white vertical gradient to key the plates over.
 std::vector<Pixel32> skyGradient(std::uint32_t width, std::uint32_t height);
 

@@ -13,11 +13,15 @@
 #   chromakey   ffmpeg chromakey=KEY:SIMILARITY:BLEND,despill=type=green|blue
 #   plate       keyvale-cli key PLATE OUT.png --keyer plate --auto-adjust
 #               (n/a when keyvale-cli has no --keyer)
-# where KEY is the backdrop's mean colour and FFmpeg's two keyers get their
-# best similarity and blend of a grid, chosen against the true matte (the
-# least mean alpha error over all pixels): the yardstick at its best. Every
-# output is straight RGBA, scored by keyvale_score_plate, and a Markdown
-# table is printed. About two to three minutes on two cores; nothing is
+#   Keying      Blender's compositor, Keying node (blender-key-grid.py),
+#               when blender is installed and KEYVALE_NO_BLENDER is unset
+# where KEY is the backdrop's mean colour and the peers (FFmpeg's two keyers
+# and Blender's Keying node) get their best settings of a grid (similarity
+# and blend; clip black, clip white and screen balance), chosen against the
+# true matte (the least mean alpha error over all pixels): the yardstick at
+# its best. Every output is straight RGBA, scored by keyvale_score_plate, and
+# a Markdown table is printed. About two to three minutes on two cores (four
+# to five with Blender); nothing is
 # left behind. Needs ffmpeg. Not a test: the suite does not run it; the
 # tools' own checks (keyvale_plate_check) run first, when built beside them.
 #
@@ -60,6 +64,12 @@ check=$(dirname "$make_plates")/keyvale_plate_check
 if [ -x "$check" ]; then "$check" > /dev/null; fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/keyvale-plate-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+
+# Blender's Keying node joins the peers when blender is installed
+# (bench/install-bench-deps.sh); KEYVALE_NO_BLENDER=1 leaves it out.
+blender=${BLENDER:-blender}
+has_blender=no
+if [ -z "${KEYVALE_NO_BLENDER:-}" ] && command -v "$blender" > /dev/null; then has_blender=yes; fi
 
 has_plate_keyer=no
 # grep reads the whole help: quitting at the first match would end keyvale-cli with a broken pipe,
@@ -108,10 +118,32 @@ best_of_grid() {  # name plate filter despill similarities blends
   done
   rm -rf "$work/grid" && mkdir "$work/grid"
   ffmpeg -v error -nostdin -y -i "$plate" -filter_complex "[0:v]split=$n$split$chains" "${outputs[@]}"
+  best_scored "$name" "$work/grid"
+}
+
+# The best keyed picture in `dir` (least alpha error over all pixels):
+# "SETTINGS ALL BACKDROP SOLID EDGE LEAK COLOUR", SETTINGS from its name.
+best_scored() {  # name dir
   # The file's name (the rest of the line, spaces and all) holds the settings.
-  "$score" "$work/$name-truth.png" "$work"/grid/*.png | sort -k1,1g | head -n 1 |
-    awk '{ n = split($0, path, "/"); sub(/\.png$/, "", path[n]); sub(/~/, "/", path[n]);
+  "$score" "$work/$1-truth.png" "$2"/*.png | sort -k1,1g | head -n 1 |
+    awk '{ n = split($0, path, "/"); sub(/\.png$/, "", path[n]); gsub(/~/, "/", path[n]);
            print path[n], $1, $2, $3, $4, $5, $6 }'
+}
+
+# Blender's Keying node over its grid (blender-key-grid.py: clip black, clip
+# white, screen balance), every plate in one Blender run, into blender/NAME.
+blender_grids() {  # names...
+  : > "$work/blender-jobs.txt"
+  for name in "$@"; do
+    echo "$work/$(describe "$name" plate) $(describe "$name" key | sed 's/^0x//') $work/blender/$name keying" \
+      >> "$work/blender-jobs.txt"
+  done
+  if ! "$blender" -b --factory-startup --python "$repo/bench/blender-key-grid.py" -- "$work/blender-jobs.txt" \
+    > "$work/blender.log" 2>&1; then
+    tail -n 20 "$work/blender.log" >&2
+    echo "plate-bench: blender failed" >&2
+    exit 1
+  fi
 }
 
 # The six figures of one keyed picture.
@@ -132,11 +164,16 @@ row() {  # plate keyer figures...
 start=$SECONDS
 echo "Generating the plates ..." >&2
 mapfile -t plates < <("$make_plates" "$work")
+if [ "$has_blender" = yes ]; then
+  echo "Blender's Keying node over its grid, every plate ..." >&2
+  blender_grids "${plates[@]}"
+fi
 echo
 echo "Mean absolute alpha error in levels (0-255) over all pixels and over backdrop (true alpha 0), solid"
 echo "(true 255) and edge pixels (between); the share of backdrop pixels keyed above alpha 32; the mean"
 echo "absolute error of the straight colour per channel where the true alpha > 0, weighted by it."
-echo "FFmpeg's keyers at their best similarity/blend of the grid for each plate."
+echo "FFmpeg's keyers at their best similarity/blend of the grid for each plate; Blender's Keying node"
+echo "(when blender is installed) at its best clip black/clip white/screen balance."
 echo
 echo "| Plate | Keyer | Alpha error, all | backdrop | solid | edge | Backdrop > 32 | Colour error |"
 echo "|---|---|---:|---:|---:|---:|---:|---:|"
@@ -156,6 +193,11 @@ for name in "${plates[@]}"; do
     "0.02 0.035 0.05 0.07 0.09 0.12 0.16" "0 0.02 0.05 0.1")"
   # shellcheck disable=SC2086
   row "$name" "chromakey + despill, $settings" $figures
+  if [ "$has_blender" = yes ]; then
+    read -r settings figures <<< "$(best_scored "$name" "$work/blender/$name")"
+    # shellcheck disable=SC2086
+    row "$name" "Blender Keying, $settings" $figures
+  fi
   if [ "$has_plate_keyer" = yes ]; then
     # The plate keyer is young: a plate it refuses is a row that says so
     # (its reason on stderr), not the end of the table.
