@@ -243,6 +243,7 @@ private:
     addFootageOptions(*key_);
     addRefinementOptions(*key_);
     addSequenceOptions(*key_);
+    addViewOptions(*key_);
     const std::string group = "Batch keying";
     addValue(*key_, "--out-dir", "DIR",
              "write DIR/NAME.tga for every INPUT (NAME.png with\n"
@@ -351,6 +352,49 @@ private:
                refine.holdoutMatte = path;
              })
         ->group(group);
+  }
+
+  // Pictures beside the keyed output, for judging the key or for editors
+  // that cannot read alpha.
+  void addViewOptions(CLI::App& command) {
+    const std::string group = "Matte and status views";
+    addValue(command, "--matte-out", "FILE",
+             "also write the matte as an opaque grey picture (white\n"
+             "solid, black clear); with --frames a pattern like OUTPUT's\n"
+             "  e.g. --matte-out shot.matte.png",
+             [this](const std::string& path) {
+               if (path.empty()) throw CLI::ValidationError("--matte-out needs a file");
+               command_.matteOut = path;
+             })
+        ->group(group);
+    addValue(command, "--status", "FILE",
+             "also write the status view: the plate dimmed, clear pixels\n"
+             "blue, in-between amber, solid white; with --frames a pattern\n"
+             "  e.g. --status shot.status.png",
+             [this](const std::string& path) {
+               if (path.empty()) throw CLI::ValidationError("--status needs a file");
+               command_.statusOut = path;
+             })
+        ->group(group);
+  }
+
+  // The views name one file each: one picture's, or a sequence's pattern.
+  bool refusesViewOptions(std::string& error) const {
+    for (const auto& [option, path] : {std::pair{"--matte-out", &command_.matteOut},
+                                       std::pair{"--status", &command_.statusOut}}) {
+      if (path->empty()) continue;
+      if (command_.sequence() && !parseFramePattern(*path)) {
+        return refuse(*path + ": with --frames, " + option + " takes a frame pattern such as matte.%04d.png", error);
+      }
+      if (!command_.sequence() && command_.batch()) {
+        return refuse(std::string(option) + " names one picture: key one INPUT into OUTPUT, or a --frames sequence",
+                      error);
+      }
+    }
+    if (!command_.matteOut.empty() && command_.matteOut == command_.statusOut) {
+      return refuse("--matte-out and --status name the same file", error);
+    }
+    return false;
   }
 
   void addSequenceOptions(CLI::App& command) {
@@ -513,7 +557,7 @@ private:
 
   std::optional<Command> finishKey(std::string& error) {
     if (refusesGivenSliders(*key_, error) || refusesMixedSettings(*key_, error)) return std::nullopt;
-    if (refusesSequenceOptions(error) || refusesPlateOptions(error)) return std::nullopt;
+    if (refusesSequenceOptions(error) || refusesPlateOptions(error) || refusesViewOptions(error)) return std::nullopt;
     command_.kind = Command::Kind::Key;
     if (command_.sequence()) return finishSequence(error);
     if (command_.batch() && refusesSettingsOut(error)) return std::nullopt;

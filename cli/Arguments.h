@@ -65,6 +65,8 @@ struct Command {
   bool plainProgress = false;          // key: one progress line per file, terminal or not
   int pngLevel = DefaultPngLevel;      // key: deflate level of PNG outputs
   RefineOptions refine;                // key: changes to the matte after keying
+  std::string matteOut;                // --matte-out: the matte as a grey picture (a pattern with --frames)
+  std::string statusOut;               // --status: the status view (a pattern with --frames)
 
   bool batch() const { return !outDir.empty(); }
   bool sequence() const { return frames.has_value(); }

@@ -44,6 +44,12 @@ std::unique_ptr<PictureSink> makeSinkOverBackground(const FileJob& job, const Pi
   return std::make_unique<BackgroundSink>(std::move(sink), std::move(*background));
 }
 
+// The matte and status views see the keyed rows before a background does
+// (which would make them opaque) and after any refinement. The status
+// view reads the plate a second time, in step with the keyed rows.
+std::unique_ptr<PictureSink> withViews(std::unique_ptr<PictureSink> sink, const FileJob& job, PictureFormat format,
+                                       KeyerKind keyer, ViewSink*& views);
+
 // The plate keyer judges each pixel's colour against the backdrop's, so a
 // JPEG's half-resolution colour is rebuilt along its luma for it; the
 // classic key reads JPEG as it always has.
@@ -79,23 +85,38 @@ FileOutcome keyPictureFile(const FileJob& job, const KeyingRequest& wanted) {
   if (!chooseFor(*source, wanted, outcome.settings)) return failure(job.input, "cannot open for reading", outcome);
   noteDamage();
   std::string backgroundError;
-  const std::unique_ptr<PictureSink> sink =
-      refineInto(makeSinkOverBackground(job, *source, backgroundError), job.refinement);
-  if (!sink) return failure(job.background, backgroundError, outcome);
+  std::unique_ptr<PictureSink> outputSink = makeSinkOverBackground(job, *source, backgroundError);
+  if (!outputSink) return failure(job.background, backgroundError, outcome);
+  ViewSink* views = nullptr;  // we don't own it: the refining sink does
+  if (!job.views.empty()) outputSink = withViews(std::move(outputSink), job, format, wanted.keyer, views);
+  const std::unique_ptr<PictureSink> sink = refineInto(std::move(outputSink), job.refinement);
+  const auto failedPath = [&] { return views != nullptr ? views->failedPath() : job.output; };
   if (!sink->open(job.output, source->width(), source->height(), source->rowOrder())) {
     // A picture bound for PNG used to be read whole before its output was
     // made; its damage is still told when the output cannot be made.
     if (job.format == OutputFormat::Png) source->skipRows(source->height());
     noteDamage();
-    return failure(job.output, sink->failure(), outcome);
+    return failure(failedPath(), sink->failure(), outcome);
   }
   keyPicture(*source, outcome.settings, *sink, job.keyThreads);
   noteDamage();
   outcome.pixelCount = source->pixelCount();
   source.reset();  // before the output replaces it, which may be the same file
-  if (!sink->commit()) return failure(job.output, sink->failure(), outcome);
+  if (!sink->commit()) return failure(failedPath(), sink->failure(), outcome);
   outcome.ok = true;
   return outcome;
+}
+
+std::unique_ptr<PictureSink> withViews(std::unique_ptr<PictureSink> sink, const FileJob& job, PictureFormat format,
+                                       KeyerKind keyer, ViewSink*& views) {
+  std::unique_ptr<PictureSource> plate;
+  if (!job.views.status.empty()) {
+    PictureError ignored;  // the file was read once already; failing now shows at open
+    plate = openPicture(job.input, format, ignored, chromaFor(keyer));
+  }
+  auto viewSink = std::make_unique<ViewSink>(std::move(sink), job.views, job.pngLevel, std::move(plate));
+  views = viewSink.get();
+  return viewSink;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Arguments.h"
+#include "ViewOutputs.h"
 #include "engine/Keying.h"
 #include "engine/MatteRefiner.h"
 #include "engine/PreviewWorkspace.h"
@@ -25,6 +26,7 @@ struct FileJob {
   int pngLevel = DefaultPngLevel;
   std::shared_ptr<const MatteRefinement> refinement;  // null leaves the matte as keyed
   int keyThreads = 1;  // threads the plate keyer may share one picture's rows among
+  ViewPaths views = {};  // the matte and status pictures written beside the output
 };
 
 struct FileOutcome {
