@@ -233,6 +233,7 @@ int runKey(const Command& command, std::ostream& out, std::ostream& err, Console
     job.background = command.background;
     job.refinement = refinement;
     job.keyThreads = keyThreads;
+    job.deep = {command.inputTransfer, command.premultiplied, command.exrCompression, command.lightWrap};
   }
   if (!runBatch(*jobs, *wanted, options, out, err)) return ExitFileError;
   return writeSettingsOut(command, givenKeying(*wanted), err) ? ExitSuccess : ExitFileError;
