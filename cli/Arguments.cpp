@@ -74,6 +74,8 @@ std::optional<OutputFormat> parseFormat(const std::string& text) {
   if (text == "tga") return OutputFormat::Targa;
   if (text == "png") return OutputFormat::Png;
   if (text == "jpg" || text == "jpeg") return OutputFormat::Jpeg;
+  if (text == "exr") return OutputFormat::Exr;
+  if (text == "tif" || text == "tiff") return OutputFormat::Tiff;
   return std::nullopt;
 }
 
@@ -243,6 +245,8 @@ private:
     addFootageOptions(*key_);
     addRefinementOptions(*key_);
     addSequenceOptions(*key_);
+    addViewOptions(*key_);
+    addDeepOptions(*key_);
     const std::string group = "Batch keying";
     addValue(*key_, "--out-dir", "DIR",
              "write DIR/NAME.tga for every INPUT (NAME.png with\n"
@@ -253,13 +257,14 @@ private:
                command_.outDir = folder;
              })
         ->group(group);
-    addValue(*key_, "--format", "tga|png|jpg",
+    addValue(*key_, "--format", "tga|png|jpg|exr|tif",
              "output format (default tga; a single OUTPUT named *.png\n"
-             "is written as PNG, *.jpg as JPEG); jpg holds no alpha and\n"
-             "needs --background   e.g. --format png",
+             "is written as PNG, *.jpg as JPEG, *.exr as OpenEXR, *.tif\n"
+             "as TIFF); jpg holds no alpha and needs --background\n"
+             "  e.g. --format png",
              [this](const std::string& text) {
                command_.format = parseFormat(text);
-               if (!command_.format) throw CLI::ValidationError("--format takes tga, png or jpg");
+               if (!command_.format) throw CLI::ValidationError("--format takes tga, png, jpg, exr or tif");
              })
         ->group(group);
     addNumber(*key_, "--jobs", 1, MaximumJobs,
@@ -351,6 +356,100 @@ private:
                refine.holdoutMatte = path;
              })
         ->group(group);
+  }
+
+  // Pictures beside the keyed output, for judging the key or for editors
+  // that cannot read alpha.
+  void addViewOptions(CLI::App& command) {
+    const std::string group = "Matte and status views";
+    addValue(command, "--matte-out", "FILE",
+             "also write the matte as an opaque grey picture (white\n"
+             "solid, black clear); with --frames a pattern like OUTPUT's\n"
+             "  e.g. --matte-out shot.matte.png",
+             [this](const std::string& path) {
+               if (path.empty()) throw CLI::ValidationError("--matte-out needs a file");
+               command_.matteOut = path;
+             })
+        ->group(group);
+    addValue(command, "--status", "FILE",
+             "also write the status view: the plate dimmed, clear pixels\n"
+             "blue, in-between amber, solid white; with --frames a pattern\n"
+             "  e.g. --status shot.status.png",
+             [this](const std::string& path) {
+               if (path.empty()) throw CLI::ValidationError("--status needs a file");
+               command_.statusOut = path;
+             })
+        ->group(group);
+  }
+
+  // Pictures of more than 8 bits: how their values are read and written.
+  void addDeepOptions(CLI::App& command) {
+    const std::string group = "Deep colour";
+    addValue(command, "--input-transfer", "linear|srgb|rec709",
+             "what the input's values are: linear light or coded with\n"
+             "the sRGB or Rec. 709 curve (default from the file: OpenEXR\n"
+             "linear, a PNG with gAMA 1.0 linear, the rest srgb)",
+             [this](const std::string& text) {
+               if (text == "linear") command_.inputTransfer = Transfer::Linear;
+               else if (text == "srgb") command_.inputTransfer = Transfer::Srgb;
+               else if (text == "rec709") command_.inputTransfer = Transfer::Rec709;
+               else throw CLI::ValidationError("--input-transfer takes linear, srgb or rec709");
+             })
+        ->group(group);
+    addValue(command, "--alpha", "straight|premultiplied",
+             "the output's colour as keyed (straight) or multiplied by\n"
+             "its alpha (default: premultiplied for OpenEXR, as that\n"
+             "format's convention says; straight for every other)",
+             [this](const std::string& text) {
+               if (text != "straight" && text != "premultiplied") {
+                 throw CLI::ValidationError("--alpha takes straight or premultiplied");
+               }
+               command_.premultiplied = text == "premultiplied";
+             })
+        ->group(group);
+    addValue(command, "--exr-compression", "zip|piz",
+             "how OpenEXR output is compressed (default zip); both are\n"
+             "lossless",
+             [this](const std::string& text) {
+               if (text != "zip" && text != "piz") throw CLI::ValidationError("--exr-compression takes zip or piz");
+               command_.exrCompression = text == "piz" ? ExrCompression::Piz : ExrCompression::Zip;
+             })
+        ->group(group);
+    addNumber(command, "--light-wrap", 0, 100,
+              "with --background: let the background's light bleed N\n"
+              "pixels over the subject's edges (default 0: off)\n"
+              "  e.g. --light-wrap 8",
+              [this](int pixels) { command_.lightWrap = pixels; })
+        ->default_str("0")
+        ->group(group);
+  }
+
+  // Light wrap needs a background. (That a PNG file holds straight alpha
+  // only is told per output.)
+  bool refusesDeepOptions(std::string& error) const {
+    if (command_.lightWrap > 0 && command_.background.empty()) {
+      return refuse("--light-wrap bleeds a new background's light over the edges: give --background too", error);
+    }
+    return false;
+  }
+
+  // The views name one file each: one picture's, or a sequence's pattern.
+  bool refusesViewOptions(std::string& error) const {
+    for (const auto& [option, path] : {std::pair{"--matte-out", &command_.matteOut},
+                                       std::pair{"--status", &command_.statusOut}}) {
+      if (path->empty()) continue;
+      if (command_.sequence() && !parseFramePattern(*path)) {
+        return refuse(*path + ": with --frames, " + option + " takes a frame pattern such as matte.%04d.png", error);
+      }
+      if (!command_.sequence() && command_.batch()) {
+        return refuse(std::string(option) + " names one picture: key one INPUT into OUTPUT, or a --frames sequence",
+                      error);
+      }
+    }
+    if (!command_.matteOut.empty() && command_.matteOut == command_.statusOut) {
+      return refuse("--matte-out and --status name the same file", error);
+    }
+    return false;
   }
 
   void addSequenceOptions(CLI::App& command) {
@@ -513,7 +612,10 @@ private:
 
   std::optional<Command> finishKey(std::string& error) {
     if (refusesGivenSliders(*key_, error) || refusesMixedSettings(*key_, error)) return std::nullopt;
-    if (refusesSequenceOptions(error) || refusesPlateOptions(error)) return std::nullopt;
+    if (refusesSequenceOptions(error) || refusesPlateOptions(error) || refusesViewOptions(error) ||
+        refusesDeepOptions(error)) {
+      return std::nullopt;
+    }
     command_.kind = Command::Kind::Key;
     if (command_.sequence()) return finishSequence(error);
     if (command_.batch() && refusesSettingsOut(error)) return std::nullopt;
@@ -589,6 +691,8 @@ const char* extensionOf(OutputFormat format) {
   switch (format) {
     case OutputFormat::Png: return ".png";
     case OutputFormat::Jpeg: return ".jpg";
+    case OutputFormat::Exr: return ".exr";
+    case OutputFormat::Tiff: return ".tif";
     case OutputFormat::Targa: break;
   }
   return ".tga";
@@ -599,6 +703,8 @@ OutputFormat outputFormatOf(const Command& command) {
   if (command.batch()) return OutputFormat::Targa;
   if (endsWith(command.output, ".png")) return OutputFormat::Png;
   if (endsWith(command.output, ".jpg") || endsWith(command.output, ".jpeg")) return OutputFormat::Jpeg;
+  if (endsWith(command.output, ".exr")) return OutputFormat::Exr;
+  if (endsWith(command.output, ".tif") || endsWith(command.output, ".tiff")) return OutputFormat::Tiff;
   return OutputFormat::Targa;
 }
 

@@ -13,14 +13,16 @@
 #include "engine/Keying.h"
 #include "keying/MatteRefiner.h"
 #include "keying/Pixel.h"
+#include "imageio/DeepPicture.h"
 #include "imageio/PictureFiles.h"
 
 namespace Kvl::Cli {
 
-// JPEG holds no alpha: it is written only over a --background.
-enum class OutputFormat { Targa, Png, Jpeg };
+// JPEG holds no alpha: it is written only over a --background. OpenEXR
+// and TIFF are deep: half floats and 16-bit samples.
+enum class OutputFormat { Targa, Png, Jpeg, Exr, Tiff };
 
-// ".tga", ".png" or ".jpg".
+// ".tga", ".png", ".jpg", ".exr" or ".tif".
 const char* extensionOf(OutputFormat format);
 
 // The matte refinement options as typed; the masks are read when keying starts.
@@ -65,6 +67,13 @@ struct Command {
   bool plainProgress = false;          // key: one progress line per file, terminal or not
   int pngLevel = DefaultPngLevel;      // key: deflate level of PNG outputs
   RefineOptions refine;                // key: changes to the matte after keying
+  std::string matteOut;                // --matte-out: the matte as a grey picture (a pattern with --frames)
+  std::string statusOut;               // --status: the status view (a pattern with --frames)
+  // Deep colour
+  std::optional<Transfer> inputTransfer;   // --input-transfer; else from the file
+  std::optional<bool> premultiplied;       // --alpha; else premultiplied for EXR only
+  ExrCompression exrCompression = ExrCompression::Zip;  // --exr-compression
+  int lightWrap = 0;                       // --light-wrap: pixels of background light over the edges
 
   bool batch() const { return !outDir.empty(); }
   bool sequence() const { return frames.has_value(); }
@@ -83,7 +92,8 @@ const char* channelName(KeyChannel channel);
 
 // The format an output gets: --format when given, otherwise PNG for a
 // single OUTPUT named *.png and Targa for everything else.
-// (JPEG for a single OUTPUT named *.jpg or *.jpeg.)
+// (JPEG for a single OUTPUT named *.jpg or *.jpeg, OpenEXR for *.exr,
+// TIFF for *.tif or *.tiff.)
 OutputFormat outputFormatOf(const Command& command);
 
 }  // namespace Kvl::Cli

@@ -22,6 +22,10 @@ public:
   // Lays `count` rows of a keyed picture, top row first, starting at its
   // row `topRow` (counted from the top), over the background.
   void composeRows(Pixel32* rows, std::uint32_t topRow, std::size_t count) const;
+  // The background's pixel at column x of row `topRow` (counted from the top).
+  Pixel32 at(std::uint32_t x, std::uint32_t topRow) const {
+    return pixels_.empty() ? colour_ : pixels_[std::size_t{topRow} * width + x];
+  }
   std::uint32_t width = 0;
 
 private:

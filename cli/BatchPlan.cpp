@@ -94,11 +94,49 @@ std::vector<FileJob> pairInputsWithOutputs(const Command& command, const std::ve
   return jobs;
 }
 
+// The matte and status pictures of each job: the paths given, or for a
+// sequence each frame's from the pattern.
+void placeViews(const Command& command, const std::vector<long>& frames, std::vector<FileJob>& jobs) {
+  const auto viewPath = [&](const std::string& given, std::size_t index) {
+    if (given.empty() || !command.sequence()) return given;
+    return framePath(*parseFramePattern(given), frames[index]);
+  };
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    jobs[i].views = {viewPath(command.matteOut, i), viewPath(command.statusOut, i)};
+  }
+}
+
+// A view that would land on an input or on a keyed output would lose it.
+// Only files of the same name can be one file.
+std::optional<std::string> findViewCollision(const std::vector<FileJob>& jobs) {
+  std::multimap<std::string, std::pair<const std::string*, const char*>> byName;
+  for (const FileJob& job : jobs) {
+    byName.emplace(fileNameKey(job.input), std::pair{&job.input, "input"});
+    byName.emplace(fileNameKey(job.output), std::pair{&job.output, "output"});
+  }
+  for (const FileJob& job : jobs) {
+    for (const std::string* view : {&job.views.matte, &job.views.status}) {
+      if (view->empty()) continue;
+      const auto [first, last] = byName.equal_range(fileNameKey(*view));
+      for (auto it = first; it != last; ++it) {
+        const auto [path, role] = it->second;
+        if (isSameFile(*view, *path)) return *view + " would overwrite the " + role + " " + *path;
+      }
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::vector<FileJob>> planJobs(const Command& command, const std::vector<long>& frames,
                                              std::string& error) {
   std::vector<FileJob> jobs = pairInputsWithOutputs(command, frames);
+  placeViews(command, frames, jobs);
+  if (const auto collision = findViewCollision(jobs)) {
+    error = *collision;
+    return std::nullopt;
+  }
   std::vector<std::string> inputs;
   InputsByName byName;
   for (std::size_t i = 0; i < jobs.size(); ++i) {

@@ -135,6 +135,11 @@ bool isClipCommand(const Command& command) {
 // be written costs nothing.
 int runClipCommand(const Command& command, std::ostream& out, std::ostream& err, ConsoleOptions console) {
   std::string error;
+  if (!command.matteOut.empty() || !command.statusOut.empty()) {
+    err << "keyvale-cli: --matte-out and --status are for pictures and frame sequences; a clip keyed into "
+           "pictures (--out-dir) has its matte in their alpha\n";
+    return ExitUsage;
+  }
   const auto output = planClipOutput(command, error);
   if (!output) {
     err << "keyvale-cli: " << error << '\n';
@@ -228,6 +233,7 @@ int runKey(const Command& command, std::ostream& out, std::ostream& err, Console
     job.background = command.background;
     job.refinement = refinement;
     job.keyThreads = keyThreads;
+    job.deep = {command.inputTransfer, command.premultiplied, command.exrCompression, command.lightWrap};
   }
   if (!runBatch(*jobs, *wanted, options, out, err)) return ExitFileError;
   return writeSettingsOut(command, givenKeying(*wanted), err) ? ExitSuccess : ExitFileError;

@@ -4,6 +4,8 @@
 #include <new>
 
 #include "Background.h"
+#include "DeepFileKeying.h"
+#include "engine/DeepKeying.h"
 #include "Refinement.h"
 #include "keying/Key.h"
 #include "imageio/PictureFiles.h"
@@ -31,7 +33,31 @@ const char* damageWarning(PictureFormat format) {
 // A Targa output keeps the image-ID field of a Targa input, zero-filled, so
 // that Targa in gives the very file Save As writes.
 std::unique_ptr<PictureSink> makeSink(const FileJob& job, const PictureSource& source) {
-  return makePictureSink(job.format, job.pngLevel, source.idLength());
+  return makePictureSink(job.format, job.pngLevel, source.idLength(), job.deep);
+}
+
+// The deep format of the file where this build reads it (a Windows build
+// reads TIFF through the system's codecs, in 8 bits, and 16-bit PNG too).
+std::optional<DeepFormat> usableDeepFormat(const std::string& path) {
+  const std::optional<DeepFormat> deep = sniffDeepFormat(path);
+  if (deep && canUseDeepFormat(*deep)) return deep;
+  return std::nullopt;
+}
+
+// The picture as 8-bit rows: a deep picture through the classic keyer is
+// read so, as it would be shown.
+std::unique_ptr<PictureSource> openPlate(const FileJob& job, std::optional<DeepFormat> deep, PictureFormat format,
+                                         ChromaUpsampling chroma, std::string& error) {
+  if (deep && *deep != DeepFormat::Png16) {
+    auto source = openDeepPicture(job.input, *deep, error);
+    if (!source) return nullptr;
+    const Transfer transfer = job.deep.inputTransfer.value_or(source->layout().transfer);
+    return std::make_unique<DeepAsEightBit>(std::move(source), transfer);
+  }
+  PictureError failed;
+  auto source = openPicture(job.input, format, failed, chroma);
+  if (!source) error = describe(failed);
+  return source;
 }
 
 // The keyed rows laid over a new background on their way to the file.
@@ -43,6 +69,13 @@ std::unique_ptr<PictureSink> makeSinkOverBackground(const FileJob& job, const Pi
   if (!background) return nullptr;
   return std::make_unique<BackgroundSink>(std::move(sink), std::move(*background));
 }
+
+// The matte and status views see the keyed rows before a background does
+// (which would make them opaque) and after any refinement. The status
+// view reads the plate a second time, in step with the keyed rows.
+std::unique_ptr<PictureSink> withViews(std::unique_ptr<PictureSink> sink, const FileJob& job,
+                                       std::optional<DeepFormat> deep, PictureFormat format, KeyerKind keyer,
+                                       ViewSink*& views);
 
 // The plate keyer judges each pixel's colour against the backdrop's, so a
 // JPEG's half-resolution colour is rebuilt along its luma for it; the
@@ -68,10 +101,11 @@ bool chooseFor(PictureSource& source, const KeyingRequest& wanted, Keying& setti
 FileOutcome keyPictureFile(const FileJob& job, const KeyingRequest& wanted) {
   FileOutcome outcome;
   const PictureFormat format = sniffPictureFormat(job.input);
-  PictureError error;
-  std::unique_ptr<PictureSource> source = openPicture(job.input, format, error, chromaFor(wanted.keyer));
+  const std::optional<DeepFormat> deep = usableDeepFormat(job.input);
+  std::string error;
+  std::unique_ptr<PictureSource> source = openPlate(job, deep, format, chromaFor(wanted.keyer), error);
   if (!source && looksLikeClip(job.input)) return failure(job.input, "a video clip: key it on its own, keyvale-cli key CLIP OUTPUT");
-  if (!source) return failure(job.input, describe(error));
+  if (!source) return failure(job.input, error);
   const auto noteDamage = [&] {
     if (source->damaged()) outcome.warning = damageWarning(format);
   };
@@ -79,53 +113,104 @@ FileOutcome keyPictureFile(const FileJob& job, const KeyingRequest& wanted) {
   if (!chooseFor(*source, wanted, outcome.settings)) return failure(job.input, "cannot open for reading", outcome);
   noteDamage();
   std::string backgroundError;
-  const std::unique_ptr<PictureSink> sink =
-      refineInto(makeSinkOverBackground(job, *source, backgroundError), job.refinement);
-  if (!sink) return failure(job.background, backgroundError, outcome);
+  std::unique_ptr<PictureSink> outputSink = makeSinkOverBackground(job, *source, backgroundError);
+  if (!outputSink) return failure(job.background, backgroundError, outcome);
+  ViewSink* views = nullptr;  // we don't own it: the refining sink does
+  if (!job.views.empty()) outputSink = withViews(std::move(outputSink), job, deep, format, wanted.keyer, views);
+  const std::unique_ptr<PictureSink> sink = refineInto(std::move(outputSink), job.refinement);
+  const auto failedPath = [&] { return views != nullptr ? views->failedPath() : job.output; };
   if (!sink->open(job.output, source->width(), source->height(), source->rowOrder())) {
     // A picture bound for PNG used to be read whole before its output was
     // made; its damage is still told when the output cannot be made.
     if (job.format == OutputFormat::Png) source->skipRows(source->height());
     noteDamage();
-    return failure(job.output, sink->failure(), outcome);
+    return failure(failedPath(), sink->failure(), outcome);
   }
   keyPicture(*source, outcome.settings, *sink, job.keyThreads);
   noteDamage();
   outcome.pixelCount = source->pixelCount();
   source.reset();  // before the output replaces it, which may be the same file
-  if (!sink->commit()) return failure(job.output, sink->failure(), outcome);
+  if (!sink->commit()) return failure(failedPath(), sink->failure(), outcome);
   outcome.ok = true;
   return outcome;
 }
 
+std::unique_ptr<PictureSink> withViews(std::unique_ptr<PictureSink> sink, const FileJob& job,
+                                       std::optional<DeepFormat> deep, PictureFormat format, KeyerKind keyer,
+                                       ViewSink*& views) {
+  std::unique_ptr<PictureSource> plate;
+  if (!job.views.status.empty()) {
+    std::string ignored;  // the file was read once already; failing now shows at open
+    plate = openPlate(job, deep, format, chromaFor(keyer), ignored);
+  }
+  auto viewSink = std::make_unique<ViewSink>(std::move(sink), job.views, job.pngLevel, std::move(plate));
+  views = viewSink.get();
+  return viewSink;
+}
+
 }  // namespace
 
-std::unique_ptr<PictureSink> makePictureSink(OutputFormat format, int pngLevel, std::uint8_t idLength) {
+namespace {
+
+std::unique_ptr<PictureSink> makeEightBitSink(OutputFormat format, int pngLevel, std::uint8_t idLength,
+                                              const DeepOptions& deep) {
   switch (format) {
     case OutputFormat::Png: return makePngSink(pngLevel);
     case OutputFormat::Jpeg: return makeJpegSink();
+    case OutputFormat::Exr:
+    case OutputFormat::Tiff: {
+      const DeepFormat deepFormat = format == OutputFormat::Exr ? DeepFormat::Exr : DeepFormat::Tiff;
+      auto sink = makeDeepSink(deepFormat, deep.exrCompression);
+      if (!sink) return nullptr;
+      const DeepLayout eightBit{SampleType::Uint8, true, Transfer::Srgb, false};
+      return std::make_unique<EightBitIntoDeep>(std::move(sink), outputLayoutFor(deepFormat, eightBit, deep));
+    }
     case OutputFormat::Targa: break;
   }
   return std::make_unique<TargaSink>(idLength);
+}
+
+}  // namespace
+
+std::unique_ptr<PictureSink> makePictureSink(OutputFormat format, int pngLevel, std::uint8_t idLength,
+                                             const DeepOptions& deep) {
+  std::unique_ptr<PictureSink> sink = makeEightBitSink(format, pngLevel, idLength, deep);
+  const bool deepOutput = format == OutputFormat::Exr || format == OutputFormat::Tiff;
+  if (!sink || deepOutput || !deep.premultiplied.value_or(false)) return sink;
+  return std::make_unique<PremultiplyingSink>(std::move(sink));
 }
 
 bool canWriteFormat(OutputFormat format) {
   switch (format) {
     case OutputFormat::Png: return canWritePng();
     case OutputFormat::Jpeg: return canWriteJpeg();
+    case OutputFormat::Exr: return canUseDeepFormat(DeepFormat::Exr);
+    case OutputFormat::Tiff: return canUseDeepFormat(DeepFormat::Tiff);
     case OutputFormat::Targa: break;
   }
   return true;
 }
 
 std::string unsupportedOutput(OutputFormat format) {
+  if (format == OutputFormat::Exr) return deepFormatRefusal(DeepFormat::Exr);
+  if (format == OutputFormat::Tiff) return deepFormatRefusal(DeepFormat::Tiff);
   return std::string(format == OutputFormat::Jpeg ? "JPEG" : "PNG") +
          " output is not supported by this build of keyvale-cli (Targa only)";
+}
+
+std::string refusalForAlpha(OutputFormat format, const DeepOptions& deep, bool opaque) {
+  if (opaque || format != OutputFormat::Png || !deep.premultiplied.value_or(false)) return {};
+  return "a PNG file holds straight alpha only: write --format exr, tif or tga for premultiplied alpha";
 }
 
 FileOutcome keyFile(const FileJob& job, const KeyingRequest& wanted) {
   if (!job.refusal.empty()) return failure(job.output, job.refusal);
   if (!canWriteFormat(job.format)) return failure(job.output, unsupportedOutput(job.format));
+  const std::string alphaRefusal = refusalForAlpha(job.format, job.deep, !job.background.empty());
+  if (!alphaRefusal.empty()) return failure(job.output, alphaRefusal);
+  const std::optional<DeepFormat> deep = usableDeepFormat(job.input);
+  if (!deep && sniffDeepFormat(job.input) == DeepFormat::Exr) return failure(job.input, deepFormatRefusal(DeepFormat::Exr));
+  if (keysInFloat(deep, wanted.keyer)) return keyDeepFile(job, wanted, *deep);
   try {
     FileOutcome outcome = keyPictureFile(job, wanted);
     // Ctrl-C on Windows: the output was abandoned, not refused by the disk.
@@ -137,13 +222,24 @@ FileOutcome keyFile(const FileJob& job, const KeyingRequest& wanted) {
 }
 
 std::optional<Keying> chooseKeyingFor(const std::string& path, const KeyingRequest& wanted, std::string& error) {
-  PictureError failed;
-  const std::unique_ptr<PictureSource> source =
-      openPicture(path, sniffPictureFormat(path), failed, chromaFor(wanted.keyer));
-  if (!source) {
-    error = describe(failed);
+  FileJob job;
+  job.input = path;
+  const std::optional<DeepFormat> deep = usableDeepFormat(path);
+  try {
+    if (keysInFloat(deep, wanted.keyer)) {
+      const std::unique_ptr<DeepPictureSource> deepSource = openDeepPicture(path, *deep, error);
+      if (!deepSource) return std::nullopt;
+      Keying keying = givenKeying(wanted);
+      keying.plate = surveyDeepPlate(*deepSource, wanted.classic);
+      return keying;
+    }
+  } catch (const std::bad_alloc&) {
+    error = "not enough memory for the image";
     return std::nullopt;
   }
+  const std::unique_ptr<PictureSource> source =
+      openPlate(job, deep, sniffPictureFormat(path), chromaFor(wanted.keyer), error);
+  if (!source) return std::nullopt;
   try {
     return chooseKeying(*source, wanted);
   } catch (const std::bad_alloc&) {

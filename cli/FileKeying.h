@@ -9,6 +9,8 @@
 #include <string>
 
 #include "Arguments.h"
+#include "DeepAdapters.h"
+#include "ViewOutputs.h"
 #include "engine/Keying.h"
 #include "keying/MatteRefiner.h"
 #include "engine/PreviewWorkspace.h"
@@ -25,6 +27,8 @@ struct FileJob {
   int pngLevel = DefaultPngLevel;
   std::shared_ptr<const MatteRefinement> refinement;  // null leaves the matte as keyed
   int keyThreads = 1;  // threads the plate keyer may share one picture's rows among
+  DeepOptions deep = {};  // transfer, alpha convention, EXR compression, light wrap
+  ViewPaths views = {};  // the matte and status pictures written beside the output
 };
 
 struct FileOutcome {
@@ -54,11 +58,16 @@ bool loadIntoPreview(PreviewWorkspace& workspace, const std::string& path, std::
 
 // The sink for a picture output of `format` (a Targa output with a zero-filled
 // image ID of `idLength` bytes); null when this build cannot write it.
-std::unique_ptr<PictureSink> makePictureSink(OutputFormat format, int pngLevel, std::uint8_t idLength);
+// OpenEXR and TIFF outputs take the 8-bit rows into their deep samples; an
+// output asked for premultiplied alpha gets its colour multiplied.
+std::unique_ptr<PictureSink> makePictureSink(OutputFormat format, int pngLevel, std::uint8_t idLength,
+                                             const DeepOptions& deep = {});
 // Whether this build can write `format` (Targa always).
 bool canWriteFormat(OutputFormat format);
 // "PNG output is not supported by this build of keyvale-cli (Targa only)"
 std::string unsupportedOutput(OutputFormat format);
+// The reason an output of `format` cannot hold what `deep` asks, or nothing.
+std::string refusalForAlpha(OutputFormat format, const DeepOptions& deep, bool opaque);
 
 // "file is truncated; missing pixels are keyed as black"
 extern const char* const TruncatedTargaWarning;

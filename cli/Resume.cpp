@@ -31,7 +31,8 @@ std::vector<FileJob> withoutFinishedOutputs(const std::vector<FileJob>& jobs, st
     // A refused output (one that is an input) stays refused: it exists, but
     // is no frame of this run's.
     std::error_code error;
-    if (job.refusal.empty() && fs::exists(job.output, error)) {
+    const auto exists = [&](const std::string& path) { return path.empty() || fs::exists(path, error); };
+    if (job.refusal.empty() && exists(job.output) && exists(job.views.matte) && exists(job.views.status)) {
       out << job.input << ": skipped, " << job.output << " exists\n";
     } else {
       left.push_back(job);
@@ -44,9 +45,12 @@ std::vector<FileJob> withoutFinishedOutputs(const std::vector<FileJob>& jobs, st
 std::size_t removeLeftoverPartials(const std::vector<FileJob>& jobs) {
   std::map<fs::path, std::set<std::string>> outputNamesByFolder;
   for (const FileJob& job : jobs) {
-    const fs::path output(job.output);
-    const fs::path folder = output.has_parent_path() ? output.parent_path() : fs::path(".");
-    outputNamesByFolder[folder].insert(output.filename().string());
+    for (const std::string* path : {&job.output, &job.views.matte, &job.views.status}) {
+      if (path->empty()) continue;
+      const fs::path output(*path);
+      const fs::path folder = output.has_parent_path() ? output.parent_path() : fs::path(".");
+      outputNamesByFolder[folder].insert(output.filename().string());
+    }
   }
   std::size_t removed = 0;
   for (const auto& [folder, names] : outputNamesByFolder) {

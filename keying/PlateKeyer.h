@@ -128,6 +128,14 @@ public:
   // from `in` to `out`, which may be the same array.
   void keyRow(const Pixel32* in, Pixel32* out, std::uint32_t topRow);
 
+  // The backdrop colour of each pixel of row `topRow`, in levels: the row's
+  // reds, then its greens, then its blues. Valid until the next call.
+  const float* backdropOf(std::uint32_t topRow) {
+    backdropRow(topRow);
+    return backdrop_.data();
+  }
+  const PlateSettings& settings() const { return settings_; }
+
 private:
   void backdropRow(std::uint32_t topRow);
 

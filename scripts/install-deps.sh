@@ -30,6 +30,9 @@ packages=(
   # Frame sequences: the PNG writer's deflate, and the one-node Slurm
   # cluster of the slurm test stage
   libdeflate-dev slurm-wlm munge
+  # Deep pictures: 16-bit TIFF and OpenEXR in and out, and the libraries'
+  # own tools (tiffinfo, exrheader) that check what keyvale-cli writes
+  libtiff-dev libtiff-tools libopenexr-dev openexr
 )
 
 # Prints the packages of the list that are not installed.
