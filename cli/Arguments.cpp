@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 
+#include "SettingsFile.h"
+
 namespace Kvl::Cli {
 namespace {
 
@@ -218,11 +220,22 @@ private:
              })
         ->default_str("classic")
         ->group("Key settings");
+    addValue(command, "--screen", "#RRGGBB",
+             "the plate keyer's backdrop colour, picked from the plate,\n"
+             "when it should not find the backdrop itself (its light is\n"
+             "still measured across the picture)   e.g. --screen '#9aae3c'",
+             [this](const std::string& text) {
+               command_.screen = parseHexColour(text);
+               if (!command_.screen) throw CLI::ValidationError("--screen takes a colour as #RRGGBB, e.g. #9aae3c");
+             })
+        ->group("Key settings");
   }
 
   // The plate keyer has no sliders; its channel is the backdrop's unless given.
   bool refusesPlateOptions(std::string& error) {
-    if (command_.keyer != KeyerKind::Plate) return false;
+    if (command_.keyer != KeyerKind::Plate) {
+      return command_.screen && refuse("--screen names the plate keyer's backdrop; add --keyer plate", error);
+    }
     if (!command_.settingsFile.empty()) return refuse("--settings gives the whole setting, its keyer too; drop --keyer", error);
     if (key_->count("--contrast") > 0 || key_->count("--offset") > 0) {
       return refuse("--contrast and --offset set the classic keyer; the plate keyer's tolerances come from "

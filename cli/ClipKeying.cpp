@@ -173,7 +173,7 @@ std::optional<Keying> chooseFromClip(const std::string& path, const KeyingReques
   }
   for (long long index = 0; index < wantedIndex && reader->readFrame(next); ++index) frame.swap(next);
   FrameSource source(frame, reader->info().width, reader->info().height);
-  return chooseKeying(source, wanted);
+  return chooseKeying(source, wanted, error);
 }
 
 // "Keying frame 120/250  31.2 fps  0:04 left", redrawn in place.

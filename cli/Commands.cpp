@@ -50,7 +50,7 @@ bool makeOutputFolder(const std::string& folder, std::ostream& err) {
 // The setting a run asks for: a setting file's, read before any other
 // work, or what the options say.
 std::optional<KeyingRequest> requestedSettings(const Command& command, std::ostream& err) {
-  if (command.settingsFile.empty()) return KeyingRequest{command.keyer, command.settings, std::nullopt};
+  if (command.settingsFile.empty()) return KeyingRequest{command.keyer, command.settings, std::nullopt, command.screen};
   std::string error;
   const auto settings = readSettingsFile(command.settingsFile, error);
   if (!settings) {

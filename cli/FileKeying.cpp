@@ -54,13 +54,17 @@ ChromaUpsampling chromaFor(KeyerKind keyer) {
 // The setting the file is keyed with: chosen from the picture where asked
 // (the classic keyer's from a preview sampled as Open samples it), after
 // which the source is rewound for keying.
-bool chooseFor(PictureSource& source, const KeyingRequest& wanted, Keying& settings) {
+// Nothing but the reason when the picture cannot be keyed as asked.
+std::string chooseFor(PictureSource& source, const KeyingRequest& wanted, Keying& settings) {
   if (!wanted.choosesFromPicture()) {
     settings = givenKeying(wanted);
-    return true;
+    return {};
   }
-  settings = chooseKeying(source, wanted);
-  return source.rewind();
+  std::string refusal;
+  const std::optional<Keying> chosen = chooseKeying(source, wanted, refusal);
+  if (!chosen) return refusal;
+  settings = *chosen;
+  return source.rewind() ? std::string() : "cannot open for reading";
 }
 
 // Open the input (any format), choose the settings, key its rows into the
@@ -76,7 +80,9 @@ FileOutcome keyPictureFile(const FileJob& job, const KeyingRequest& wanted) {
     if (source->damaged()) outcome.warning = damageWarning(format);
   };
   noteDamage();
-  if (!chooseFor(*source, wanted, outcome.settings)) return failure(job.input, "cannot open for reading", outcome);
+  if (const std::string refusal = chooseFor(*source, wanted, outcome.settings); !refusal.empty()) {
+    return failure(job.input, refusal, outcome);
+  }
   noteDamage();
   std::string backgroundError;
   const std::unique_ptr<PictureSink> sink =
@@ -145,7 +151,7 @@ std::optional<Keying> chooseKeyingFor(const std::string& path, const KeyingReque
     return std::nullopt;
   }
   try {
-    return chooseKeying(*source, wanted);
+    return chooseKeying(*source, wanted, error);
   } catch (const std::bad_alloc&) {
     error = "not enough memory for the image";
     return std::nullopt;

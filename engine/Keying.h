@@ -38,6 +38,8 @@ struct KeyingRequest {
   KeyerKind keyer = KeyerKind::Classic;
   SettingsRequest classic;
   std::optional<PlateSettings> plate;
+  // For the plate keyer: the backdrop's colour, named (--screen).
+  std::optional<Pixel32> screen;
 
   // Given whole: nothing is chosen from a picture.
   static KeyingRequest given(const Keying& keying);
@@ -46,7 +48,9 @@ struct KeyingRequest {
 
 // The keying for `source`, choosing from the picture what the request does
 // not give; the source is read for that, so rewind it before keying.
-Keying chooseKeying(PictureSource& source, const KeyingRequest& request);
+// Nothing, with the reason in `refusal`, when the plate keyer finds no
+// backdrop in the picture.
+std::optional<Keying> chooseKeying(PictureSource& source, const KeyingRequest& request, std::string& refusal);
 
 // The keying a request gives without a picture (the classic keyer's given
 // values; a plate request must hold its setting).

@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "engine/Pixel.h"
@@ -65,6 +66,9 @@ struct PlateSettings {
   // ... and is solid this much further off it.
   std::uint8_t hueRange = 64;
   BackdropModel backdrop;
+  // The backdrop's colour as the user named it (--screen), when they did:
+  // the model was fitted to the part of the picture of its hue.
+  std::optional<Pixel32> screen;
 
   bool operator==(const PlateSettings&) const = default;
 };
@@ -78,6 +82,9 @@ struct PlateRequest {
   // The source's colour quantisation step (PictureSource::colourQuantisation):
   // auto-adjust allows for the compression error it brings.
   float colourQuantisation = 0;
+  // The backdrop's colour, named: the backdrop is the part of the picture of
+  // its hue (its light is still measured across the picture).
+  std::optional<Pixel32> screen;
 };
 
 // The statistics a backdrop model is fitted from: the picture reduced to
@@ -114,7 +121,12 @@ private:
 };
 
 // Fits the backdrop model to a survey and chooses the rest of the setting.
-PlateSettings fitPlate(const BackdropSurvey& survey, const PlateRequest& request);
+// The backdrop is the large, smooth, saturated region of one hue that most
+// reaches the picture's border (engine/BackdropHue.h), not the majority of
+// the picture. Nothing, with the reason in `refusal`, when the picture shows
+// no backdrop: keying it would key the subject away.
+std::optional<PlateSettings> fitPlate(const BackdropSurvey& survey, const PlateRequest& request,
+                                      std::string* refusal = nullptr);
 
 // Keys the rows of one picture against a plate setting. Each row comes with
 // its place counted from the top; rows are independent of each other, so a
