@@ -229,12 +229,19 @@ private:
                if (!command_.screen) throw CLI::ValidationError("--screen takes a colour as #RRGGBB, e.g. #9aae3c");
              })
         ->group("Key settings");
+    addValue(command, "--clean-plate", "FILE",
+             "the plate keyer keys each pixel against this picture of\n"
+             "the empty set (the same size), not its fitted backdrop;\n"
+             "--settings-out names it in the setting file",
+             [this](const std::string& path) { command_.cleanPlate = path; })
+        ->group("Key settings");
   }
 
   // The plate keyer has no sliders; its channel is the backdrop's unless given.
   bool refusesPlateOptions(std::string& error) {
     if (command_.keyer != KeyerKind::Plate) {
-      return command_.screen && refuse("--screen names the plate keyer's backdrop; add --keyer plate", error);
+      if (command_.screen) return refuse("--screen names the plate keyer's backdrop; add --keyer plate", error);
+      return !command_.cleanPlate.empty() && refuse("--clean-plate is the plate keyer's; add --keyer plate", error);
     }
     if (!command_.settingsFile.empty()) return refuse("--settings gives the whole setting, its keyer too; drop --keyer", error);
     if (key_->count("--contrast") > 0 || key_->count("--offset") > 0) {

@@ -305,6 +305,10 @@ KeyingResult keyFrames(const Command& command, const ClipOutput& plan, const Key
     return {};
   }
   const ClipInfo& info = reader->info();
+  if (const std::string mismatch = cleanPlateMismatch(settings, info.width, info.height); !mismatch.empty()) {
+    reportError(err, input, "frames are " + mismatch);
+    return {};
+  }
   std::optional<Background> background;
   if (!command.background.empty()) {
     background = makeBackground(command.background, info.width, info.height, error);

@@ -67,6 +67,18 @@ std::string chooseFor(PictureSource& source, const KeyingRequest& wanted, Keying
   return source.rewind() ? std::string() : "cannot open for reading";
 }
 
+}  // namespace
+
+std::string cleanPlateMismatch(const Keying& keying, std::uint32_t width, std::uint32_t height) {
+  const CleanPlate* plate = keying.keyer == KeyerKind::Plate ? keying.plate.cleanPlate.get() : nullptr;
+  if (!plate || (plate->width == width && plate->height == height)) return {};
+  return std::to_string(width) + "x" + std::to_string(height) + ", but the clean plate " +
+         keying.plate.cleanPlateFile + " is " + std::to_string(plate->width) + "x" + std::to_string(plate->height) +
+         ": it must be of the same shot";
+}
+
+namespace {
+
 // Open the input (any format), choose the settings, key its rows into the
 // output. Only the rows in hand are held, where the formats allow.
 FileOutcome keyPictureFile(const FileJob& job, const KeyingRequest& wanted) {
@@ -82,6 +94,10 @@ FileOutcome keyPictureFile(const FileJob& job, const KeyingRequest& wanted) {
   noteDamage();
   if (const std::string refusal = chooseFor(*source, wanted, outcome.settings); !refusal.empty()) {
     return failure(job.input, refusal, outcome);
+  }
+  if (const std::string mismatch = cleanPlateMismatch(outcome.settings, source->width(), source->height());
+      !mismatch.empty()) {
+    return failure(job.input, mismatch, outcome);
   }
   noteDamage();
   std::string backgroundError;

@@ -60,6 +60,10 @@ bool canWriteFormat(OutputFormat format);
 // "PNG output is not supported by this build of keyvale-cli (Targa only)"
 std::string unsupportedOutput(OutputFormat format);
 
+// Why a picture of width x height cannot be keyed against the keying's
+// clean plate (another size: not of the same shot); empty when it can.
+std::string cleanPlateMismatch(const Keying& keying, std::uint32_t width, std::uint32_t height);
+
 // "file is truncated; missing pixels are keyed as black"
 extern const char* const TruncatedTargaWarning;
 

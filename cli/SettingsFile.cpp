@@ -80,14 +80,14 @@ std::string lineError(const Entry& entry, const std::string& reason) {
 
 // Settings a file may leave out: a file written before they were known
 // still reads.
-bool isOptional(const std::string& name) { return name == "screen"; }
+bool isOptional(const std::string& name) { return name == "screen" || name == "clean-plate"; }
 
 // The settings each keyer takes; any other name is refused.
 const std::vector<std::string>& namesOf(KeyerKind keyer) {
   static const std::vector<std::string> classic = {"channel", "contrast", "offset"};
   static const std::vector<std::string> plate = {"channel",   "backdrop-tolerance", "foreground-tolerance",
                                                  "hue-tolerance", "hue-range",     "backdrop-cells",
-                                                 "screen"};
+                                                 "screen", "clean-plate"};
   return keyer == KeyerKind::Plate ? plate : classic;
 }
 
@@ -125,6 +125,10 @@ std::string takePlate(const Entry& entry, PlateSettings& settings) {
   if (entry.name == "screen") {
     settings.screen = parseHexColour(entry.value);
     return settings.screen ? std::string() : "screen takes a colour as #RRGGBB";
+  }
+  if (entry.name == "clean-plate") {
+    settings.cleanPlateFile = entry.value;
+    return entry.value.empty() ? "clean-plate takes the file of a picture of the empty set" : std::string();
   }
   if (entry.name == "backdrop-cells") {
     const auto cells = parseCells(entry.value);
@@ -188,6 +192,9 @@ std::string formatSettingsFile(const Keying& keying) {
           "foreground-tolerance=" + std::to_string(s.foregroundTolerance) + "\n" +
           "hue-tolerance=" + std::to_string(s.hueTolerance) + "\n" + "hue-range=" + std::to_string(s.hueRange) +
           "\n" + (s.screen ? "# the backdrop's colour as named (--screen)\nscreen=" + hexColour(*s.screen) + "\n" : "") +
+          (s.cleanPlateFile.empty() ? ""
+                                    : "# the picture of the empty set every pixel is keyed against\nclean-plate=" +
+                                          s.cleanPlateFile + "\n") +
           "# the backdrop's colour across the picture, one line per row of cells, top row first\n" +
           "backdrop-cells=" + std::to_string(s.backdrop.columns) + "x" + std::to_string(s.backdrop.rows) + "\n";
   for (int row = 0; row < s.backdrop.rows; ++row) {

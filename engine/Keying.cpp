@@ -176,6 +176,8 @@ std::optional<Keying> chooseKeying(PictureSource& source, const KeyingRequest& r
     std::optional<PlateSettings> plate = surveyPlate(source, request, refusal);
     if (!plate) return std::nullopt;
     keying.plate = std::move(*plate);
+    keying.plate.cleanPlateFile = request.cleanPlateFile;
+    keying.plate.cleanPlate = request.cleanPlate;
     return keying;
   }
   PreviewWorkspace workspace;

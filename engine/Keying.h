@@ -6,6 +6,7 @@
 //  - plate:   the plate keyer, for uneven and off-green backdrops.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -40,6 +41,10 @@ struct KeyingRequest {
   std::optional<PlateSettings> plate;
   // For the plate keyer: the backdrop's colour, named (--screen).
   std::optional<Pixel32> screen;
+  // For the plate keyer: a picture of the empty set to key against, its
+  // file and its pixels (PlateSettings::cleanPlate).
+  std::string cleanPlateFile;
+  std::shared_ptr<const CleanPlate> cleanPlate;
 
   // Given whole: nothing is chosen from a picture.
   static KeyingRequest given(const Keying& keying);

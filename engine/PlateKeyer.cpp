@@ -29,6 +29,15 @@ PlateKeyer::PlateKeyer(const PlateSettings& settings, std::uint32_t width, std::
 // between the two cells around it: backdrop_ holds the row's reds, then its
 // greens, then its blues.
 void PlateKeyer::backdropRow(std::uint32_t topRow) {
+  const CleanPlate* clean = settings_.cleanPlate.get();
+  if (clean && clean->width == width_ && clean->height == height_ && topRow < height_) {
+    const Pixel32* row = clean->pixels.data() + std::size_t{topRow} * width_;
+    for (std::size_t x = 0; x < width_; ++x) {
+      const Colour c = colourOf(row[x]);
+      for (std::size_t k = 0; k < 3; ++k) backdrop_[k * width_ + x] = c[k];
+    }
+    return;
+  }
   const BackdropModel& model = settings_.backdrop;
   const float v = (static_cast<float>(topRow) + 0.5f) * static_cast<float>(model.rows) / static_cast<float>(height_) - 0.5f;
   const int upper = std::clamp(static_cast<int>(std::floor(v)), 0, std::max(0, model.rows - 2));

@@ -24,10 +24,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/CleanPlate.h"
 #include "engine/Pixel.h"
 
 namespace Kvl {
@@ -69,6 +71,12 @@ struct PlateSettings {
   // The backdrop's colour as the user named it (--screen), when they did:
   // the model was fitted to the part of the picture of its hue.
   std::optional<Pixel32> screen;
+  // A picture of the empty set (--clean-plate), the file named in the
+  // setting file and its pixels, smoothed: where the pixels are given and
+  // of the picture's size, each pixel is keyed against the clean plate's
+  // own pixel instead of the model.
+  std::string cleanPlateFile;
+  std::shared_ptr<const CleanPlate> cleanPlate;
 
   bool operator==(const PlateSettings&) const = default;
 };

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "CliTestSupport.h"
@@ -143,6 +144,37 @@ TEST_F(PlateCommand, RefusesAPictureWithoutABackdropAndTakesANamedScreen) {
   EXPECT_NE(named.out.find(" screen=#30b040"), std::string::npos) << named.out;
   EXPECT_EQ(runCli({"key", input, output, "--screen", "#30b040"}).status, Cli::ExitUsage);
   EXPECT_EQ(runCli({"key", input, output, "--keyer", "plate", "--screen", "green"}).status, Cli::ExitUsage);
+}
+
+// A clean plate keys the shot; the setting file names it, so a task keying
+// with the file alone gives the same bytes; one of another size is refused.
+TEST_F(PlateCommand, KeysAgainstACleanPlateTheSettingFileNames) {
+  const std::string input = picture("a.tga", 1);
+  const std::string clean = TgaBytes(96, 64).pixels(greenScreen(96, 64, GreenChannel, 7)).writeTo(dir.path() / "empty.tga");
+  const std::string setting = dir.file("shot.keyvale");
+  const CliRun chosen = runCli({"key", input, dir.file("chosen.tga"), "--keyer", "plate", "--auto-adjust",
+                                "--clean-plate", clean, "--settings-out", setting});
+  ASSERT_EQ(chosen.status, Cli::ExitSuccess) << chosen.err;
+  std::string error;
+  const auto written = Cli::readSettingsFile(setting, error);
+  ASSERT_TRUE(written) << error;
+  EXPECT_EQ(std::filesystem::path(written->plate.cleanPlateFile), std::filesystem::absolute(clean));
+
+  const CliRun reused = runCli({"key", input, dir.file("reused.tga"), "--settings", setting});
+  ASSERT_EQ(reused.status, Cli::ExitSuccess) << reused.err;
+  EXPECT_EQ(readFileBytes(dir.file("reused.tga")), readFileBytes(dir.file("chosen.tga")));
+
+  const std::string small = TgaBytes(48, 32).pixels(greenScreen(48, 32, GreenChannel, 7)).writeTo(dir.path() / "small.tga");
+  const CliRun mismatched =
+      runCli({"key", input, dir.file("mismatched.tga"), "--keyer", "plate", "--clean-plate", small});
+  EXPECT_EQ(mismatched.status, Cli::ExitFileError);
+  EXPECT_NE(mismatched.err.find("the clean plate"), std::string::npos) << mismatched.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.file("mismatched.tga")));
+  const CliRun missing = runCli({"key", input, dir.file("missing.tga"), "--keyer", "plate", "--clean-plate",
+                                 dir.file("none.png")});
+  EXPECT_EQ(missing.status, Cli::ExitFileError);
+  EXPECT_NE(missing.err.find("none.png"), std::string::npos) << missing.err;
+  EXPECT_EQ(runCli({"key", input, dir.file("classic.tga"), "--clean-plate", clean}).status, Cli::ExitUsage);
 }
 
 }  // namespace
