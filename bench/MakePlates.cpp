@@ -5,7 +5,8 @@
 //
 // For each plate NAME: NAME.png, or NAME.jpg for the JPEG ones (4:2:0);
 // NAME-truth.png, whose colour is the true straight foreground and whose
-// alpha is the true matte; NAME.txt, lines "plate FILE", "screen green|blue"
+// alpha is the true matte; NAME-clean.png (or .jpg), the empty set with
+// noise of its own, for keying against a clean plate; NAME.txt, lines "plate FILE", "screen green|blue"
 // and "key 0xRRGGBB" (the backdrop's mean colour). Also sky.png, a
 // background to key the plates over. Default size 1280x720. Prints each
 // plate's name as it is written.
@@ -80,14 +81,18 @@ bool writePlate(const Options& options, const PlateRecipe& recipe) {
   std::unique_ptr<PictureSink> plateSink =
       recipe.jpegQuality > 0 ? makeFootageJpegSink(recipe.jpegQuality) : makePngSink(DefaultPngLevel);
   std::unique_ptr<PictureSink> truthSink = makePngSink(DefaultPngLevel);
-  if (!plateSink || !truthSink) {
+  std::unique_ptr<PictureSink> cleanSink =
+      recipe.jpegQuality > 0 ? makeFootageJpegSink(recipe.jpegQuality) : makePngSink(DefaultPngLevel);
+  if (!plateSink || !truthSink || !cleanSink) {
     std::fprintf(stderr, "keyvale_make_plates: this build writes no PNG or JPEG files\n");
     return false;
   }
   std::string error;
   if (!writeWholePicture(*plateSink, options.folder + "/" + plateFile, plate.width, plate.height, plate.composite,
                          error) ||
-      !writeWholePicture(*truthSink, base + "-truth.png", plate.width, plate.height, plate.truth, error)) {
+      !writeWholePicture(*truthSink, base + "-truth.png", plate.width, plate.height, plate.truth, error) ||
+      !writeWholePicture(*cleanSink, base + "-clean" + (recipe.jpegQuality > 0 ? ".jpg" : ".png"), plate.width,
+                         plate.height, plate.cleanPlate, error)) {
     std::fprintf(stderr, "keyvale_make_plates: %s\n", error.c_str());
     return false;
   }

@@ -381,6 +381,19 @@ void shootPlate(const PlateRecipe& recipe, const PlateEffects& effects, Plate& p
   }
   const double count = double(std::max<std::size_t>(backdropPixels, 1));
   plate.backdropMean = toPixel({sum[0] / count, sum[1] / count, sum[2] / count});
+  // Another exposure of the same set with nothing in it: noise of its own.
+  Random cleanNoise(recipe.noiseSeed ^ 0x5eedc1ea9u);
+  plate.cleanPlate.resize(plate.truth.size());
+  for (std::uint32_t y = 0; y < height; ++y) {
+    for (std::uint32_t x = 0; x < width; ++x) {
+      const double light = backdropLight(x + 0.5, y + 0.5, width, height);
+      Rgb seen{screen.red * light, screen.green * light, screen.blue * light};
+      seen.red += effects.noiseSigma * cleanNoise.gaussian();
+      seen.green += effects.noiseSigma * cleanNoise.gaussian();
+      seen.blue += effects.noiseSigma * cleanNoise.gaussian();
+      plate.cleanPlate[std::size_t{y} * width + x] = toPixel(seen, 255);
+    }
+  }
 }
 
 std::vector<Pixel32> skyGradient(std::uint32_t width, std::uint32_t height) {

@@ -41,6 +41,7 @@ struct Plate {
   std::vector<Pixel32> composite;  // what the camera saw (opaque), before any JPEG step
   std::vector<Pixel32> truth;      // the true straight foreground colour, alpha the true matte
   Pixel32 backdropMean = 0;        // mean colour of the composite where the true matte is 0
+  std::vector<Pixel32> cleanPlate; // the empty set: the backdrop alone, lit alike, with noise of its own
 };
 
 // Knobs of the footage-like steps, so that checks can switch them off.

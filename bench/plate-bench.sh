@@ -12,7 +12,8 @@
 #   colorkey    ffmpeg colorkey=KEY:SIMILARITY:BLEND,despill=type=green|blue
 #   chromakey   ffmpeg chromakey=KEY:SIMILARITY:BLEND,despill=type=green|blue
 #   plate       keyvale-cli key PLATE OUT.png --keyer plate --auto-adjust
-#               (n/a when keyvale-cli has no --keyer)
+#               (n/a when keyvale-cli has no --keyer), and again with
+#               --clean-plate NAME-clean.png, another exposure of the empty set
 #   Keying      Blender's compositor, Keying node (blender-key-grid.py),
 #               when blender is installed and KEYVALE_NO_BLENDER is unset
 # where KEY is the backdrop's mean colour and the peers (FFmpeg's two keyers
@@ -207,6 +208,18 @@ for name in "${plates[@]}"; do
       row "$name" "plate, auto" $figures
     else
       row "$name" "plate, auto: FAILED"
+    fi
+    # Keyed against a clean plate, another exposure of the empty set.
+    clean=${plate%.*}-clean.${plate##*.}
+    if "$cli" key --help 2>/dev/null | grep -- '--clean-plate' > /dev/null; then
+      if "$cli" key "$plate" "$work/plate.png" --keyer plate --auto-adjust --clean-plate "$clean" --quiet \
+        > /dev/null; then
+        figures=$(figures_of "$name" "$work/plate.png")
+        # shellcheck disable=SC2086
+        row "$name" "plate, auto, clean plate" $figures
+      else
+        row "$name" "plate, auto, clean plate: FAILED"
+      fi
     fi
   else
     row "$name" "plate, auto"

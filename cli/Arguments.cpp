@@ -10,6 +10,8 @@
 #include <functional>
 #include <memory>
 
+#include "SettingsFile.h"
+
 namespace Kvl::Cli {
 namespace {
 
@@ -220,11 +222,29 @@ private:
              })
         ->default_str("classic")
         ->group("Key settings");
+    addValue(command, "--screen", "#RRGGBB",
+             "the plate keyer's backdrop colour, picked from the plate,\n"
+             "when it should not find the backdrop itself (its light is\n"
+             "still measured across the picture)   e.g. --screen '#9aae3c'",
+             [this](const std::string& text) {
+               command_.screen = parseHexColour(text);
+               if (!command_.screen) throw CLI::ValidationError("--screen takes a colour as #RRGGBB, e.g. #9aae3c");
+             })
+        ->group("Key settings");
+    addValue(command, "--clean-plate", "FILE",
+             "the plate keyer keys each pixel against this picture of\n"
+             "the empty set (the same size), not its fitted backdrop;\n"
+             "--settings-out names it in the setting file",
+             [this](const std::string& path) { command_.cleanPlate = path; })
+        ->group("Key settings");
   }
 
   // The plate keyer has no sliders; its channel is the backdrop's unless given.
   bool refusesPlateOptions(std::string& error) {
-    if (command_.keyer != KeyerKind::Plate) return false;
+    if (command_.keyer != KeyerKind::Plate) {
+      if (command_.screen) return refuse("--screen names the plate keyer's backdrop; add --keyer plate", error);
+      return !command_.cleanPlate.empty() && refuse("--clean-plate is the plate keyer's; add --keyer plate", error);
+    }
     if (!command_.settingsFile.empty()) return refuse("--settings gives the whole setting, its keyer too; drop --keyer", error);
     if (key_->count("--contrast") > 0 || key_->count("--offset") > 0) {
       return refuse("--contrast and --offset set the classic keyer; the plate keyer's tolerances come from "

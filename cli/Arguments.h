@@ -48,6 +48,8 @@ struct Command {
   int scroll = 0;          // preview: checkerboard scrolls before the render
   SettingsRequest settings;
   KeyerKind keyer = KeyerKind::Classic;  // key: --keyer
+  std::optional<Pixel32> screen;         // key: --screen, the plate keyer's backdrop colour
+  std::string cleanPlate;                // key: --clean-plate, a picture of the empty set
   std::string settingsFile;     // --settings: the setting to key with, from a file
   std::string settingsOutFile;  // --settings-out: where to write the setting used
   // Footage: a clip keyed into a clip, or into one picture per frame.

@@ -19,26 +19,6 @@ std::optional<Pixel32> parseColour(const std::string& text) {
   return value & 0x00FFFFFFu;  // 0xRRGGBB is already red, green, blue in Pixel32's bits
 }
 
-// The whole picture, top row first.
-std::optional<std::vector<Pixel32>> readWhole(const std::string& path, std::uint32_t& width, std::uint32_t& height,
-                                              std::string& error) {
-  PictureError failed;
-  const std::unique_ptr<PictureSource> source = openPicture(path, sniffPictureFormat(path), failed);
-  if (!source) {
-    error = describe(failed);
-    return std::nullopt;
-  }
-  width = source->width();
-  height = source->height();
-  // The readers refuse pictures larger than this machine can address.
-  std::vector<Pixel32> pixels(static_cast<std::size_t>(source->pixelCount()));
-  for (std::uint64_t i = 0; i < height; ++i) {
-    const std::uint64_t y = source->rowOrder() == RowOrder::TopDown ? i : height - 1 - i;
-    source->readRows(pixels.data() + y * width, 1);
-  }
-  return pixels;
-}
-
 // The source index each output position samples when a side of `from`
 // pixels is scaled by `scale` and centred on a side of `to` pixels.
 std::vector<std::uint32_t> coverMap(std::uint32_t from, std::uint32_t to, double scale) {
@@ -73,6 +53,25 @@ void Background::composeRows(Pixel32* rows, std::uint32_t topRow, std::size_t co
   composeOver(rows, pixels_.data() + std::size_t{topRow} * width, count * width);
 }
 
+std::optional<std::vector<Pixel32>> readWholePicture(const std::string& path, std::uint32_t& width, std::uint32_t& height,
+                                              std::string& error, ChromaUpsampling chroma) {
+  PictureError failed;
+  const std::unique_ptr<PictureSource> source = openPicture(path, sniffPictureFormat(path), failed, chroma);
+  if (!source) {
+    error = describe(failed);
+    return std::nullopt;
+  }
+  width = source->width();
+  height = source->height();
+  // The readers refuse pictures larger than this machine can address.
+  std::vector<Pixel32> pixels(static_cast<std::size_t>(source->pixelCount()));
+  for (std::uint64_t i = 0; i < height; ++i) {
+    const std::uint64_t y = source->rowOrder() == RowOrder::TopDown ? i : height - 1 - i;
+    source->readRows(pixels.data() + y * width, 1);
+  }
+  return pixels;
+}
+
 std::optional<Background> makeBackground(const std::string& colourOrPicture, std::uint32_t width, std::uint32_t height,
                                          std::string& error) {
   if (const auto colour = parseColour(colourOrPicture)) {
@@ -85,7 +84,7 @@ std::optional<Background> makeBackground(const std::string& colourOrPicture, std
     return std::nullopt;
   }
   std::uint32_t pictureWidth = 0, pictureHeight = 0;
-  const auto whole = readWhole(colourOrPicture, pictureWidth, pictureHeight, error);
+  const auto whole = readWholePicture(colourOrPicture, pictureWidth, pictureHeight, error);
   if (!whole) return std::nullopt;
   if (pictureWidth == 0 || pictureHeight == 0) {
     error = "the background picture is empty";

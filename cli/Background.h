@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "keying/Pixel.h"
+#include "imageio/PictureFiles.h"
 #include "imageio/PictureSink.h"
 
 namespace Kvl::Cli {
@@ -32,6 +33,12 @@ private:
   Pixel32 colour_ = 0;
   std::vector<Pixel32> pixels_;  // empty for a colour
 };
+
+// The whole picture at `path`, top row first, and its size; nothing, with
+// the reason, when it cannot be read.
+std::optional<std::vector<Pixel32>> readWholePicture(const std::string& path, std::uint32_t& width,
+                                                     std::uint32_t& height, std::string& error,
+                                                     ChromaUpsampling chroma = ChromaUpsampling::Smooth);
 
 // "#RRGGBB", or a picture file of any format read by imageio, for a frame of
 // width x height. Nothing, with the reason in `error`, when it is neither.

@@ -173,7 +173,7 @@ std::optional<Keying> chooseFromClip(const std::string& path, const KeyingReques
   }
   for (long long index = 0; index < wantedIndex && reader->readFrame(next); ++index) frame.swap(next);
   FrameSource source(frame, reader->info().width, reader->info().height);
-  return chooseKeying(source, wanted);
+  return chooseKeying(source, wanted, error);
 }
 
 // "Keying frame 120/250  31.2 fps  0:04 left", redrawn in place.
@@ -305,6 +305,10 @@ KeyingResult keyFrames(const Command& command, const ClipOutput& plan, const Key
     return {};
   }
   const ClipInfo& info = reader->info();
+  if (const std::string mismatch = cleanPlateMismatch(settings, info.width, info.height); !mismatch.empty()) {
+    reportError(err, input, "frames are " + mismatch);
+    return {};
+  }
   std::optional<Background> background;
   if (!command.background.empty()) {
     background = makeBackground(command.background, info.width, info.height, error);

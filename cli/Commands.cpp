@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <new>
 #include <optional>
 #include <ostream>
 #include <system_error>
 
+#include "Background.h"
 #include "BatchPlan.h"
 #include "BatchRunner.h"
 #include "ClipKeying.h"
@@ -47,15 +50,48 @@ bool makeOutputFolder(const std::string& folder, std::ostream& err) {
   return false;
 }
 
-// The setting a run asks for: a setting file's, read before any other
-// work, or what the options say.
-std::optional<KeyingRequest> requestedSettings(const Command& command, std::ostream& err) {
-  if (command.settingsFile.empty()) return KeyingRequest{command.keyer, command.settings, std::nullopt};
+// A clean plate's pixels, read whole and smoothed (as the plate keyer reads
+// its pictures); nothing, told on `err`, when the file cannot be read.
+std::shared_ptr<const CleanPlate> readCleanPlate(const std::string& path, std::ostream& err) {
+  std::uint32_t width = 0, height = 0;
   std::string error;
-  const auto settings = readSettingsFile(command.settingsFile, error);
+  try {
+    auto pixels = readWholePicture(path, width, height, error, ChromaUpsampling::LumaGuided);
+    if (pixels) return std::make_shared<const CleanPlate>(smoothedCleanPlate(std::move(*pixels), width, height));
+  } catch (const std::bad_alloc&) {
+    error = "not enough memory for the image";
+  }
+  reportFileError(err, path, error);
+  return nullptr;
+}
+
+// The setting a run asks for: a setting file's, read before any other
+// work, or what the options say; with the clean plate either names, read.
+std::optional<KeyingRequest> requestedSettings(const Command& command, std::ostream& err) {
+  if (command.settingsFile.empty()) {
+    KeyingRequest request;
+    request.keyer = command.keyer;
+    request.classic = command.settings;
+    request.screen = command.screen;
+    if (!command.cleanPlate.empty()) {
+      // Named in full, so that a setting file written now finds it from anywhere.
+      std::error_code failed;
+      const auto absolute = std::filesystem::absolute(pathOf(command.cleanPlate), failed);
+      request.cleanPlateFile = failed ? command.cleanPlate : textOf(absolute);
+      request.cleanPlate = readCleanPlate(command.cleanPlate, err);
+      if (!request.cleanPlate) return std::nullopt;
+    }
+    return request;
+  }
+  std::string error;
+  auto settings = readSettingsFile(command.settingsFile, error);
   if (!settings) {
     reportFileError(err, command.settingsFile, error);
     return std::nullopt;
+  }
+  if (settings->keyer == KeyerKind::Plate && !settings->plate.cleanPlateFile.empty()) {
+    settings->plate.cleanPlate = readCleanPlate(settings->plate.cleanPlateFile, err);
+    if (!settings->plate.cleanPlate) return std::nullopt;
   }
   return KeyingRequest::given(*settings);
 }

@@ -155,8 +155,15 @@ FileOutcome keyDeepPictureFile(const FileJob& job, const KeyingRequest& wanted, 
   }
   const Transfer transfer = job.deep.inputTransfer.value_or(source->layout().transfer);
   outcome.settings = givenKeying(wanted);
+  if (wanted.cleanPlate || outcome.settings.plate.cleanPlate) {
+    // The float keyer keys against the fitted backdrop only.
+    return failure(job.input, "a clean plate is used with 8-bit pictures only: key this deep picture without one");
+  }
   if (wanted.choosesFromPicture()) {
-    outcome.settings.plate = surveyDeepPlate(*source, wanted.classic);
+    std::string refusal;
+    std::optional<PlateSettings> plate = surveyDeepPlate(*source, wanted.classic, wanted.screen, refusal);
+    if (!plate) return failure(job.input, refusal, outcome);
+    outcome.settings.plate = std::move(*plate);
     if (!source->rewind()) return failure(job.input, "cannot open for reading", outcome);
   }
   DeepOutput output(job, format, transfer, source->width(), source->height());

@@ -87,14 +87,30 @@ ChromaUpsampling chromaFor(KeyerKind keyer) {
 // The setting the file is keyed with: chosen from the picture where asked
 // (the classic keyer's from a preview sampled as Open samples it), after
 // which the source is rewound for keying.
-bool chooseFor(PictureSource& source, const KeyingRequest& wanted, Keying& settings) {
+// Nothing but the reason when the picture cannot be keyed as asked.
+std::string chooseFor(PictureSource& source, const KeyingRequest& wanted, Keying& settings) {
   if (!wanted.choosesFromPicture()) {
     settings = givenKeying(wanted);
-    return true;
+    return {};
   }
-  settings = chooseKeying(source, wanted);
-  return source.rewind();
+  std::string refusal;
+  const std::optional<Keying> chosen = chooseKeying(source, wanted, refusal);
+  if (!chosen) return refusal;
+  settings = *chosen;
+  return source.rewind() ? std::string() : "cannot open for reading";
 }
+
+}  // namespace
+
+std::string cleanPlateMismatch(const Keying& keying, std::uint32_t width, std::uint32_t height) {
+  const CleanPlate* plate = keying.keyer == KeyerKind::Plate ? keying.plate.cleanPlate.get() : nullptr;
+  if (!plate || (plate->width == width && plate->height == height)) return {};
+  return std::to_string(width) + "x" + std::to_string(height) + ", but the clean plate " +
+         keying.plate.cleanPlateFile + " is " + std::to_string(plate->width) + "x" + std::to_string(plate->height) +
+         ": it must be of the same shot";
+}
+
+namespace {
 
 // Open the input (any format), choose the settings, key its rows into the
 // output. Only the rows in hand are held, where the formats allow.
@@ -110,7 +126,13 @@ FileOutcome keyPictureFile(const FileJob& job, const KeyingRequest& wanted) {
     if (source->damaged()) outcome.warning = damageWarning(format);
   };
   noteDamage();
-  if (!chooseFor(*source, wanted, outcome.settings)) return failure(job.input, "cannot open for reading", outcome);
+  if (const std::string refusal = chooseFor(*source, wanted, outcome.settings); !refusal.empty()) {
+    return failure(job.input, refusal, outcome);
+  }
+  if (const std::string mismatch = cleanPlateMismatch(outcome.settings, source->width(), source->height());
+      !mismatch.empty()) {
+    return failure(job.input, mismatch, outcome);
+  }
   noteDamage();
   std::string backgroundError;
   std::unique_ptr<PictureSink> outputSink = makeSinkOverBackground(job, *source, backgroundError);
@@ -230,7 +252,9 @@ std::optional<Keying> chooseKeyingFor(const std::string& path, const KeyingReque
       const std::unique_ptr<DeepPictureSource> deepSource = openDeepPicture(path, *deep, error);
       if (!deepSource) return std::nullopt;
       Keying keying = givenKeying(wanted);
-      keying.plate = surveyDeepPlate(*deepSource, wanted.classic);
+      std::optional<PlateSettings> plate = surveyDeepPlate(*deepSource, wanted.classic, wanted.screen, error);
+      if (!plate) return std::nullopt;
+      keying.plate = std::move(*plate);
       return keying;
     }
   } catch (const std::bad_alloc&) {
@@ -241,7 +265,7 @@ std::optional<Keying> chooseKeyingFor(const std::string& path, const KeyingReque
       openPlate(job, deep, sniffPictureFormat(path), chromaFor(wanted.keyer), error);
   if (!source) return std::nullopt;
   try {
-    return chooseKeying(*source, wanted);
+    return chooseKeying(*source, wanted, error);
   } catch (const std::bad_alloc&) {
     error = "not enough memory for the image";
     return std::nullopt;

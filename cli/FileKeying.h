@@ -69,6 +69,10 @@ std::string unsupportedOutput(OutputFormat format);
 // The reason an output of `format` cannot hold what `deep` asks, or nothing.
 std::string refusalForAlpha(OutputFormat format, const DeepOptions& deep, bool opaque);
 
+// Why a picture of width x height cannot be keyed against the keying's
+// clean plate (another size: not of the same shot); empty when it can.
+std::string cleanPlateMismatch(const Keying& keying, std::uint32_t width, std::uint32_t height);
+
 // "file is truncated; missing pixels are keyed as black"
 extern const char* const TruncatedTargaWarning;
 

@@ -78,11 +78,16 @@ std::string lineError(const Entry& entry, const std::string& reason) {
   return "line " + std::to_string(entry.line) + ": " + reason;
 }
 
+// Settings a file may leave out: a file written before they were known
+// still reads.
+bool isOptional(const std::string& name) { return name == "screen" || name == "clean-plate"; }
+
 // The settings each keyer takes; any other name is refused.
 const std::vector<std::string>& namesOf(KeyerKind keyer) {
   static const std::vector<std::string> classic = {"channel", "contrast", "offset"};
   static const std::vector<std::string> plate = {"channel",   "backdrop-tolerance", "foreground-tolerance",
-                                                 "hue-tolerance", "hue-range",     "backdrop-cells"};
+                                                 "hue-tolerance", "hue-range",     "backdrop-cells",
+                                                 "screen", "clean-plate"};
   return keyer == KeyerKind::Plate ? plate : classic;
 }
 
@@ -117,6 +122,14 @@ std::optional<std::pair<int, int>> parseCells(const std::string& text) {
 
 std::string takePlate(const Entry& entry, PlateSettings& settings) {
   if (entry.name == "channel") return takeChannel(entry, settings.channel);
+  if (entry.name == "screen") {
+    settings.screen = parseHexColour(entry.value);
+    return settings.screen ? std::string() : "screen takes a colour as #RRGGBB";
+  }
+  if (entry.name == "clean-plate") {
+    settings.cleanPlateFile = entry.value;
+    return entry.value.empty() ? "clean-plate takes the file of a picture of the empty set" : std::string();
+  }
   if (entry.name == "backdrop-cells") {
     const auto cells = parseCells(entry.value);
     if (!cells) return "backdrop-cells takes COLUMNSxROWS, each from 1 to " + std::to_string(MaxBackdropCells);
@@ -132,22 +145,13 @@ std::string takePlate(const Entry& entry, PlateSettings& settings) {
   return {};
 }
 
-std::optional<Pixel32> parseColour(const std::string& text) {
-  if (text.size() != 7 || text[0] != '#') return std::nullopt;
-  unsigned value = 0;
-  const auto [stop, status] = std::from_chars(text.data() + 1, text.data() + 7, value, 16);
-  if (status != std::errc{} || stop != text.data() + 7) return std::nullopt;
-  return makePixel(static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 8),
-                   static_cast<std::uint8_t>(value));
-}
-
 // One backdrop line: a row of `columns` colours.
 std::string takeBackdropRow(const Entry& entry, BackdropModel& model) {
   std::istringstream words(entry.value);
   std::string word;
   int count = 0;
   while (words >> word) {
-    const auto colour = parseColour(word);
+    const auto colour = parseHexColour(word);
     if (!colour) return "backdrop takes colours as #RRGGBB, not '" + word + "'";
     model.colours.push_back(*colour);
     ++count;
@@ -159,6 +163,21 @@ std::string takeBackdropRow(const Entry& entry, BackdropModel& model) {
 }
 
 }  // namespace
+
+std::optional<Pixel32> parseHexColour(const std::string& text) {
+  if (text.size() != 7 || text[0] != '#') return std::nullopt;
+  unsigned value = 0;
+  const auto [stop, status] = std::from_chars(text.data() + 1, text.data() + 7, value, 16);
+  if (status != std::errc{} || stop != text.data() + 7) return std::nullopt;
+  return makePixel(static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 8),
+                   static_cast<std::uint8_t>(value));
+}
+
+std::string hexColour(Pixel32 colour) {
+  char text[8];
+  std::snprintf(text, sizeof text, "#%02x%02x%02x", redOf(colour), greenOf(colour), blueOf(colour));
+  return text;
+}
 
 std::string formatSettingsFile(const Keying& keying) {
   std::string text = "# keyvale-cli key setting (keyvale-cli key ... --settings FILE)\n";
@@ -172,7 +191,11 @@ std::string formatSettingsFile(const Keying& keying) {
           "backdrop-tolerance=" + std::to_string(s.backdropTolerance) + "\n" +
           "foreground-tolerance=" + std::to_string(s.foregroundTolerance) + "\n" +
           "hue-tolerance=" + std::to_string(s.hueTolerance) + "\n" + "hue-range=" + std::to_string(s.hueRange) +
-          "\n# the backdrop's colour across the picture, one line per row of cells, top row first\n" +
+          "\n" + (s.screen ? "# the backdrop's colour as named (--screen)\nscreen=" + hexColour(*s.screen) + "\n" : "") +
+          (s.cleanPlateFile.empty() ? ""
+                                    : "# the picture of the empty set every pixel is keyed against\nclean-plate=" +
+                                          s.cleanPlateFile + "\n") +
+          "# the backdrop's colour across the picture, one line per row of cells, top row first\n" +
           "backdrop-cells=" + std::to_string(s.backdrop.columns) + "x" + std::to_string(s.backdrop.rows) + "\n";
   for (int row = 0; row < s.backdrop.rows; ++row) {
     text += "backdrop=";
@@ -196,6 +219,7 @@ std::string describeKeying(const Keying& keying) {
   }
   const PlateSettings& s = keying.plate;
   return "keyer=plate channel=" + std::string(channelName(s.channel)) +
+         (s.screen ? " screen=" + hexColour(*s.screen) : std::string()) +
          " backdrop-tolerance=" + std::to_string(s.backdropTolerance) +
          " foreground-tolerance=" + std::to_string(s.foregroundTolerance) +
          " hue-tolerance=" + std::to_string(s.hueTolerance) + " hue-range=" + std::to_string(s.hueRange);
@@ -234,6 +258,7 @@ std::optional<Keying> parseSettingsFile(const std::string& text, std::string& er
     }
   }
   for (const std::string& name : names) {
+    if (isOptional(name)) continue;
     if (std::none_of(entries->begin(), entries->end(), [&](const Entry& e) { return e.name == name; })) {
       error = "no " + name + " given";
       return std::nullopt;

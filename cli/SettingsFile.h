@@ -17,6 +17,7 @@
 //   foreground-tolerance=4
 //   hue-tolerance=9
 //   hue-range=96
+//   screen=#9aae3c                   (only when the backdrop's colour was named)
 //   backdrop-cells=64x36
 //   backdrop=#4fa83c #50a93d ...     (one line of 64 colours per row)
 //
@@ -30,6 +31,11 @@
 #include "engine/Keying.h"
 
 namespace Kvl::Cli {
+
+// "#RRGGBB" as a colour (alpha 0); nothing when it is not one.
+std::optional<Pixel32> parseHexColour(const std::string& text);
+// A colour as "#rrggbb".
+std::string hexColour(Pixel32 colour);
 
 // The file's text for a setting.
 std::string formatSettingsFile(const Keying& keying);

@@ -51,7 +51,8 @@ void keyChunk(std::vector<DeepPlateKeyer>& keyers, PixelF* rows, std::size_t wid
 
 }  // namespace
 
-PlateSettings surveyDeepPlate(DeepPictureSource& source, const SettingsRequest& request) {
+std::optional<PlateSettings> surveyDeepPlate(DeepPictureSource& source, const SettingsRequest& request,
+                                             std::optional<Pixel32> screen, std::string& refusal) {
   BackdropSurvey survey(source.width(), source.height());
   std::vector<PixelF> row(source.width());
   std::vector<Pixel32> levels(source.width());
@@ -69,7 +70,7 @@ PlateSettings surveyDeepPlate(DeepPictureSource& source, const SettingsRequest& 
     }
     survey.addRow(levels.data(), topRow);
   }
-  return fitPlate(survey, {request.channel, request.autoAdjust, 0});
+  return fitPlate(survey, {request.channel, request.autoAdjust, 0, screen}, &refusal);
 }
 
 void keyDeepPicture(DeepPictureSource& source, const PlateSettings& settings, const DeepRowsOut& out, int threads) {

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "keying/DeepPlateKeyer.h"
 #include "keying/KeySettings.h"
@@ -15,8 +17,10 @@ namespace Kvl {
 // The plate setting for the picture, fitted as for an 8-bit one from its
 // samples in levels (each rounded to the nearest level for the survey:
 // the model is a smooth surface of 8-bit colours). The source is read from
-// its start; rewind it before keying.
-PlateSettings surveyDeepPlate(DeepPictureSource& source, const SettingsRequest& request);
+// its start; rewind it before keying. Nothing, with the reason in
+// `refusal`, when the picture shows no backdrop.
+std::optional<PlateSettings> surveyDeepPlate(DeepPictureSource& source, const SettingsRequest& request,
+                                             std::optional<Pixel32> screen, std::string& refusal);
 
 // Keyed rows, top row first: `rows` rows of the picture's width, starting
 // at its row `topRow`.

@@ -119,7 +119,7 @@ private:
 };
 
 // Reads the rows the survey wants, skipping the others, in the source's order.
-PlateSettings surveyPlate(PictureSource& source, const SettingsRequest& request) {
+std::optional<PlateSettings> surveyPlate(PictureSource& source, const KeyingRequest& request, std::string& refusal) {
   BackdropSurvey survey(source.width(), source.height());
   std::vector<Pixel32> row(source.width());
   std::uint64_t skipped = 0;
@@ -134,7 +134,8 @@ PlateSettings surveyPlate(PictureSource& source, const SettingsRequest& request)
     source.readRows(row.data(), 1);
     survey.addRow(row.data(), topRow);
   }
-  return fitPlate(survey, {request.channel, request.autoAdjust, source.colourQuantisation()});
+  return fitPlate(survey, {request.classic.channel, request.classic.autoAdjust, source.colourQuantisation(), request.screen},
+                  &refusal);
 }
 
 }  // namespace
@@ -168,11 +169,15 @@ Keying givenKeying(const KeyingRequest& request) {
   return keying;
 }
 
-Keying chooseKeying(PictureSource& source, const KeyingRequest& request) {
+std::optional<Keying> chooseKeying(PictureSource& source, const KeyingRequest& request, std::string& refusal) {
   Keying keying = givenKeying(request);
   if (!request.choosesFromPicture()) return keying;
   if (request.keyer == KeyerKind::Plate) {
-    keying.plate = surveyPlate(source, request.classic);
+    std::optional<PlateSettings> plate = surveyPlate(source, request, refusal);
+    if (!plate) return std::nullopt;
+    keying.plate = std::move(*plate);
+    keying.plate.cleanPlateFile = request.cleanPlateFile;
+    keying.plate.cleanPlate = request.cleanPlate;
     return keying;
   }
   PreviewWorkspace workspace;

@@ -6,6 +6,7 @@
 //  - plate:   the plate keyer, for uneven and off-green backdrops.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -38,6 +39,12 @@ struct KeyingRequest {
   KeyerKind keyer = KeyerKind::Classic;
   SettingsRequest classic;
   std::optional<PlateSettings> plate;
+  // For the plate keyer: the backdrop's colour, named (--screen).
+  std::optional<Pixel32> screen;
+  // For the plate keyer: a picture of the empty set to key against, its
+  // file and its pixels (PlateSettings::cleanPlate).
+  std::string cleanPlateFile;
+  std::shared_ptr<const CleanPlate> cleanPlate;
 
   // Given whole: nothing is chosen from a picture.
   static KeyingRequest given(const Keying& keying);
@@ -46,7 +53,9 @@ struct KeyingRequest {
 
 // The keying for `source`, choosing from the picture what the request does
 // not give; the source is read for that, so rewind it before keying.
-Keying chooseKeying(PictureSource& source, const KeyingRequest& request);
+// Nothing, with the reason in `refusal`, when the plate keyer finds no
+// backdrop in the picture.
+std::optional<Keying> chooseKeying(PictureSource& source, const KeyingRequest& request, std::string& refusal);
 
 // The keying a request gives without a picture (the classic keyer's given
 // values; a plate request must hold its setting).

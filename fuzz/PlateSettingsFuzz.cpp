@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,7 +49,7 @@ void keyBothWays(const Picture& picture, const Kvl::Keying& keying) {
   if (one != three) fail("the thread count changed the keyed bytes");
 }
 
-Kvl::PlateSettings fitted(const Picture& picture, bool autoAdjust) {
+std::optional<Kvl::PlateSettings> fitted(const Picture& picture, bool autoAdjust) {
   Kvl::BackdropSurvey survey(picture.width, picture.height);
   for (std::uint32_t y = 0; y < picture.height; ++y) {
     if (survey.wantsRow(y)) survey.addRow(picture.pixels.data() + std::size_t{y} * picture.width, y);
@@ -73,7 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Kvl::Keying plate;
   plate.keyer = Kvl::KeyerKind::Plate;
   for (const bool autoAdjust : {false, true}) {
-    plate.plate = fitted(picture, autoAdjust);
+    const auto settings = fitted(picture, autoAdjust);
+    if (!settings) continue;  // no backdrop in the picture: refused, nothing to key
+    plate.plate = *settings;
     keyBothWays(picture, plate);
   }
   return 0;

@@ -24,9 +24,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
+#include "CleanPlate.h"
 #include "Pixel.h"
 
 namespace Kvl {
@@ -65,6 +68,15 @@ struct PlateSettings {
   // ... and is solid this much further off it.
   std::uint8_t hueRange = 64;
   BackdropModel backdrop;
+  // The backdrop's colour as the user named it (--screen), when they did:
+  // the model was fitted to the part of the picture of its hue.
+  std::optional<Pixel32> screen;
+  // A picture of the empty set (--clean-plate), the file named in the
+  // setting file and its pixels, smoothed: where the pixels are given and
+  // of the picture's size, each pixel is keyed against the clean plate's
+  // own pixel instead of the model.
+  std::string cleanPlateFile;
+  std::shared_ptr<const CleanPlate> cleanPlate;
 
   bool operator==(const PlateSettings&) const = default;
 };
@@ -78,6 +90,9 @@ struct PlateRequest {
   // The source's colour quantisation step (PictureSource::colourQuantisation):
   // auto-adjust allows for the compression error it brings.
   float colourQuantisation = 0;
+  // The backdrop's colour, named: the backdrop is the part of the picture of
+  // its hue (its light is still measured across the picture).
+  std::optional<Pixel32> screen;
 };
 
 // The statistics a backdrop model is fitted from: the picture reduced to
@@ -114,7 +129,12 @@ private:
 };
 
 // Fits the backdrop model to a survey and chooses the rest of the setting.
-PlateSettings fitPlate(const BackdropSurvey& survey, const PlateRequest& request);
+// The backdrop is the large, smooth, saturated region of one hue that most
+// reaches the picture's border (keying/BackdropHue.h), not the majority of
+// the picture. Nothing, with the reason in `refusal`, when the picture shows
+// no backdrop: keying it would key the subject away.
+std::optional<PlateSettings> fitPlate(const BackdropSurvey& survey, const PlateRequest& request,
+                                      std::string* refusal = nullptr);
 
 // Keys the rows of one picture against a plate setting. Each row comes with
 // its place counted from the top; rows are independent of each other, so a

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "CliTestSupport.h"
@@ -27,12 +28,19 @@ Keying plateKeying() {
   return keying;
 }
 
+// With a named backdrop colour and without (as files written before it was
+// known are).
 TEST(PlateSettingsFile, ReadsWhatItWrites) {
-  const Keying written = plateKeying();
-  std::string error;
-  const auto read = Cli::parseSettingsFile(Cli::formatSettingsFile(written), error);
-  ASSERT_TRUE(read) << error;
-  EXPECT_EQ(*read, written);
+  Keying written = plateKeying();
+  for (const bool named : {false, true}) {
+    if (named) written.plate.screen = makePixel(0x9a, 0xae, 0x3c);
+    const std::string text = Cli::formatSettingsFile(written);
+    EXPECT_EQ(text.find("screen=#9aae3c\n") != std::string::npos, named) << text;
+    std::string error;
+    const auto read = Cli::parseSettingsFile(text, error);
+    ASSERT_TRUE(read) << error;
+    EXPECT_EQ(*read, written);
+  }
 }
 
 TEST(PlateSettingsFile, RefusesWhatDoesNotDescribeOneBackdropNamingTheLine) {
@@ -52,6 +60,7 @@ TEST(PlateSettingsFile, RefusesWhatDoesNotDescribeOneBackdropNamingTheLine) {
       {head + "backdrop-cells=1x1\nbackdrop=#000000\ncontrast=40\n",
        "line 9: unknown setting 'contrast' for the plate keyer"},
       {head + "backdrop=#000000\n", "no backdrop-cells given"},
+      {head + "screen=9aae3c\n", "line 7: screen takes a colour as #RRGGBB"},
       {"keyer=chroma\n", "line 1: keyer takes classic or plate"},
       {"channel=green\ncontrast=40\noffset=20\nbackdrop=#000000\n",
        "line 4: unknown setting 'backdrop' for the classic keyer"},
@@ -113,6 +122,59 @@ TEST_F(PlateCommand, RefusesTheClassicKeyersSlidersAndAMixedSetting) {
   EXPECT_EQ(preview.status, Cli::ExitFileError);
   EXPECT_FALSE(std::filesystem::exists(output));
   EXPECT_FALSE(std::filesystem::exists(dir.file("c.tga")));
+}
+
+// A picture with no backdrop is refused, naming the file, rather than keyed
+// against its own subject; --screen names the backdrop, and needs the plate
+// keyer and a colour.
+TEST_F(PlateCommand, RefusesAPictureWithoutABackdropAndTakesANamedScreen) {
+  const std::string grey = TgaBytes(96, 64).pixels(std::vector<Pixel32>(96 * 64, makePixel(128, 128, 128)))
+                               .writeTo(dir.path() / "grey.tga");
+  const std::string output = dir.file("out.tga");
+  const CliRun refused = runCli({"key", grey, output, "--keyer", "plate"});
+  EXPECT_EQ(refused.status, Cli::ExitFileError);
+  EXPECT_NE(refused.err.find("grey.tga"), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("no backdrop found"), std::string::npos) << refused.err;
+  EXPECT_FALSE(std::filesystem::exists(output));
+
+  const std::string input = picture("a.tga", 1);
+  const std::string setting = dir.file("shot.keyvale");
+  const CliRun named = runCli({"key", input, output, "--keyer", "plate", "--screen", "#30b040", "--settings-out", setting});
+  ASSERT_EQ(named.status, Cli::ExitSuccess) << named.err;
+  EXPECT_NE(named.out.find(" screen=#30b040"), std::string::npos) << named.out;
+  EXPECT_EQ(runCli({"key", input, output, "--screen", "#30b040"}).status, Cli::ExitUsage);
+  EXPECT_EQ(runCli({"key", input, output, "--keyer", "plate", "--screen", "green"}).status, Cli::ExitUsage);
+}
+
+// A clean plate keys the shot; the setting file names it, so a task keying
+// with the file alone gives the same bytes; one of another size is refused.
+TEST_F(PlateCommand, KeysAgainstACleanPlateTheSettingFileNames) {
+  const std::string input = picture("a.tga", 1);
+  const std::string clean = TgaBytes(96, 64).pixels(greenScreen(96, 64, GreenChannel, 7)).writeTo(dir.path() / "empty.tga");
+  const std::string setting = dir.file("shot.keyvale");
+  const CliRun chosen = runCli({"key", input, dir.file("chosen.tga"), "--keyer", "plate", "--auto-adjust",
+                                "--clean-plate", clean, "--settings-out", setting});
+  ASSERT_EQ(chosen.status, Cli::ExitSuccess) << chosen.err;
+  std::string error;
+  const auto written = Cli::readSettingsFile(setting, error);
+  ASSERT_TRUE(written) << error;
+  EXPECT_EQ(std::filesystem::path(written->plate.cleanPlateFile), std::filesystem::absolute(clean));
+
+  const CliRun reused = runCli({"key", input, dir.file("reused.tga"), "--settings", setting});
+  ASSERT_EQ(reused.status, Cli::ExitSuccess) << reused.err;
+  EXPECT_EQ(readFileBytes(dir.file("reused.tga")), readFileBytes(dir.file("chosen.tga")));
+
+  const std::string small = TgaBytes(48, 32).pixels(greenScreen(48, 32, GreenChannel, 7)).writeTo(dir.path() / "small.tga");
+  const CliRun mismatched =
+      runCli({"key", input, dir.file("mismatched.tga"), "--keyer", "plate", "--clean-plate", small});
+  EXPECT_EQ(mismatched.status, Cli::ExitFileError);
+  EXPECT_NE(mismatched.err.find("the clean plate"), std::string::npos) << mismatched.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.file("mismatched.tga")));
+  const CliRun missing = runCli({"key", input, dir.file("missing.tga"), "--keyer", "plate", "--clean-plate",
+                                 dir.file("none.png")});
+  EXPECT_EQ(missing.status, Cli::ExitFileError);
+  EXPECT_NE(missing.err.find("none.png"), std::string::npos) << missing.err;
+  EXPECT_EQ(runCli({"key", input, dir.file("classic.tga"), "--clean-plate", clean}).status, Cli::ExitUsage);
 }
 
 }  // namespace

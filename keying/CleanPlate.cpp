@@ -1,0 +1,70 @@
+#include "CleanPlate.h"
+
+#include <algorithm>
+#include <array>
+
+namespace Kvl {
+namespace {
+
+constexpr std::uint32_t Reach = 2;  // the box is 2 * Reach + 1 pixels wide
+
+// One channel's box sum along a line of `count` values `stride` apart, as
+// the mean over the part of the box inside the picture.
+void boxLine(const std::uint16_t* in, std::uint16_t* out, std::uint32_t count, std::size_t stride) {
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::uint32_t first = i < Reach ? 0 : i - Reach;
+    const std::uint32_t end = std::min(count, i + Reach + 1);
+    std::uint32_t sum = 0;
+    for (std::uint32_t j = first; j < end; ++j) sum += in[j * stride];
+    out[i * stride] = static_cast<std::uint16_t>((sum + (end - first) / 2) / (end - first));
+  }
+}
+
+}  // namespace
+
+CleanPlate smoothedCleanPlate(std::vector<Pixel32> pixels, std::uint32_t width, std::uint32_t height) {
+  CleanPlate plate{width, height, std::move(pixels)};
+  const std::size_t count = std::size_t{width} * height;
+  if (plate.pixels.size() != count || count == 0) return plate;
+  std::vector<std::uint16_t> channel(count), across(count), down(count);
+  std::array<std::vector<std::uint16_t>, 3> smoothed;
+  for (int c = 0; c < 3; ++c) {
+    const int shift = 16 - 8 * c;
+    for (std::size_t i = 0; i < count; ++i) channel[i] = static_cast<std::uint16_t>((plate.pixels[i] >> shift) & 0xFF);
+    for (std::uint32_t y = 0; y < height; ++y) {
+      boxLine(channel.data() + std::size_t{y} * width, across.data() + std::size_t{y} * width, width, 1);
+    }
+    for (std::uint32_t x = 0; x < width; ++x) boxLine(across.data() + x, down.data() + x, height, width);
+    smoothed[static_cast<std::size_t>(c)] = down;
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    plate.pixels[i] = makePixel(static_cast<std::uint8_t>(smoothed[0][i]), static_cast<std::uint8_t>(smoothed[1][i]),
+                                static_cast<std::uint8_t>(smoothed[2][i]));
+  }
+  return plate;
+}
+
+CleanPlate cleanPlateOfFrames(const std::vector<std::vector<Pixel32>>& frames, std::uint32_t width,
+                              std::uint32_t height) {
+  const std::size_t count = std::size_t{width} * height;
+  std::vector<const std::vector<Pixel32>*> whole;  // frames of the right size only
+  for (const auto& frame : frames) {
+    if (frame.size() == count) whole.push_back(&frame);
+  }
+  std::vector<Pixel32> median(count);
+  std::vector<std::uint8_t> values(whole.size());
+  for (std::size_t i = 0; i < count; ++i) {
+    std::array<std::uint8_t, 3> middle{};
+    for (int c = 0; c < 3; ++c) {
+      const int shift = 16 - 8 * c;
+      for (std::size_t f = 0; f < whole.size(); ++f) values[f] = static_cast<std::uint8_t>(((*whole[f])[i] >> shift) & 0xFF);
+      const auto at = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+      std::nth_element(values.begin(), at, values.end());
+      middle[static_cast<std::size_t>(c)] = values.empty() ? 0 : *at;
+    }
+    median[i] = makePixel(middle[0], middle[1], middle[2]);
+  }
+  return smoothedCleanPlate(std::move(median), width, height);
+}
+
+}  // namespace Kvl

@@ -1,0 +1,34 @@
+#pragma once
+// A clean plate: a picture of the empty set, the backdrop with nothing in
+// front of it. Keyed against it, every pixel is compared with the backdrop
+// that really was behind it, creases, hard shadows and all, instead of
+// with the smooth model fitted to the plate's visible backdrop.
+
+#include <cstdint>
+#include <vector>
+
+#include "Pixel.h"
+
+namespace Kvl {
+
+struct CleanPlate {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::vector<Pixel32> pixels;  // top row first, alpha 0
+
+  Pixel32 at(std::uint32_t x, std::uint32_t y) const { return pixels[std::size_t{y} * width + x]; }
+};
+
+// A picture of the empty set made ready to key against: its sensor noise,
+// which would add to the plate's, averaged away over 5 x 5 pixels (a box,
+// in integers: the same bytes everywhere), which keeps anything of the
+// backdrop wider than a few pixels. `pixels` is top row first.
+CleanPlate smoothedCleanPlate(std::vector<Pixel32> pixels, std::uint32_t width, std::uint32_t height);
+
+// Several frames of the empty set (each width x height, top row first) as
+// one: each pixel's median over the frames, channel by channel, so that a
+// person walking through some of them leaves nothing; then smoothed as above.
+CleanPlate cleanPlateOfFrames(const std::vector<std::vector<Pixel32>>& frames, std::uint32_t width,
+                              std::uint32_t height);
+
+}  // namespace Kvl

@@ -1,0 +1,128 @@
+// Keying against a clean plate: a backdrop with a hard shadow and a crease
+// narrower than the model's cells keys clear against a picture of the empty
+// set where the fitted model leaves them; frames of the empty set combine
+// without a passer-by; smoothing takes the clean plate's own noise away.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "keying/CleanPlate.h"
+#include "engine/Keying.h"
+#include "keying/PlateKeyer.h"
+
+namespace Kvl::Test {
+namespace {
+
+constexpr std::uint32_t Width = 384, Height = 216;  // the model's cells are 6 pixels wide
+
+// The set's backdrop, chroma green lit unevenly, with a hard-edged shadow
+// band narrower than a cell (x 120-122, 40% darker) and a bright crease
+// (row 40).
+std::vector<Pixel32> emptySet(unsigned seed, double noise) {
+  std::mt19937 random(seed);
+  std::normal_distribution<double> grain(0, noise);
+  std::vector<Pixel32> pixels(std::size_t{Width} * Height);
+  for (std::uint32_t y = 0; y < Height; ++y) {
+    for (std::uint32_t x = 0; x < Width; ++x) {
+      double light = 1 - 0.3 * std::abs(x / double(Width) - 0.5);
+      if (x >= 120 && x < 123) light *= 0.6;
+      if (y == 40) light *= 1.3;
+      const auto level = [&](double v) {
+        return static_cast<std::uint8_t>(std::clamp(std::lround(v * light + grain(random)), 0L, 255L));
+      };
+      pixels[std::size_t{y} * Width + x] = makePixel(level(40), level(180), level(60));
+    }
+  }
+  return pixels;
+}
+
+bool inSubject(std::uint32_t x, std::uint32_t y) { return x >= 240 && x < 340 && y >= 80 && y < 180; }
+
+// The same set with a skin-coloured subject in front.
+std::vector<Pixel32> shot() {
+  std::vector<Pixel32> pixels = emptySet(1, 3);
+  for (std::uint32_t y = 0; y < Height; ++y) {
+    for (std::uint32_t x = 0; x < Width; ++x) {
+      if (inSubject(x, y)) pixels[std::size_t{y} * Width + x] = makePixel(200, 150, 120);
+    }
+  }
+  return pixels;
+}
+
+double backdropLeft(const std::vector<Pixel32>& keyed) {
+  double backdrop = 0, left = 0;
+  for (std::uint32_t y = 0; y < Height; ++y) {
+    for (std::uint32_t x = 0; x < Width; ++x) {
+      if (x >= 238 && x < 342 && y >= 78 && y < 182) continue;
+      backdrop += 1;
+      left += alphaOf(keyed[std::size_t{y} * Width + x]) > 32;
+    }
+  }
+  return left / backdrop;
+}
+
+TEST(CleanPlate, KeysClearWhatTheModelCannotFollow) {
+  const std::vector<Pixel32> picture = shot();
+  BackdropSurvey survey(Width, Height);
+  for (std::uint32_t y = 0; y < Height; ++y) survey.addRow(picture.data() + std::size_t{y} * Width, y);
+  const auto fitted = fitPlate(survey, {std::nullopt, true});
+  ASSERT_TRUE(fitted);
+  Keying keying{KeyerKind::Plate, {}, *fitted};
+
+  std::vector<Pixel32> byModel = picture;
+  keyFrame(byModel.data(), Width, Height, keying);
+  EXPECT_GT(backdropLeft(byModel), 0.005) << "the shadow band and crease should defeat the model";
+
+  keying.plate.cleanPlate = std::make_shared<const CleanPlate>(smoothedCleanPlate(emptySet(2, 3), Width, Height));
+  std::vector<Pixel32> byPlate = picture;
+  keyFrame(byPlate.data(), Width, Height, keying, 3);
+  EXPECT_LT(backdropLeft(byPlate), 0.0005);
+  for (std::uint32_t y = 0; y < Height; ++y) {
+    for (std::uint32_t x = 0; x < Width; ++x) {
+      if (inSubject(x, y)) ASSERT_EQ(alphaOf(byPlate[std::size_t{y} * Width + x]), 255) << x << "," << y;
+    }
+  }
+  // A clean plate of another size is not used (the command line refuses it).
+  keying.plate.cleanPlate = std::make_shared<const CleanPlate>(smoothedCleanPlate(emptySet(2, 3), Width, Height - 1));
+  std::vector<Pixel32> mismatched = picture;
+  keyFrame(mismatched.data(), Width, Height, keying);
+  EXPECT_EQ(mismatched, byModel);
+}
+
+// The median of the frames leaves out what crosses the set in a few of
+// them; smoothing then takes most of the noise.
+TEST(CleanPlate, FramesOfTheEmptySetCombineWithoutAPasserBy) {
+  std::vector<std::vector<Pixel32>> frames;
+  for (unsigned f = 0; f < 5; ++f) {
+    frames.push_back(emptySet(10 + f, 3));
+    if (f == 1 || f == 3) {
+      for (std::uint32_t y = 60; y < 160; ++y) {
+        for (std::uint32_t x = 80 * f; x < 80 * f + 60; ++x) frames.back()[std::size_t{y} * Width + x] = makePixel(220, 40, 30);
+      }
+    }
+  }
+  frames.push_back(std::vector<Pixel32>(7));  // a frame of another size is left out
+  const CleanPlate plate = cleanPlateOfFrames(frames, Width, Height);
+  ASSERT_EQ(plate.pixels.size(), std::size_t{Width} * Height);
+  const std::vector<Pixel32> truth = emptySet(0, 0);
+  double squares = 0;
+  for (std::uint32_t y = 0; y < Height; ++y) {
+    for (std::uint32_t x = 0; x < Width; ++x) {
+      // Away from the crease and the shadow band, which the box widens.
+      if ((x >= 117 && x < 126) || (y >= 37 && y < 44)) continue;
+      const int d = int{greenOf(plate.at(x, y))} - int{greenOf(truth[std::size_t{y} * Width + x])};
+      ASSERT_LE(std::abs(d), 4) << x << "," << y;
+      EXPECT_LE(redOf(plate.at(x, y)), 60) << x << "," << y;
+      squares += d * d;
+    }
+  }
+  EXPECT_LT(std::sqrt(squares / (Width * Height)), 1.0);  // from 3 levels of noise in each frame
+}
+
+}  // namespace
+}  // namespace Kvl::Test
