@@ -8,6 +8,7 @@
 // them (the MinGW cross builds) recognises a clip by its first bytes and
 // refuses it.
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -35,6 +36,12 @@ bool looksLikeClip(const std::string& path);
 // frame is allocated.
 inline constexpr std::uint32_t MaximumClipSide = 8192;
 inline constexpr std::int64_t MaximumClipFrames = 24LL * 3600 * 120;
+
+// The pixels a frame the reader hands out has allocated past its end (its
+// vector's capacity): the video libraries' converters read and write whole
+// blocks of pixels, up to this many beyond a row that is not a multiple of
+// their block. A frame handed to the writer must have as many readable.
+inline constexpr std::size_t FrameSlackPixels = 64;
 
 struct ClipInfo {
   std::uint32_t width = 0;

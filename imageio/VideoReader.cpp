@@ -215,10 +215,18 @@ bool convertFrame(ReaderState& state, std::vector<Pixel32>& out) {
   if (state.scaler == nullptr) return false;
   const int* matrix = sws_getCoefficients(state.rule.matrix);
   sws_setColorspaceDetails(state.scaler, matrix, state.rule.fullRange ? 1 : 0, matrix, 1, 0, 1 << 16, 1 << 16);
-  out.resize(static_cast<std::size_t>(state.info.width) * state.info.height);
+  // swscale's SIMD converters write whole blocks of pixels, past the end of
+  // a row whose width is not a multiple of the block: within the picture
+  // that lands on the next row before it is written, but past the last row
+  // it would land beyond the buffer. The frame is converted with slack
+  // after it, then cut back to its pixels; shrinking a vector keeps its
+  // memory, so the next frame's conversion reuses it.
+  const std::size_t pixels = static_cast<std::size_t>(state.info.width) * state.info.height;
+  out.resize(pixels + FrameSlackPixels);
   std::uint8_t* planes[4] = {reinterpret_cast<std::uint8_t*>(out.data()), nullptr, nullptr, nullptr};
   int strides[4] = {static_cast<int>(state.info.width * sizeof(Pixel32)), 0, 0, 0};
   sws_scale(state.scaler, frame->data, frame->linesize, 0, frame->height, planes, strides);
+  out.resize(pixels);
   // The key writes the alpha; it starts from none.
   for (Pixel32& pixel : out) pixel &= 0x00FFFFFFu;
   return true;
