@@ -70,8 +70,13 @@ FileOutcome keyPictureFile(const FileJob& job, const KeyingRequest& wanted) {
   const PictureFormat format = sniffPictureFormat(job.input);
   PictureError error;
   std::unique_ptr<PictureSource> source = openPicture(job.input, format, error, chromaFor(wanted.keyer));
-  if (!source && looksLikeClip(job.input)) return failure(job.input, "a video clip: key it on its own, keyvale-cli key CLIP OUTPUT");
-  if (!source) return failure(job.input, describe(error));
+  if (!source) {
+    std::string notClip;
+    if (isClip(job.input, notClip)) return failure(job.input, "a video clip: key it on its own, keyvale-cli key CLIP OUTPUT");
+    // Neither a Targa file nor a clip: the video libraries' reason, not the Targa reader's.
+    if (!notClip.empty()) return failure(job.input, "not a picture or clip keyvale-cli can read (" + notClip + ")");
+    return failure(job.input, describe(error));
+  }
   const auto noteDamage = [&] {
     if (source->damaged()) outcome.warning = damageWarning(format);
   };

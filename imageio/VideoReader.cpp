@@ -113,11 +113,11 @@ bool openDecoder(ReaderState& state, std::string& error) {
 bool openContainer(ReaderState& state, const std::string& path, std::string& error) {
   const int opened = avformat_open_input(&state.format, path.c_str(), nullptr, nullptr);
   if (opened < 0) {
-    error = "not a picture or video keyvale-cli can read (" + ffmpegMessage(opened) + ")";
+    error = "not a picture or clip keyvale-cli can read (" + ffmpegMessage(opened) + ")";
     return false;
   }
   if (avformat_find_stream_info(state.format, nullptr) < 0) {
-    error = "not a picture or video keyvale-cli can read (its streams cannot be told)";
+    error = "not a picture or clip keyvale-cli can read (its streams cannot be told)";
     return false;
   }
   state.videoIndex = av_find_best_stream(state.format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
@@ -261,6 +261,34 @@ ReaderState::~ReaderState() {
   av_packet_free(&packet);
   avcodec_free_context(&decoder);
   avformat_close_input(&format);
+}
+
+// Still-picture formats (BMP, TIFF, ...) come through the image demuxers,
+// whose names end in "_pipe" or are "image2": those are pictures keyvale-cli
+// reads or refuses as pictures, never one-frame clips.
+bool isStillPictureFormat(const AVInputFormat* format) {
+  const std::string name = format->name;
+  return name == "image2" || (name.size() > 5 && name.compare(name.size() - 5, 5, "_pipe") == 0);
+}
+
+bool probeFfmpegClip(const std::string& path, std::string& reason) {
+  av_log_set_level(AV_LOG_QUIET);
+  ReaderState state;
+  const int opened = avformat_open_input(&state.format, path.c_str(), nullptr, nullptr);
+  if (opened < 0) {
+    reason = ffmpegMessage(opened);
+    return false;
+  }
+  if (isStillPictureFormat(state.format->iformat)) {
+    reason = std::string("a picture format keyvale-cli does not read: ") + state.format->iformat->name;
+    return false;
+  }
+  if (avformat_find_stream_info(state.format, nullptr) < 0 ||
+      av_find_best_stream(state.format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0) < 0) {
+    reason = std::string("a ") + state.format->iformat->name + " file without a video stream";
+    return false;
+  }
+  return true;
 }
 
 std::unique_ptr<ClipDecoder> openFfmpegDecoder(const std::string& path, std::string& error) {

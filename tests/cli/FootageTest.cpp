@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <random>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -58,6 +61,49 @@ TEST(Footage, RealSizesKeyWithAutomaticSettingsPastTheReferenceFrame) {
     EXPECT_EQ(frameCount(output), 7) << c.size;
     EXPECT_EQ(probe(output, "v:0", "stream=width") + "x" + probe(output, "v:0", "stream=height"), c.size);
   }
+}
+
+// Containers without a signature keyvale-cli knows go through the video
+// libraries' own probe; a Targa file never does, and a file that is neither
+// says why in the video libraries' words.
+TEST(Footage, EveryContainerIsRecognisedByProbeAndKeyedWhole) {
+  SKIP_WITHOUT_VIDEO();
+  TempDir dir;
+  const std::string source = "-f lavfi -i \"testsrc2=s=64x48:r=10\" -frames:v 10 ";
+  for (const auto& [name, codec] : std::vector<std::pair<std::string, std::string>>{
+           {"camera.m2ts", "-c:v libx264 -f mpegts"},
+           {"dvd.vob", "-c:v mpeg2video -f vob"},
+           {"web.wmv", "-c:v wmv2 -f asf"},
+           {"web.ivf", "-c:v libvpx -f ivf"},
+           {"raw.h264", "-c:v libx264 -f h264"},
+           {"raw.hevc", "-c:v libx265 -x265-params log-level=none -f hevc"}}) {
+    const std::string clip = dir.file(name);
+    ffmpeg(source + codec + " '" + clip + "'");
+    const CliRun run = keyAutomatically(clip, dir.file(name + ".mkv"));
+    ASSERT_EQ(run.status, Cli::ExitSuccess) << name << ": " << run.err;
+    EXPECT_EQ(frameCount(dir.file(name + ".mkv")), 10) << name;
+  }
+  // MXF and DV take broadcast sizes and rates only.
+  const std::string mxf = dir.file("broadcast.mxf");
+  ffmpeg("-f lavfi -i \"testsrc2=s=320x240:r=25\" -frames:v 5 -c:v mpeg2video -f mxf '" + mxf + "'");
+  EXPECT_EQ(keyAutomatically(mxf, dir.file("broadcast.mkv")).status, Cli::ExitSuccess);
+  EXPECT_EQ(frameCount(dir.file("broadcast.mkv")), 5);
+  const std::string dv = dir.file("tape.dv");
+  ffmpeg("-f lavfi -i \"testsrc2=s=720x576:r=25\" -frames:v 3 -pix_fmt yuv420p -c:v dvvideo -f dv '" + dv + "'");
+  EXPECT_EQ(keyAutomatically(dv, dir.file("tape.mkv")).status, Cli::ExitSuccess);
+  EXPECT_EQ(frameCount(dir.file("tape.mkv")), 3);
+
+  const std::string noise = dir.file("noise.bin");
+  std::mt19937 random(7);
+  std::string bytes(3000, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(random() & 0xFF);
+  bytes[2] = 0x55;  // no Targa image type
+  std::ofstream(noise, std::ios::binary) << bytes;
+  const CliRun refused = keyAutomatically(noise, dir.file("noise.mkv"));
+  EXPECT_EQ(refused.status, Cli::ExitFileError);
+  EXPECT_EQ(refused.err, "keyvale-cli: " + noise + ": not a picture or clip keyvale-cli can read (Invalid data found "
+                         "when processing input)\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.file("noise.mkv")));
 }
 
 }  // namespace
