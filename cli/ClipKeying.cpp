@@ -153,16 +153,19 @@ std::string framePicturePath(const std::string& input, const std::string& outDir
 namespace {
 
 // The frame settings are chosen from when none is named: one second in, past
-// the fades and slates that often open a clip, and cheap to reach.
+// the fades and slates that often open a clip, and cheap to reach. A stream
+// that gives its time base for a rate (90000 for a raw stream) would send
+// the choice deep into the clip; a second is never more than 120 frames.
 long long defaultReferenceFrame(const ClipInfo& info) {
   if (info.rateNumerator <= 0) return 0;
-  return static_cast<long long>(std::llround(static_cast<double>(info.rateNumerator) / info.rateDenominator));
+  const double second = std::round(static_cast<double>(info.rateNumerator) / info.rateDenominator);
+  return static_cast<long long>(std::min(second, 120.0));
 }
 
-// Reads up to the reference frame (or the last frame of a shorter clip) and
-// chooses the setting from its preview, as Open would from a still.
+}  // namespace
+
 std::optional<Keying> chooseFromClip(const std::string& path, const KeyingRequest& wanted,
-                                          std::optional<long long> reference, std::string& error) {
+                                     std::optional<long long> reference, std::string& error) {
   const std::unique_ptr<ClipReader> reader = ClipReader::open(path, error);
   if (!reader) return std::nullopt;
   const long long wantedIndex = reference.value_or(defaultReferenceFrame(reader->info()));
@@ -175,6 +178,8 @@ std::optional<Keying> chooseFromClip(const std::string& path, const KeyingReques
   FrameSource source(frame, reader->info().width, reader->info().height);
   return chooseKeying(source, wanted, error);
 }
+
+namespace {
 
 // "Keying frame 120/250  31.2 fps  0:04 left", redrawn in place.
 class FrameProgress {

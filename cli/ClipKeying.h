@@ -32,6 +32,13 @@ std::optional<ClipOutput> planClipOutput(const Command& command, std::string& er
 std::string framePicturePath(const std::string& input, const std::string& outDir, OutputFormat format,
                              long long index);
 
+// Reads up to the reference frame (frame `reference`, by default the one a
+// second in, or the last frame of a shorter clip) and chooses the setting
+// from its preview, as Open would from a still; nothing, with the reason,
+// when no frame decodes.
+std::optional<Keying> chooseFromClip(const std::string& path, const KeyingRequest& wanted,
+                                     std::optional<long long> reference, std::string& error);
+
 // Keys the clip `command.inputs.front()`; returns the exit status.
 int runClip(const Command& command, const ClipOutput& output, const KeyingRequest& wanted, std::ostream& out,
             std::ostream& err, ConsoleOptions console);

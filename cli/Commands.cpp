@@ -164,7 +164,8 @@ int cpusOf(ConsoleOptions console) { return console.cpuCount > 0 ? console.cpuCo
 
 // A clip is keyed on its own: into one clip, or one picture per frame.
 bool isClipCommand(const Command& command) {
-  return command.inputs.size() == 1 && looksLikeClip(command.inputs.front());
+  std::string reason;
+  return command.inputs.size() == 1 && isClip(command.inputs.front(), reason);
 }
 
 // The output is checked before anything is read, so a clip that could not

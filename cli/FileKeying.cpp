@@ -120,8 +120,14 @@ FileOutcome keyPictureFile(const FileJob& job, const KeyingRequest& wanted) {
   const std::optional<DeepFormat> deep = usableDeepFormat(job.input);
   std::string error;
   std::unique_ptr<PictureSource> source = openPlate(job, deep, format, chromaFor(wanted.keyer), error);
-  if (!source && looksLikeClip(job.input)) return failure(job.input, "a video clip: key it on its own, keyvale-cli key CLIP OUTPUT");
-  if (!source) return failure(job.input, error);
+  if (!source) {
+    if (deep) return failure(job.input, error);
+    std::string notClip;
+    if (isClip(job.input, notClip)) return failure(job.input, "a video clip: key it on its own, keyvale-cli key CLIP OUTPUT");
+    // Neither a Targa file nor a clip: the video libraries' reason, not the Targa reader's.
+    if (!notClip.empty()) return failure(job.input, "not a picture or clip keyvale-cli can read (" + notClip + ")");
+    return failure(job.input, error);
+  }
   const auto noteDamage = [&] {
     if (source->damaged()) outcome.warning = damageWarning(format);
   };

@@ -1,16 +1,20 @@
 // Any bytes through the clip reader, as keyvale-cli opens a clip: a file
 // that opens must hand out frames of the size it declares with alpha 0,
 // and count what it lost without claiming more lost frames than it declares;
-// one that does not open must say why.
+// one that does not open must say why. Each clip then goes the way the
+// automatic settings take: read up to the reference frame a second in, and
+// the setting chosen from it.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "FuzzScratch.h"
+#include "cli/ClipKeying.h"
 #include "video/VideoFiles.h"
 #ifdef KEYVALE_HAVE_VIDEO
 #include "video/FfmpegVideo.h"
@@ -53,5 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const Kvl::Pixel32 pixel : frame) check(Kvl::alphaOf(pixel) == 0);
   }
   check(reader->loss().frames >= 0);
+  Kvl::KeyingRequest automatic;
+  automatic.classic = Kvl::SettingsRequest::automatic();
+  const std::optional<Kvl::Keying> chosen = Kvl::Cli::chooseFromClip(path, automatic, std::nullopt, error);
+  check(chosen.has_value() || !error.empty());
   return 0;
 }

@@ -11,6 +11,10 @@ public:
     return openFfmpegDecoder(path, error);
   }
 
+  bool recognisesClip(const std::string& path, std::string& reason) const override {
+    return probeFfmpegClip(path, reason);
+  }
+
   std::unique_ptr<ClipEncoder> openEncoder(const std::string& path, ClipCodec codec, ClipDecoder& source,
                                            std::string& error) const override {
     auto* decoder = dynamic_cast<FfmpegClipDecoder*>(&source);

@@ -21,7 +21,7 @@
 namespace Kvl {
 
 // Raised whenever a class below, or a type it takes or returns, changes.
-inline constexpr int VideoBackendAbi = 1;
+inline constexpr int VideoBackendAbi = 2;
 
 // The module's one exported function, extern "C": the backend, or null when
 // the module was built for another VideoBackendAbi than `abi`.
@@ -54,6 +54,10 @@ class VideoBackend {
 public:
   virtual ~VideoBackend() = default;
   virtual std::unique_ptr<ClipDecoder> openDecoder(const std::string& path, std::string& error) const = 0;
+  // Whether the video libraries' own probe takes the file for a clip (a
+  // container or stream format with a video stream, not a still picture
+  // format); when not, `reason` says why.
+  virtual bool recognisesClip(const std::string& path, std::string& reason) const = 0;
   // `source` must be a decoder this backend opened: the encoder takes its
   // timing and audio from it.
   virtual std::unique_ptr<ClipEncoder> openEncoder(const std::string& path, ClipCodec codec, ClipDecoder& source,

@@ -8,6 +8,7 @@
 // them (the MinGW cross builds) recognises a clip by its first bytes and
 // refuses it.
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -26,15 +27,31 @@ class ClipEncoder;
 bool canReadClips();
 
 // Whether the file starts like a video container (QuickTime/MP4, Matroska/
-// WebM, AVI, Ogg, FLV). Only such files are handed to the video libraries:
+// WebM, AVI, Ogg, FLV, MPEG program and transport streams, raw H.264, HEVC
+// and MPEG video). Only such files are handed to the video libraries:
 // a Targa file, which has no signature, never is.
 bool looksLikeClip(const std::string& path);
+
+// Whether the file is a clip: one that looksLikeClip(), or one that is no
+// PNG, JPEG or Targa file (a true-colour image type in its header) and that
+// the video libraries' own probe takes for a clip (MPEG-TS and PS, MXF, DV,
+// ASF, IVF, raw H.264 and HEVC, ...). A file neither picture nor clip gets
+// `reason`, the video libraries' word on it; Targa files, which have no
+// signature, never go to the probe, and neither does anything in a build
+// without the video libraries.
+bool isClip(const std::string& path, std::string& reason);
 
 // The largest frame and the most frames a clip may declare: 8K frames, and
 // a day at 120 frames per second. Anything beyond is refused before a
 // frame is allocated.
 inline constexpr std::uint32_t MaximumClipSide = 8192;
 inline constexpr std::int64_t MaximumClipFrames = 24LL * 3600 * 120;
+
+// The pixels a frame the reader hands out has allocated past its end (its
+// vector's capacity): the video libraries' converters read and write whole
+// blocks of pixels, up to this many beyond a row that is not a multiple of
+// their block. A frame handed to the writer must have as many readable.
+inline constexpr std::size_t FrameSlackPixels = 64;
 
 struct ClipInfo {
   std::uint32_t width = 0;

@@ -113,11 +113,11 @@ bool openDecoder(ReaderState& state, std::string& error) {
 bool openContainer(ReaderState& state, const std::string& path, std::string& error) {
   const int opened = avformat_open_input(&state.format, path.c_str(), nullptr, nullptr);
   if (opened < 0) {
-    error = "not a picture or video keyvale-cli can read (" + ffmpegMessage(opened) + ")";
+    error = "not a picture or clip keyvale-cli can read (" + ffmpegMessage(opened) + ")";
     return false;
   }
   if (avformat_find_stream_info(state.format, nullptr) < 0) {
-    error = "not a picture or video keyvale-cli can read (its streams cannot be told)";
+    error = "not a picture or clip keyvale-cli can read (its streams cannot be told)";
     return false;
   }
   state.videoIndex = av_find_best_stream(state.format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
@@ -215,10 +215,18 @@ bool convertFrame(ReaderState& state, std::vector<Pixel32>& out) {
   if (state.scaler == nullptr) return false;
   const int* matrix = sws_getCoefficients(state.rule.matrix);
   sws_setColorspaceDetails(state.scaler, matrix, state.rule.fullRange ? 1 : 0, matrix, 1, 0, 1 << 16, 1 << 16);
-  out.resize(static_cast<std::size_t>(state.info.width) * state.info.height);
+  // swscale's SIMD converters write whole blocks of pixels, past the end of
+  // a row whose width is not a multiple of the block: within the picture
+  // that lands on the next row before it is written, but past the last row
+  // it would land beyond the buffer. The frame is converted with slack
+  // after it, then cut back to its pixels; shrinking a vector keeps its
+  // memory, so the next frame's conversion reuses it.
+  const std::size_t pixels = static_cast<std::size_t>(state.info.width) * state.info.height;
+  out.resize(pixels + FrameSlackPixels);
   std::uint8_t* planes[4] = {reinterpret_cast<std::uint8_t*>(out.data()), nullptr, nullptr, nullptr};
   int strides[4] = {static_cast<int>(state.info.width * sizeof(Pixel32)), 0, 0, 0};
   sws_scale(state.scaler, frame->data, frame->linesize, 0, frame->height, planes, strides);
+  out.resize(pixels);
   // The key writes the alpha; it starts from none.
   for (Pixel32& pixel : out) pixel &= 0x00FFFFFFu;
   return true;
@@ -253,6 +261,34 @@ ReaderState::~ReaderState() {
   av_packet_free(&packet);
   avcodec_free_context(&decoder);
   avformat_close_input(&format);
+}
+
+// Still-picture formats (BMP, TIFF, ...) come through the image demuxers,
+// whose names end in "_pipe" or are "image2": those are pictures keyvale-cli
+// reads or refuses as pictures, never one-frame clips.
+bool isStillPictureFormat(const AVInputFormat* format) {
+  const std::string name = format->name;
+  return name == "image2" || (name.size() > 5 && name.compare(name.size() - 5, 5, "_pipe") == 0);
+}
+
+bool probeFfmpegClip(const std::string& path, std::string& reason) {
+  av_log_set_level(AV_LOG_QUIET);
+  ReaderState state;
+  const int opened = avformat_open_input(&state.format, path.c_str(), nullptr, nullptr);
+  if (opened < 0) {
+    reason = ffmpegMessage(opened);
+    return false;
+  }
+  if (isStillPictureFormat(state.format->iformat)) {
+    reason = std::string("a picture format keyvale-cli does not read: ") + state.format->iformat->name;
+    return false;
+  }
+  if (avformat_find_stream_info(state.format, nullptr) < 0 ||
+      av_find_best_stream(state.format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0) < 0) {
+    reason = std::string("a ") + state.format->iformat->name + " file without a video stream";
+    return false;
+  }
+  return true;
 }
 
 std::unique_ptr<ClipDecoder> openFfmpegDecoder(const std::string& path, std::string& error) {

@@ -87,6 +87,7 @@ private:
   std::unique_ptr<ReaderState> state_;
 };
 
+bool probeFfmpegClip(const std::string& path, std::string& reason);
 std::unique_ptr<ClipDecoder> openFfmpegDecoder(const std::string& path, std::string& error);
 std::unique_ptr<ClipEncoder> openFfmpegEncoder(const std::string& path, ClipCodec codec, FfmpegClipDecoder& source,
                                                std::string& error);

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "CliTestSupport.h"
+#include "ClipTools.h"
 #include "video/VideoFiles.h"
 #include "support/TgaBytes.h"
 
@@ -24,29 +25,6 @@ namespace {
 constexpr int Width = 64;
 constexpr int Height = 48;
 constexpr int Frames = 10;
-
-bool canTestClips() {
-  static const bool ready = canReadClips() && std::system("ffmpeg -version >/dev/null 2>&1") == 0;
-  return ready;
-}
-
-#define SKIP_WITHOUT_VIDEO() \
-  if (!canTestClips()) GTEST_SKIP() << "no video libraries or no ffmpeg tool"
-
-void ffmpeg(const std::string& arguments) {
-  const std::string command = "ffmpeg -v error -nostdin -y " + arguments;
-  ASSERT_EQ(std::system(command.c_str()), 0) << command;
-}
-
-std::string probe(const std::string& path, const std::string& stream, const std::string& entry) {
-  const std::string command = "ffprobe -v error -select_streams " + stream + " -show_entries " + entry +
-                              " -of default=nw=1:nk=1 '" + path + "' > '" + path + ".probe'";
-  EXPECT_EQ(std::system(command.c_str()), 0) << command;
-  std::ifstream file(path + ".probe");
-  std::string value;
-  std::getline(file, value);
-  return value;
-}
 
 // A green-screen clip stored losslessly in RGB: a graded backdrop with
 // noise that changes every frame, a solid patch that moves, and a second

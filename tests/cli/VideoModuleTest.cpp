@@ -118,7 +118,7 @@ TEST(VideoModule, AnInstalledProgramFindsItsModuleUnderLib) {
   writeClipStart(clip);
   const ProgramRun run = runProgram((bin / "keyvale-cli").string(), {"key", clip, dir.file("out.mov")}, dir);
   EXPECT_EQ(run.status, Cli::ExitFileError);
-  EXPECT_TRUE(run.err.starts_with("keyvale-cli: " + clip + ": not a picture or video keyvale-cli can read")) << run.err;
+  EXPECT_TRUE(run.err.starts_with("keyvale-cli: " + clip + ": not a picture or clip keyvale-cli can read")) << run.err;
 }
 
 #endif
