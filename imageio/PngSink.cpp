@@ -1,9 +1,10 @@
 #include "PngSink.h"
 
+#include "PngFilters.h"
+
 #include <libdeflate.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <vector>
 
 namespace Kvl {
@@ -14,42 +15,12 @@ constexpr std::uint64_t LargestDimension = 0x7fffffff;  // PNG's limit, 2^31 - 1
 // Bytes of IDAT data per chunk: any size up to 2^31 - 1 is valid; smaller
 // chunks keep every length far from it.
 constexpr std::size_t IdatChunkBytes = std::size_t{1} << 20;
-constexpr std::uint8_t PaethFilter = 4;
 
 void putBe32(std::uint8_t* bytes, std::uint32_t value) {
   bytes[0] = static_cast<std::uint8_t>(value >> 24);
   bytes[1] = static_cast<std::uint8_t>(value >> 16);
   bytes[2] = static_cast<std::uint8_t>(value >> 8);
   bytes[3] = static_cast<std::uint8_t>(value);
-}
-
-// The predictor of the Paeth filter: of left, above and upper-left, the one
-// nearest to left + above - upper-left (ties in that order). Written
-// without branches, so that the compiler can filter many bytes at once.
-inline std::uint8_t paethPredictor(int left, int above, int upperLeft) {
-  const int toLeft = std::abs(above - upperLeft);
-  const int toAbove = std::abs(left - upperLeft);
-  const int toUpperLeft = std::abs(left + above - 2 * upperLeft);
-  const int nearerOfAboveAndCorner = toAbove <= toUpperLeft ? above : upperLeft;
-  return static_cast<std::uint8_t>(toLeft <= toAbove && toLeft <= toUpperLeft ? left : nearerOfAboveAndCorner);
-}
-
-// One row with the Paeth filter, its type byte first. Paeth on every row
-// compresses keyed frames (smooth backdrops, a flat alpha) best of the five
-// filters, for a cost small beside the deflate. On the top row (no `above`)
-// it predicts from the left alone, and on the first pixel from above alone.
-void paethRow(const std::uint8_t* row, const std::uint8_t* above, std::size_t rowBytes, std::uint8_t* out) {
-  constexpr std::size_t BytesPerPixel = 4;
-  *out++ = PaethFilter;
-  if (above == nullptr) {
-    std::copy_n(row, BytesPerPixel, out);
-    for (std::size_t i = BytesPerPixel; i < rowBytes; ++i) out[i] = static_cast<std::uint8_t>(row[i] - row[i - 4]);
-    return;
-  }
-  for (std::size_t i = 0; i < BytesPerPixel; ++i) out[i] = static_cast<std::uint8_t>(row[i] - above[i]);
-  for (std::size_t i = BytesPerPixel; i < rowBytes; ++i) {
-    out[i] = static_cast<std::uint8_t>(row[i] - paethPredictor(row[i - 4], above[i], above[i - 4]));
-  }
 }
 
 // A buffer that a thread keeps from one picture to the next. Fresh
@@ -78,7 +49,7 @@ public:
   }
 
 private:
-  static constexpr std::size_t MostKept = 3;
+  static constexpr std::size_t MostKept = 4;  // one Buffers' worth
   static std::vector<std::vector<std::uint8_t>>& freeBuffers() {
     thread_local std::vector<std::vector<std::uint8_t>> pool;
     return pool;
@@ -95,6 +66,7 @@ struct CompressorDeleter {
 struct PngSink::Buffers {
   ScratchBuffer rgba;
   ScratchBuffer filtered;
+  ScratchBuffer scratch;
   ScratchBuffer compressed;
 };
 
@@ -130,12 +102,25 @@ void PngSink::writeRows(std::uint64_t firstRow, const Pixel32* rows, std::size_t
   }
 }
 
+// Each row with the filter that suits it best (PngFilters.h); stored
+// output (level 0) is as large whatever the filter, so its rows are not
+// filtered at all.
 const std::uint8_t* PngSink::filteredImage() {
   const std::size_t rowBytes = width_ * 4;
   std::uint8_t* filtered = buffers_->filtered.data(height_ * (rowBytes + 1));
+  // Four candidate rows, and the row of zeros that stands above the top row.
+  std::uint8_t* scratch = buffers_->scratch.data(5 * rowBytes);
+  std::uint8_t* zeros = scratch + 4 * rowBytes;
+  std::fill_n(zeros, rowBytes, std::uint8_t{0});
   for (std::size_t row = 0; row < height_; ++row) {
-    const std::uint8_t* above = row > 0 ? rgba_ + (row - 1) * rowBytes : nullptr;
-    paethRow(rgba_ + row * rowBytes, above, rowBytes, filtered + row * (rowBytes + 1));
+    const std::uint8_t* pixels = rgba_ + row * rowBytes;
+    std::uint8_t* out = filtered + row * (rowBytes + 1);
+    if (level_ == 0) {
+      out[0] = static_cast<std::uint8_t>(PngFilter::None);
+      std::copy_n(pixels, rowBytes, out + 1);
+    } else {
+      filterPngRowAdaptively(pixels, row > 0 ? pixels - rowBytes : zeros, rowBytes, out, scratch);
+    }
   }
   return filtered;
 }

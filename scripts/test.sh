@@ -19,7 +19,9 @@
 #   KEYVALE_BUILD_ROOT   where the build folders go, one per preset
 #                        (default: build, as the presets say)
 #   KEYVALE_STAGES       only these stages, e.g. "debug win64" (default: all)
-#   KEYVALE_FUZZ_SECONDS how long to fuzz each target (default: 60)
+#   KEYVALE_FUZZ_BUDGET  the fuzz stage's fuzzing time in wall seconds, shared
+#                        out over its targets, two at a time on two CPUs
+#                        (default: 180, a minute each for six targets)
 set -uo pipefail
 
 repo=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/.." && pwd)
@@ -179,12 +181,15 @@ wanted win32 && win32_stage
 # make their own copies.
 [ -f "$build_root/win64/app/keyvale.exe" ] && export KEYVALE_EXE=$build_root/win64/app/keyvale.exe
 [ -x "$build_root/debug/cli/keyvale-cli" ] && export KEYVALE_CLI=$build_root/debug/cli/keyvale-cli
-# The memory check builds its own copy (build/memcheck, without the video
-# libraries, which valgrind cannot start), so the debug build stays as it is.
+# The memory check checks the debug build; only where valgrind cannot start
+# a program linked with the video libraries does it build its own copy
+# (build/memcheck, without them).
+[ -x "$build_root/debug/tests/keyvale_tests" ] && export KEYVALE_MEMCHECK_REUSE=$build_root/debug
 export KEYVALE_MEMCHECK_BUILD_DIR=${KEYVALE_MEMCHECK_BUILD_DIR:-$build_root/memcheck}
-# Later stages: one line each. Fuzzing here is a short regression run
-# (KEYVALE_FUZZ_SECONDS per target); long campaigns run scripts/fuzz.sh alone.
-wanted fuzz && script_stage fuzz "$repo/scripts/fuzz.sh" "${KEYVALE_FUZZ_SECONDS:-60}"
+# Later stages: one line each. Fuzzing here is a short regression run whose
+# wall time stays KEYVALE_FUZZ_BUDGET as targets are added; long campaigns
+# run scripts/fuzz.sh alone.
+wanted fuzz && script_stage fuzz "$repo/scripts/fuzz.sh" --budget "${KEYVALE_FUZZ_BUDGET:-180}"
 wanted memcheck && script_stage memcheck "$repo/scripts/memcheck.sh"
 wanted e2e && script_stage e2e "$repo/tests/e2e/run.sh"
 wanted package && script_stage package "$repo/tests/package/run.sh"

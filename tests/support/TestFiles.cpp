@@ -3,6 +3,14 @@
 #include <iterator>
 #include <system_error>
 
+#ifdef _WIN32
+#include <process.h>
+#define KEYVALE_PROCESS_ID _getpid
+#else
+#include <unistd.h>
+#define KEYVALE_PROCESS_ID getpid
+#endif
+
 #include "TgaBytes.h"
 
 namespace Kvl::Test {
@@ -12,11 +20,13 @@ std::vector<std::uint8_t> readFileBytes(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// The process in the name too: the suite runs as several processes at once.
 TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
   path_ = std::filesystem::temp_directory_path() /
-          ("keyvale-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+          ("keyvale-test-" + std::to_string(KEYVALE_PROCESS_ID()) + "-" + std::to_string(stamp) + "-" +
+       std::to_string(counter++));
   std::filesystem::create_directories(path_);
 }
 
