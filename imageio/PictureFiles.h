@@ -35,7 +35,7 @@ std::unique_ptr<PictureSource> openPngWithAlpha(const std::string& path, Picture
 
 // The deflate level of PNG output when none is asked for, and the range
 // there is (libdeflate's: 0 stores, 12 squeezes hardest).
-constexpr int DefaultPngLevel = 3;
+constexpr int DefaultPngLevel = 1;
 constexpr int HighestPngLevel = 12;
 
 // A PNG output deflated at `level` (0-12), or null on a build without libpng.

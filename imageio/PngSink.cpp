@@ -15,6 +15,16 @@ constexpr std::uint64_t LargestDimension = 0x7fffffff;  // PNG's limit, 2^31 - 1
 // Bytes of IDAT data per chunk: any size up to 2^31 - 1 is valid; smaller
 // chunks keep every length far from it.
 constexpr std::size_t IdatChunkBytes = std::size_t{1} << 20;
+// The sample that decides between filtered and unfiltered rows: the first
+// SampleRows of every SampleStride rows.
+constexpr std::size_t SampleStride = 64;
+constexpr std::size_t SampleRows = 8;
+
+// A row's type byte (no filter) and its bytes as they are.
+void unfilteredRow(const std::uint8_t* pixels, std::size_t rowBytes, std::uint8_t* out) {
+  out[0] = static_cast<std::uint8_t>(PngFilter::None);
+  std::copy_n(pixels, rowBytes, out + 1);
+}
 
 void putBe32(std::uint8_t* bytes, std::uint32_t value) {
   bytes[0] = static_cast<std::uint8_t>(value >> 24);
@@ -49,7 +59,7 @@ public:
   }
 
 private:
-  static constexpr std::size_t MostKept = 4;  // one Buffers' worth
+  static constexpr std::size_t MostKept = 5;  // one Buffers' worth
   static std::vector<std::vector<std::uint8_t>>& freeBuffers() {
     thread_local std::vector<std::vector<std::uint8_t>> pool;
     return pool;
@@ -67,6 +77,7 @@ struct PngSink::Buffers {
   ScratchBuffer rgba;
   ScratchBuffer filtered;
   ScratchBuffer scratch;
+  ScratchBuffer sample;
   ScratchBuffer compressed;
 };
 
@@ -102,10 +113,10 @@ void PngSink::writeRows(std::uint64_t firstRow, const Pixel32* rows, std::size_t
   }
 }
 
-// Each row with the filter that suits it best (PngFilters.h); stored
-// output (level 0) is as large whatever the filter, so its rows are not
-// filtered at all.
-const std::uint8_t* PngSink::filteredImage() {
+// Each row with the filter that suits it best (PngFilters.h), or none at
+// all where that compresses smaller (below); stored output (level 0) is as
+// large whatever the filter, so its rows are not filtered.
+const std::uint8_t* PngSink::filteredImage(libdeflate_compressor* compressor) {
   const std::size_t rowBytes = width_ * 4;
   std::uint8_t* filtered = buffers_->filtered.data(height_ * (rowBytes + 1));
   // Four candidate rows, and the row of zeros that stands above the top row.
@@ -116,13 +127,42 @@ const std::uint8_t* PngSink::filteredImage() {
     const std::uint8_t* pixels = rgba_ + row * rowBytes;
     std::uint8_t* out = filtered + row * (rowBytes + 1);
     if (level_ == 0) {
-      out[0] = static_cast<std::uint8_t>(PngFilter::None);
-      std::copy_n(pixels, rowBytes, out + 1);
+      unfilteredRow(pixels, rowBytes, out);
     } else {
       filterPngRowAdaptively(pixels, row > 0 ? pixels - rowBytes : zeros, rowBytes, out, scratch);
     }
   }
+  if (level_ > 0 && unfilteredIsSmaller(compressor, filtered)) {
+    for (std::size_t row = 0; row < height_; ++row) {
+      unfilteredRow(rgba_ + row * rowBytes, rowBytes, filtered + row * (rowBytes + 1));
+    }
+  }
   return filtered;
+}
+
+// The smallest sum of differences is blind to grain: on noisy footage every
+// filter's differences add the noise of two or three pixels, and the rows
+// as they are deflate smaller than any of them. So bands of rows, an eighth
+// of the picture, are deflated both ways, and the whole picture goes
+// unfiltered when that sample does. Smooth pictures keep their filters.
+bool PngSink::unfilteredIsSmaller(libdeflate_compressor* compressor, const std::uint8_t* filtered) {
+  const std::size_t rowBytes = width_ * 4, stride = rowBytes + 1;
+  const std::size_t sampledRows = height_ / SampleStride * SampleRows + std::min(height_ % SampleStride, SampleRows);
+  const std::size_t sampleSize = sampledRows * stride;
+  const std::size_t bound = libdeflate_zlib_compress_bound(compressor, sampleSize);
+  std::uint8_t* chosen = buffers_->sample.data(2 * sampleSize + bound);
+  std::uint8_t* unfiltered = chosen + sampleSize;
+  std::uint8_t* out = unfiltered + sampleSize;
+  std::size_t at = 0;
+  for (std::size_t row = 0; row < height_; ++row) {
+    if (row % SampleStride >= SampleRows) continue;
+    std::copy_n(filtered + row * stride, stride, chosen + at);
+    unfilteredRow(rgba_ + row * rowBytes, rowBytes, unfiltered + at);
+    at += stride;
+  }
+  const std::size_t filteredBytes = libdeflate_zlib_compress(compressor, chosen, sampleSize, out, bound);
+  const std::size_t unfilteredBytes = libdeflate_zlib_compress(compressor, unfiltered, sampleSize, out, bound);
+  return unfilteredBytes != 0 && filteredBytes != 0 && unfilteredBytes < filteredBytes;
 }
 
 // Length, type, data, and the CRC of type and data.
@@ -142,10 +182,10 @@ void PngSink::writeChunk(const char* type, const std::uint8_t* data, std::size_t
 }
 
 bool PngSink::commit() {
-  const std::uint8_t* filtered = filteredImage();
-  const std::size_t filteredSize = height_ * (width_ * 4 + 1);
   const std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(libdeflate_alloc_compressor(level_));
   if (!compressor) return fail("not enough memory to write");
+  const std::uint8_t* filtered = filteredImage(compressor.get());
+  const std::size_t filteredSize = height_ * (width_ * 4 + 1);
   const std::size_t bound = libdeflate_zlib_compress_bound(compressor.get(), filteredSize);
   std::uint8_t* compressed = buffers_->compressed.data(bound);
   const std::size_t size = libdeflate_zlib_compress(compressor.get(), filtered, filteredSize, compressed, bound);

@@ -9,6 +9,8 @@
 #include "PictureFiles.h"
 #include "PictureSink.h"
 
+struct libdeflate_compressor;
+
 namespace Kvl {
 
 class PngSink final : public PictureSink {
@@ -21,7 +23,8 @@ public:
 
 private:
   struct Buffers;
-  const std::uint8_t* filteredImage();
+  const std::uint8_t* filteredImage(libdeflate_compressor* compressor);
+  bool unfilteredIsSmaller(libdeflate_compressor* compressor, const std::uint8_t* filtered);
   void writeChunk(const char* type, const std::uint8_t* data, std::size_t size);
 
   int level_;
