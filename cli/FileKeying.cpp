@@ -67,7 +67,10 @@ std::unique_ptr<PictureSink> makeSinkOverBackground(const FileJob& job, const Pi
   if (job.background.empty()) return sink;
   auto background = makeBackground(job.background, source.width(), source.height(), error);
   if (!background) return nullptr;
-  return std::make_unique<BackgroundSink>(std::move(sink), std::move(*background));
+  Background light = *background;  // the light wrap's own copy
+  sink = std::make_unique<BackgroundSink>(std::move(sink), std::move(*background));
+  if (job.deep.lightWrap == 0) return sink;
+  return std::make_unique<LightWrapSink>(std::move(sink), std::move(light), job.deep.lightWrap);
 }
 
 // The matte and status views see the keyed rows before a background does
