@@ -45,7 +45,7 @@ run_once() {
   rm -rf "$work/out"
   mkdir -p "$work/out"
   /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$cli" key "$work/in.%04d.exr" --frames "1-$frames" \
-    --out-dir "$work/out" --format exr --keyer plate --settings "$work/shot.kvs" --jobs "$jobs" --quiet \
+    --out-dir "$work/out" --format exr --settings "$work/shot.kvs" --jobs "$jobs" --quiet \
     "${options[@]}" >/dev/null
   awk '{ printf "%s %.2f %s\n", $1, $2 + $3, $4 }' "$work/time"
 }
