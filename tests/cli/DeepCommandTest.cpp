@@ -47,7 +47,8 @@ TEST(DeepCommands, AnExrSequenceKeysInFloatPremultipliedWithItsHighlightsKept) {
   const CliRun run = runCli(key);
   ASSERT_EQ(run.status, 0) << run.err;
   ASSERT_EQ(runCli({"key", dir.file("p.2.exr"), dir.file("straight.exr"), "--keyer", "plate", "--settings-out",
-                    dir.file("s.txt"), "--alpha", "straight"}).status, 0);
+                    dir.file("s.txt"), "--alpha", "straight", "--matte-out", dir.file("m.tga"), "--status",
+                    dir.file("st.tga")}).status, 0);
   bool half = false;
   std::string compression;
   const DeepSamples premultiplied = readExr(dir.file("k.2.exr"), half, compression);
@@ -70,6 +71,15 @@ TEST(DeepCommands, AnExrSequenceKeysInFloatPremultipliedWithItsHighlightsKept) {
     brightest = std::max(brightest, premultiplied.values[i]);
   }
   EXPECT_GT(brightest, 5.0f);  // the core at 6.0, solid, not clipped
+  // The matte view of a deep key: its alpha in 8 bits (the EXR's alpha is a
+  // half float, so a level either way).
+  const TargaFile matte = readTargaFile(dir.file("m.tga"));  // bottom row first
+  ASSERT_EQ(matte.pixels.size() * 4, straight.values.size());
+  for (std::size_t i = 0; i < matte.pixels.size(); ++i) {
+    const std::size_t x = i % 40, y = 29 - i / 40;
+    EXPECT_NEAR(redOf(matte.pixels[i]), straight.values[(y * 40 + x) * 4 + 3] * 255, 1.0) << i;
+  }
+  EXPECT_TRUE(fs::exists(dir.path() / "st.tga"));
   EXPECT_GT(between, 10u);
   // A farm resumes: only the missing frame is keyed again.
   fs::remove(dir.path() / "k.3.exr");
