@@ -125,6 +125,33 @@ TEST(DeepCommands, EightBitKeysGoIntoExrAsLinearLight) {
 }
 #endif
 
+#if KEYVALE_HAVE_EXR && KEYVALE_HAVE_PNG
+// A 16-bit PNG is sRGB unless told: keyed into OpenEXR its values are
+// turned into linear light; said to be linear, they are kept.
+TEST(DeepCommands, TheInputTransferDecidesHowValuesReachLinearLight) {
+  TempDir dir;
+  DeepSamples plate{9, 5, false, {}};
+  for (std::size_t i = 0; i < 9 * 5; ++i) {
+    const bool subject = i % 9 >= 3 && i % 9 < 6;  // a solid warm band down the middle
+    plate.values.insert(plate.values.end(), subject ? std::initializer_list<float>{50000, 30000, 20000}
+                                                    : std::initializer_list<float>{9000, 52000, 8000});
+  }
+  writePng16(dir.file("p.png"), plate);
+  ASSERT_EQ(runCli({"key", dir.file("p.png"), dir.file("srgb.exr"), "--keyer", "plate"}).status, 0);
+  ASSERT_EQ(runCli({"key", dir.file("p.png"), dir.file("linear.exr"), "--keyer", "plate", "--input-transfer", "linear"}).status, 0);
+  bool half = false;
+  std::string compression;
+  const DeepSamples srgb = readExr(dir.file("srgb.exr"), half, compression);
+  const DeepSamples linear = readExr(dir.file("linear.exr"), half, compression);
+  const std::size_t middle = (2 * 9 + 4) * 4;  // row 2, column 4: solid subject
+  ASSERT_EQ(linear.values[middle + 3], 1.0f);
+  const double coded = 50000.0 / 65535;
+  EXPECT_NEAR(linear.values[middle], coded, coded / 1024);
+  const double decoded = std::pow((coded + 0.055) / 1.055, 2.4);
+  EXPECT_NEAR(srgb.values[middle], decoded, decoded / 1024);
+}
+#endif
+
 #if KEYVALE_HAVE_TIFF
 TEST(DeepCommands, TiffNamesItsAlphaAndPngRefusesPremultiplied) {
   TempDir dir;
