@@ -27,10 +27,6 @@ public:
   bool commit() override { return true; }
 };
 
-float convertTransfer(float value, Transfer from, Transfer to) {
-  return from == to ? value : encodeTransfer(decodeTransfer(value, from), to);
-}
-
 // Keyed float rows (straight alpha, in the input's transfer) on their way
 // to the file: seen by the views, laid over the background, converted to
 // the output's transfer and alpha convention, written deep or in 8 bits.
