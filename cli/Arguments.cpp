@@ -31,8 +31,9 @@ const char* const Description =
     "Keys pictures shot against a green or blue backdrop. 'key' writes a 32-bit\n"
     "Targa (or PNG) file whose alpha holds the matte; 'preview' writes the\n"
     "240x160 composite and matte that the Keyvale window shows. Inputs may be\n"
-    "Targa (24/32-bit, plain or run-length), PNG or JPEG; a picture's own alpha\n"
-    "is ignored.\n";
+    "Targa (24/32-bit, plain or run-length), PNG or JPEG, and on builds with\n"
+    "libtiff and OpenEXR also TIFF and OpenEXR (deep pictures are keyed in\n"
+    "float by the plate keyer); a picture's own alpha is ignored.\n";
 
 const char* const Footer =
     "Each file's settings are printed as 'NAME: channel=green contrast=40\n"

@@ -1,5 +1,7 @@
 #include "Background.h"
 
+#include "keying/LightWrap.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <new>
@@ -124,6 +126,40 @@ void BackgroundSink::writeRows(std::uint64_t firstRow, const Pixel32* rows, std:
 bool BackgroundSink::commit() {
   if (inner_->commit()) return true;
   return fail(inner_->failure());
+}
+
+std::vector<Pixel32> backgroundPixels(const Background& background, std::uint32_t height) {
+  std::vector<Pixel32> pixels(std::size_t{background.width} * height);
+  for (std::uint32_t y = 0; y < height; ++y) {
+    for (std::uint32_t x = 0; x < background.width; ++x) pixels[std::size_t{y} * background.width + x] = background.at(x, y);
+  }
+  return pixels;
+}
+
+bool LightWrapSink::open(const std::string& path, std::uint64_t width, std::uint64_t height, RowOrder order) {
+  width_ = static_cast<std::uint32_t>(width);
+  height_ = static_cast<std::uint32_t>(height);
+  order_ = order;
+  picture_.assign(static_cast<std::size_t>(width * height), 0);  // a picture already open, so addressable
+  return inner_->open(path, width, height, order) || fail(inner_->failure());
+}
+
+// Rows come bottom row first; the picture is kept top row first.
+void LightWrapSink::writeRows(std::uint64_t firstRow, const Pixel32* rows, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t top = height_ - 1 - static_cast<std::size_t>(firstRow + i);
+    std::copy_n(rows + i * width_, width_, picture_.begin() + static_cast<std::ptrdiff_t>(top * width_));
+  }
+}
+
+bool LightWrapSink::commit() {
+  wrapLight(picture_, width_, height_, radius_, backgroundPixels(background_, height_));
+  for (std::uint32_t i = 0; i < height_; ++i) {
+    const std::uint32_t top = order_ == RowOrder::TopDown ? i : height_ - 1 - i;
+    inner_->writeRows(height_ - 1 - top, picture_.data() + std::size_t{top} * width_, 1);
+  }
+  picture_.clear();
+  return inner_->commit() || fail(inner_->failure());
 }
 
 }  // namespace Kvl::Cli

@@ -62,4 +62,27 @@ private:
   std::vector<Pixel32> row_;
 };
 
+// The background's pixels for a whole frame, top row first.
+std::vector<Pixel32> backgroundPixels(const Background& background, std::uint32_t height);
+
+// Keyed rows given light wrap before they go on to `inner` (a
+// BackgroundSink): held until the picture is whole, as the blur reaches
+// across rows, then handed on a row at a time in the order they came.
+class LightWrapSink final : public PictureSink {
+public:
+  LightWrapSink(std::unique_ptr<PictureSink> inner, Background background, int radius)
+      : inner_(std::move(inner)), background_(std::move(background)), radius_(radius) {}
+  bool open(const std::string& path, std::uint64_t width, std::uint64_t height, RowOrder order) override;
+  void writeRows(std::uint64_t firstRow, const Pixel32* rows, std::size_t count) override;
+  bool commit() override;
+
+private:
+  std::unique_ptr<PictureSink> inner_;
+  Background background_;
+  int radius_;
+  std::uint32_t width_ = 0, height_ = 0;
+  RowOrder order_ = RowOrder::BottomUp;
+  std::vector<Pixel32> picture_;  // top row first
+};
+
 }  // namespace Kvl::Cli

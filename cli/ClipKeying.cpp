@@ -15,6 +15,7 @@
 #include "Refinement.h"
 #include "SettingsFile.h"
 #include "engine/Keying.h"
+#include "keying/LightWrap.h"
 #include "imageio/PictureFiles.h"
 
 namespace Kvl::Cli {
@@ -337,6 +338,9 @@ KeyingResult keyFrames(const Command& command, const ClipOutput& plan, const Key
     const double start = threadCpuSeconds();
     keyFrame(frame.data(), info.width, info.height, settings, keyThreads);
     if (refinement) refineFrame(*refinement, frame.data(), info.width, info.height);
+    if (background && command.lightWrap > 0) {
+      wrapLight(frame, info.width, info.height, command.lightWrap, backgroundPixels(*background, info.height));
+    }
     if (background) background->composeRows(frame.data(), 0, info.height);
     keySeconds += threadCpuSeconds() - start;
     if (!output.write(frame, info, index, path, error)) {

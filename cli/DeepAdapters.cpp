@@ -22,6 +22,10 @@ float valueOfLevel(std::uint8_t level, Transfer transfer) {
   return transfer == Transfer::Linear ? decodeTransfer(coded, Transfer::Srgb) : coded;
 }
 
+float convertTransfer(float value, Transfer from, Transfer to) {
+  return from == to ? value : encodeTransfer(decodeTransfer(value, from), to);
+}
+
 DeepAsEightBit::DeepAsEightBit(std::unique_ptr<DeepPictureSource> deep, Transfer transfer)
     : deep_(std::move(deep)), transfer_(transfer), row_(deep_->width()) {
   setShape(deep_->width(), deep_->height(), RowOrder::TopDown);
@@ -53,8 +57,10 @@ void EightBitIntoDeep::writeTopDown(const Pixel32* row) {
     const Pixel32 p = row[x];
     const float alpha = static_cast<float>(alphaOf(p)) / 255.0f;
     const float scale = layout_.premultiplied ? alpha : 1.0f;
-    row_[x] = {valueOfLevel(redOf(p), layout_.transfer) * scale, valueOfLevel(greenOf(p), layout_.transfer) * scale,
-               valueOfLevel(blueOf(p), layout_.transfer) * scale, alpha};
+    const auto value = [&](std::uint8_t level) {
+      return convertTransfer(static_cast<float>(level) / 255.0f, levels_, layout_.transfer) * scale;
+    };
+    row_[x] = {value(redOf(p)), value(greenOf(p)), value(blueOf(p)), alpha};
   }
   deep_->writeRows(row_.data(), 1);
 }

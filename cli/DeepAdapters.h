@@ -29,6 +29,8 @@ std::uint8_t displayLevel(float value, Transfer transfer);
 Pixel32 displayPixel(const PixelF& pixel, Transfer transfer);  // alpha rounded to 8 bits
 // A float in `transfer` from an 8-bit sRGB-coded level.
 float valueOfLevel(std::uint8_t level, Transfer transfer);
+// A value in transfer `from` as one in transfer `to`.
+float convertTransfer(float value, Transfer from, Transfer to);
 
 // The deep picture's rows as 8-bit ones to show, top row first, alpha 0.
 class DeepAsEightBit final : public PictureSource {
@@ -50,8 +52,9 @@ private:
 // held until the picture is whole, as the file is written from the top.
 class EightBitIntoDeep final : public PictureSink {
 public:
-  EightBitIntoDeep(std::unique_ptr<DeepPictureSink> deep, DeepLayout layout)
-      : deep_(std::move(deep)), layout_(layout) {}
+  // `levels`: what the 8-bit values are (sRGB unless --input-transfer says).
+  EightBitIntoDeep(std::unique_ptr<DeepPictureSink> deep, DeepLayout layout, Transfer levels = Transfer::Srgb)
+      : deep_(std::move(deep)), layout_(layout), levels_(levels) {}
   bool open(const std::string& path, std::uint64_t width, std::uint64_t height, RowOrder order) override;
   void writeRows(std::uint64_t firstRow, const Pixel32* rows, std::size_t count) override;
   bool commit() override;
@@ -61,6 +64,7 @@ private:
 
   std::unique_ptr<DeepPictureSink> deep_;
   DeepLayout layout_;
+  Transfer levels_;
   std::size_t width_ = 0;
   std::uint64_t height_ = 0;
   RowOrder order_ = RowOrder::TopDown;

@@ -6,6 +6,7 @@
 #include "Background.h"
 #include "DeepAdapters.h"
 #include "engine/DeepKeying.h"
+#include "keying/LightWrap.h"
 #include "imageio/ReplacingFile.h"
 
 namespace Kvl::Cli {
@@ -25,10 +26,6 @@ public:
   void writeRows(std::uint64_t, const Pixel32*, std::size_t) override {}
   bool commit() override { return true; }
 };
-
-float convertTransfer(float value, Transfer from, Transfer to) {
-  return from == to ? value : encodeTransfer(decodeTransfer(value, from), to);
-}
 
 // Keyed float rows (straight alpha, in the input's transfer) on their way
 // to the file: seen by the views, laid over the background, converted to
@@ -54,6 +51,7 @@ public:
     return deep_->open(job_.output, width_, height_, layout_) || refuse(deep_->failure(), error);
   }
 
+  // With light wrap the keyed picture is held whole until finish().
   void write(PixelF* rows, std::uint32_t topRow, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
       PixelF* row = rows + i * width_;
@@ -62,18 +60,16 @@ public:
         for (std::size_t x = 0; x < width_; ++x) eightRow_[x] = displayPixel(row[x], keyed_);
         views_->writeRows(height_ - 1 - y, eightRow_.data(), 1);
       }
-      if (background_) compose(row, y);
-      if (deep_) {
-        convert(row);
-        deep_->writeRows(row, 1);
+      if (wrapping()) {
+        std::copy_n(row, width_, held_.begin() + static_cast<std::ptrdiff_t>(std::size_t{y} * width_));
         continue;
       }
-      for (std::size_t x = 0; x < width_; ++x) eightRow_[x] = displayPixel(row[x], keyed_);
-      eight_->writeRows(height_ - 1 - y, eightRow_.data(), 1);
+      emit(row, y);
     }
   }
 
   bool commit(std::string& path, std::string& error) {
+    if (wrapping()) finishWrap();
     path = job_.output;
     if (deep_ && !deep_->commit()) return refuse(deep_->failure(), error);
     if (eight_ && !eight_->commit()) return refuse(eight_->failure(), error);
@@ -85,6 +81,28 @@ public:
   }
 
 private:
+  bool wrapping() const { return background_ && job_.deep.lightWrap > 0; }
+
+  void emit(PixelF* row, std::uint32_t y) {
+    if (background_) compose(row, y);
+    if (deep_) {
+      convert(row);
+      deep_->writeRows(row, 1);
+      return;
+    }
+    for (std::size_t x = 0; x < width_; ++x) eightRow_[x] = displayPixel(row[x], keyed_);
+    eight_->writeRows(height_ - 1 - y, eightRow_.data(), 1);
+  }
+
+  void finishWrap() {
+    wrapLight(held_, width_, height_, job_.deep.lightWrap, [this](std::uint32_t x, std::uint32_t y) {
+      const Pixel32 b = background_->at(x, y);
+      return PixelF{valueOfLevel(redOf(b), keyed_), valueOfLevel(greenOf(b), keyed_), valueOfLevel(blueOf(b), keyed_), 1};
+    });
+    for (std::uint32_t y = 0; y < height_; ++y) emit(held_.data() + std::size_t{y} * width_, y);
+    held_.clear();
+  }
+
   static bool refuse(const std::string& reason, std::string& error) {
     error = reason;
     return false;
@@ -107,6 +125,7 @@ private:
     if (job_.background.empty()) return true;
     background_ = makeBackground(job_.background, width_, height_, error);
     path = job_.background;
+    if (background_ && job_.deep.lightWrap > 0) held_.resize(std::size_t{width_} * height_);
     return background_.has_value();
   }
 
@@ -142,6 +161,7 @@ private:
   std::unique_ptr<ViewSink> views_;
   std::optional<Background> background_;
   std::vector<Pixel32> eightRow_;
+  std::vector<PixelF> held_;  // the keyed picture, top row first, while light wrap waits for it whole
 };
 
 FileOutcome keyDeepPictureFile(const FileJob& job, const KeyingRequest& wanted, DeepFormat format) {

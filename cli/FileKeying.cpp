@@ -45,13 +45,17 @@ std::optional<DeepFormat> usableDeepFormat(const std::string& path) {
 }
 
 // The picture as 8-bit rows: a deep picture through the classic keyer is
-// read so, as it would be shown.
+// read so, as it would be shown. `levels` says what the 8-bit values are:
+// what --input-transfer says of an 8-bit picture (else sRGB); sRGB for a
+// linear deep one, which is coded to be shown.
 std::unique_ptr<PictureSource> openPlate(const FileJob& job, std::optional<DeepFormat> deep, PictureFormat format,
-                                         ChromaUpsampling chroma, std::string& error) {
+                                         ChromaUpsampling chroma, std::string& error, Transfer& levels) {
+  levels = job.deep.inputTransfer.value_or(Transfer::Srgb);
   if (deep && *deep != DeepFormat::Png16) {
     auto source = openDeepPicture(job.input, *deep, error);
     if (!source) return nullptr;
     const Transfer transfer = job.deep.inputTransfer.value_or(source->layout().transfer);
+    levels = transfer == Transfer::Linear ? Transfer::Srgb : transfer;
     return std::make_unique<DeepAsEightBit>(std::move(source), transfer);
   }
   PictureError failed;
@@ -67,7 +71,10 @@ std::unique_ptr<PictureSink> makeSinkOverBackground(const FileJob& job, const Pi
   if (job.background.empty()) return sink;
   auto background = makeBackground(job.background, source.width(), source.height(), error);
   if (!background) return nullptr;
-  return std::make_unique<BackgroundSink>(std::move(sink), std::move(*background));
+  Background light = *background;  // the light wrap's own copy
+  sink = std::make_unique<BackgroundSink>(std::move(sink), std::move(*background));
+  if (job.deep.lightWrap == 0) return sink;
+  return std::make_unique<LightWrapSink>(std::move(sink), std::move(light), job.deep.lightWrap);
 }
 
 // The matte and status views see the keyed rows before a background does
@@ -119,7 +126,10 @@ FileOutcome keyPictureFile(const FileJob& job, const KeyingRequest& wanted) {
   const PictureFormat format = sniffPictureFormat(job.input);
   const std::optional<DeepFormat> deep = usableDeepFormat(job.input);
   std::string error;
-  std::unique_ptr<PictureSource> source = openPlate(job, deep, format, chromaFor(wanted.keyer), error);
+  FileJob output = job;  // as the sinks see it: what the 8-bit rows' values are
+  Transfer levels = Transfer::Srgb;
+  std::unique_ptr<PictureSource> source = openPlate(job, deep, format, chromaFor(wanted.keyer), error, levels);
+  output.deep.inputTransfer = levels;
   if (!source) {
     if (deep) return failure(job.input, error);
     std::string notClip;
@@ -141,7 +151,7 @@ FileOutcome keyPictureFile(const FileJob& job, const KeyingRequest& wanted) {
   }
   noteDamage();
   std::string backgroundError;
-  std::unique_ptr<PictureSink> outputSink = makeSinkOverBackground(job, *source, backgroundError);
+  std::unique_ptr<PictureSink> outputSink = makeSinkOverBackground(output, *source, backgroundError);
   if (!outputSink) return failure(job.background, backgroundError, outcome);
   ViewSink* views = nullptr;  // we don't own it: the refining sink does
   if (!job.views.empty()) outputSink = withViews(std::move(outputSink), job, deep, format, wanted.keyer, views);
@@ -169,7 +179,8 @@ std::unique_ptr<PictureSink> withViews(std::unique_ptr<PictureSink> sink, const 
   std::unique_ptr<PictureSource> plate;
   if (!job.views.status.empty()) {
     std::string ignored;  // the file was read once already; failing now shows at open
-    plate = openPlate(job, deep, format, chromaFor(keyer), ignored);
+    Transfer levels = Transfer::Srgb;
+    plate = openPlate(job, deep, format, chromaFor(keyer), ignored, levels);
   }
   auto viewSink = std::make_unique<ViewSink>(std::move(sink), job.views, job.pngLevel, std::move(plate));
   views = viewSink.get();
@@ -190,8 +201,9 @@ std::unique_ptr<PictureSink> makeEightBitSink(OutputFormat format, int pngLevel,
       const DeepFormat deepFormat = format == OutputFormat::Exr ? DeepFormat::Exr : DeepFormat::Tiff;
       auto sink = makeDeepSink(deepFormat, deep.exrCompression);
       if (!sink) return nullptr;
-      const DeepLayout eightBit{SampleType::Uint8, true, Transfer::Srgb, false};
-      return std::make_unique<EightBitIntoDeep>(std::move(sink), outputLayoutFor(deepFormat, eightBit, deep));
+      const Transfer levels = deep.inputTransfer.value_or(Transfer::Srgb);
+      const DeepLayout eightBit{SampleType::Uint8, true, levels, false};
+      return std::make_unique<EightBitIntoDeep>(std::move(sink), outputLayoutFor(deepFormat, eightBit, deep), levels);
     }
     case OutputFormat::Targa: break;
   }
@@ -267,8 +279,9 @@ std::optional<Keying> chooseKeyingFor(const std::string& path, const KeyingReque
     error = "not enough memory for the image";
     return std::nullopt;
   }
+  Transfer levels = Transfer::Srgb;
   const std::unique_ptr<PictureSource> source =
-      openPlate(job, deep, sniffPictureFormat(path), chromaFor(wanted.keyer), error);
+      openPlate(job, deep, sniffPictureFormat(path), chromaFor(wanted.keyer), error, levels);
   if (!source) return std::nullopt;
   try {
     return chooseKeying(*source, wanted, error);

@@ -36,7 +36,7 @@ fi
 seconds=${1:-60}
 parallel=${KEYVALE_FUZZ_PARALLEL:-$(nproc)}
 build=${KEYVALE_FUZZ_BUILD_DIR:-$repo/build/fuzz}
-targets=${KEYVALE_FUZZ_TARGETS:-"fuzz_tga_reader fuzz_key_round_trip fuzz_preview fuzz_picture_input fuzz_clip_reader fuzz_plate_settings"}
+targets=${KEYVALE_FUZZ_TARGETS:-"fuzz_tga_reader fuzz_key_round_trip fuzz_preview fuzz_picture_input fuzz_clip_reader fuzz_plate_settings fuzz_exr_reader fuzz_tiff_reader"}
 
 if ! [[ $seconds =~ ^[0-9]+$ && $parallel =~ ^[1-9][0-9]*$ ]]; then
   echo "usage: scripts/fuzz.sh [SECONDS | --budget WALL_SECONDS]; KEYVALE_FUZZ_PARALLEL a count" >&2
@@ -67,6 +67,8 @@ seeds_of() {
     fuzz_picture_input) echo "$repo/fuzz/corpus/picture" ;;
     fuzz_clip_reader) echo "$repo/fuzz/corpus/clip" ;;
     fuzz_plate_settings) echo "$repo/fuzz/corpus/settings" ;;
+    fuzz_exr_reader) echo "$repo/fuzz/corpus/exr" ;;
+    fuzz_tiff_reader) echo "$repo/fuzz/corpus/tiff" ;;
     *) echo "$repo/fuzz/corpus/tga" ;;
   esac
 }

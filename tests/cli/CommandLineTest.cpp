@@ -35,7 +35,7 @@ TEST(CommandLine, UsageErrorsExitTwoWithTheReasonAndTheUsage) {
       {{"key", "a.tga", "b.tga", "--offset", "4", "--auto-adjust"}, "--auto-adjust chooses Contrast"},
       {{"key", "--out-dir", "out"}, "needs at least one INPUT"},
       {{"key", "a.tga", "--out-dir", "out", "--jobs", "0"}, "--jobs takes a number from 1 to 256"},
-      {{"key", "a.tga", "--out-dir", "out", "--format", "gif"}, "--format takes tga, png or jpg"},
+      {{"key", "a.tga", "--out-dir", "out", "--format", "gif"}, "--format takes tga, png, jpg, exr or tif"},
       {{"key", "a.tga", "b.tga", "--scroll", "3"}, "not expected: --scroll"},
       {{"key", "a.tga", "b.tga", "--loud"}, "not expected: --loud"},
       {{"preview", "a.tga", "--composite", "c.tga"}, "preview needs --composite FILE and --matte FILE"},
