@@ -324,9 +324,9 @@ void refineEdges(const Pixel32* original, Pixel32* out, std::uint32_t width, con
     if (level <= NearlyClear || level == 255) continue;
     const Colour p = colourOf(original[x]);
     const float b[3] = {backdrop[x], backdrop[width + x], backdrop[2 * std::size_t{width} + x]};
-    if (keyedByHue(p, b, channel, t)) continue;
     const std::int32_t candidates[2] = {candidateOn(-1, x, width, original, sure.data(), b),
                                         candidateOn(1, x, width, original, sure.data(), b)};
+    if ((candidates[0] < 0 && candidates[1] < 0) || keyedByHue(p, b, channel, t)) continue;
     const Unmixed u = unmixAgainst(p.data(), b, original, candidates, channel, t);
     if (u.alpha <= 0) continue;
     // The line may lower the key's alpha only beside a foreground with far
