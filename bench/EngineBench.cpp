@@ -118,7 +118,9 @@ void BM_PlateKeyRow(benchmark::State& state) {
   const std::vector<Pixel32> source = scene(Width, Height);
   BackdropSurvey survey(Width, Height);
   for (std::uint32_t y = 0; y < Height; ++y) survey.addRow(source.data() + std::size_t{y} * Width, y);
-  const PlateSettings settings = *fitPlate(survey, {std::nullopt, true});
+  PlateRequest request;
+  request.autoAdjust = true;
+  const PlateSettings settings = *fitPlate(survey, request);
   PlateKeyer keyer(settings, Width, Height);
   std::vector<Pixel32> keyed(Width);
   std::uint32_t y = 0;

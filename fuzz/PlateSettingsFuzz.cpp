@@ -54,7 +54,9 @@ std::optional<Kvl::PlateSettings> fitted(const Picture& picture, bool autoAdjust
   for (std::uint32_t y = 0; y < picture.height; ++y) {
     if (survey.wantsRow(y)) survey.addRow(picture.pixels.data() + std::size_t{y} * picture.width, y);
   }
-  return Kvl::fitPlate(survey, {std::nullopt, autoAdjust});
+  Kvl::PlateRequest request;
+  request.autoAdjust = autoAdjust;
+  return Kvl::fitPlate(survey, request);
 }
 
 }  // namespace

@@ -168,6 +168,8 @@ private:
   std::vector<float> backdrop_;     // the backdrop colour of each pixel of the row: width x 3
   std::vector<float> excess_;       // each pixel's key-channel excess
   std::vector<float> nearby_;       // each pixel's key-channel excess, averaged with its neighbours'
+  std::vector<Pixel32> original_;   // the row as it came, for the edges' second look
+  std::vector<std::uint8_t> surelySolid_;  // per pixel: keyed solid amid solid ones
 };
 
 }  // namespace Kvl

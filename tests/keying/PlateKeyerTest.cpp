@@ -264,6 +264,44 @@ TEST(PlateKeyer, KeysTheSameBytesInEveryBuild) {
   EXPECT_EQ(hash, 4048683640802119079u) << hash;
 }
 
+// A saturated red object moving over green, blurred over 16 pixels: the
+// colour difference alone keys its ramp far too hard (a mix of red and
+// green has less green than red long before it is solid; 89 for 55, 225
+// for 103). Un-mixed against the red beside it, each pixel of the ramp the
+// key left partly transparent gets its own alpha back; the part it keyed
+// solid stays solid. The bytes of such edges are pinned like the rest.
+TEST(PlateKeyer, KeysASaturatedBlurredEdgeAgainstTheForegroundBesideIt) {
+  const Rgb red{205, 72, 42};
+  Picture picture = plate(ChromaGreen, red, 0.3, 0, 2);
+  std::vector<double> truth(picture.size());
+  for (std::uint32_t y = 30; y < 90; ++y) {
+    for (std::uint32_t x = 34; x < 66; ++x) {
+      const std::size_t i = std::size_t{y} * Width + x;
+      const double a = std::clamp((x + 0.5 - 34) / 16, 0.0, 1.0);
+      const Pixel32 b = picture[std::size_t{y} * Width + 20];  // the backdrop a little to the left
+      picture[i] = pixelOf({a * red.red + (1 - a) * redOf(b), a * red.green + (1 - a) * greenOf(b),
+                            a * red.blue + (1 - a) * blueOf(b)});
+      truth[i] = a * 255;
+    }
+  }
+  const Picture out = keyed(picture, fit(picture, true));
+  double error = 0;
+  int count = 0;
+  for (std::uint32_t y = 32; y < 88; ++y) {
+    for (std::uint32_t x = 35; x < 41; ++x) {
+      const std::size_t i = std::size_t{y} * Width + x;
+      error += std::abs(alphaOf(out[i]) - truth[i]);
+      ++count;
+    }
+  }
+  EXPECT_LT(error / count, 8) << "mean alpha error over the ramp's partly transparent part";
+  std::uint64_t hash = 1469598103934665603u;
+  for (const Pixel32 p : out) {
+    for (int shift = 0; shift < 32; shift += 8) hash = (hash ^ ((p >> shift) & 0xFF)) * 1099511628211u;
+  }
+  EXPECT_EQ(hash, 729219132163963151u) << hash;
+}
+
 #if KEYVALE_HAVE_JPEG
 // The same plates stored as footage is, 4:2:0 JPEG at quality 75: the colour
 // at half resolution rings and bleeds a pixel past every edge, and the flat
