@@ -122,11 +122,12 @@ best_of_grid() {  # name plate filter despill similarities blends
   best_scored "$name" "$work/grid"
 }
 
-# The best keyed picture in `dir` (least alpha error over all pixels):
-# "SETTINGS ALL BACKDROP SOLID EDGE LEAK COLOUR", SETTINGS from its name.
-best_scored() {  # name dir
+# The best keyed picture in `dir` (least alpha error over all pixels, or
+# over the edges with `column` 4): "SETTINGS ALL BACKDROP SOLID EDGE LEAK
+# COLOUR", SETTINGS from its name.
+best_scored() {  # name dir [column]
   # The file's name (the rest of the line, spaces and all) holds the settings.
-  "$score" "$work/$1-truth.png" "$2"/*.png | sort -k1,1g | head -n 1 |
+  "$score" "$work/$1-truth.png" "$2"/*.png | sort -k"${3:-1}","${3:-1}"g | head -n 1 |
     awk '{ n = split($0, path, "/"); sub(/\.png$/, "", path[n]); gsub(/~/, "/", path[n]);
            print path[n], $1, $2, $3, $4, $5, $6 }'
 }
@@ -174,7 +175,8 @@ echo "Mean absolute alpha error in levels (0-255) over all pixels and over backd
 echo "(true 255) and edge pixels (between); the share of backdrop pixels keyed above alpha 32; the mean"
 echo "absolute error of the straight colour per channel where the true alpha > 0, weighted by it."
 echo "FFmpeg's keyers at their best similarity/blend of the grid for each plate; Blender's Keying node"
-echo "(when blender is installed) at its best clip black/clip white/screen balance."
+echo "(when blender is installed) at its best clip black/clip white/screen balance/edge kernel tolerance,"
+echo "and at the setting of its grid with the least edge error."
 echo
 echo "| Plate | Keyer | Alpha error, all | backdrop | solid | edge | Backdrop > 32 | Colour error |"
 echo "|---|---|---:|---:|---:|---:|---:|---:|"
@@ -198,6 +200,9 @@ for name in "${plates[@]}"; do
     read -r settings figures <<< "$(best_scored "$name" "$work/blender/$name")"
     # shellcheck disable=SC2086
     row "$name" "Blender Keying, $settings" $figures
+    read -r settings figures <<< "$(best_scored "$name" "$work/blender/$name" 4)"
+    # shellcheck disable=SC2086
+    row "$name" "Blender Keying, least edge error, $settings" $figures
   fi
   if [ "$has_plate_keyer" = yes ]; then
     # The plate keyer is young: a plate it refuses is a row that says so

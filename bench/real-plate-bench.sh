@@ -100,13 +100,18 @@ describe() {  # name field
 
 # Scores every keyed picture in `dir` quickly, then the best (least alpha
 # error over all pixels) in full; prints "SETTINGS ALL EDGE LEAK GRADIENT
-# CONNECTIVITY INVERTED", SETTINGS from the file's name (`~` read as `/`).
+# CONNECTIVITY INVERTED LEAST_EDGE LEAST_EDGE_SETTINGS", SETTINGS from the
+# file's name (`~` read as `/`), LEAST_EDGE the least edge error of any
+# setting in the grid (and that setting): the peer at its best on the edges.
 best_in() {  # name dir
-  local best
-  best=$("$score" --quick "$work/$1-truth.png" "$2"/*.png | sort -k1,1g | head -n 1 | cut -d ' ' -f 7-)
+  local best quick=$work/quick.txt
+  "$score" --quick "$work/$1-truth.png" "$2"/*.png > "$quick"
+  best=$(sort -k1,1g "$quick" | head -n 1 | cut -d ' ' -f 7-)
+  read -r least_edge least_edge_path <<< "$(sort -k2,2g "$quick" | head -n 1 | cut -d ' ' -f 2,7-)"
   "$score" "$work/$1-truth.png" "$best" |
-    awk -v path="$best" '{ n = split(path, part, "/"); s = part[n]; sub(/\.png$/, "", s); gsub(/~/, "/", s);
-                           print s, $1, $2, $3, $4, $5, $6 }'
+    awk -v path="$best" -v edge="$least_edge" -v edge_path="$least_edge_path" '
+      function settings(p,   n, part, s) { n = split(p, part, "/"); s = part[n]; sub(/\.png$/, "", s); gsub(/~/, "/", s); return s }
+      { print settings(path), $1, $2, $3, $4, $5, $6, edge, settings(edge_path) }'
 }
 
 # FFmpeg's chromakey grid: similarities and blends.
@@ -136,8 +141,8 @@ record() {  # plate keyer figures...
   echo "$*" >> "$results"
 }
 
-# The peers' best figures depend only on the plate, its truth, the grids and
-# the peers' versions, never on keyvale: they are kept in the cache folder
+# The peers' best figures depend only on the plate, its truth, the grids, the
+# scorer and the peers' versions, never on keyvale: they are kept in the cache folder
 # under a signature of all of those, so that a run measuring another
 # keyvale-cli keys with the peers only once.
 peer_signature() {  # name
@@ -145,7 +150,8 @@ peer_signature() {  # name
     md5sum < "$work/$(describe "$1" plate)"
     md5sum < "$work/$1-truth.png"
     md5sum < "$repo/bench/blender-key-grid.py"
-    echo "$ffmpeg_similarities / $ffmpeg_blends / blender $use_blender"
+    md5sum < "$score"
+    echo "$ffmpeg_similarities / $ffmpeg_blends / blender $use_blender / records 2"
     ffmpeg -version | head -n 1
     if [ "$use_blender" = yes ]; then "$blender" -b --factory-startup --version 2> /dev/null | head -n 1; fi
   } | md5sum | cut -d ' ' -f 1
@@ -216,10 +222,11 @@ echo "Mean absolute alpha error in levels (0-255) over all pixels and over the t
 echo "strictly between 0 and 255, and 2 pixels round them); the share of the true backdrop keyed above"
 echo "alpha 32; the gradient and connectivity errors of the alphamatting.com benchmark over all pixels"
 echo "(/ 1000); inverted: the matte closer to the truth's inverse. keyvale at its automatic settings;"
-echo "the peers at their best setting of a grid for each plate, chosen by the least error over all pixels."
+echo "the peers at their best setting of a grid for each plate, chosen by the least error over all pixels;"
+echo "the last column: the least edge error of any setting in the peer's grid, and that setting."
 echo
-echo "| Plate | Subject | Keyer | Alpha error, all | edge | Backdrop > 32 | Gradient | Connectivity | Inverted |"
-echo "|---|---:|---|---:|---:|---:|---:|---:|---|"
+echo "| Plate | Subject | Keyer | Alpha error, all | edge | Backdrop > 32 | Gradient | Connectivity | Inverted | Least edge error of the grid |"
+echo "|---|---:|---|---:|---:|---:|---:|---:|---|---:|"
 for name in "${plates[@]}"; do
   share=$(awk '{ printf "%.0f%%", 100 * $1 }' <<< "$(describe "$name" share)")
   awk -v plate="$name" -v share="$share" -v jpeg="$(describe "$name" plate)" '
@@ -227,32 +234,37 @@ for name in "${plates[@]}"; do
             label["keying"] = "Blender Keying"; label["chroma"] = "Blender Chroma Key" }
     $1 == plate {
       title = plate (jpeg ~ /\.jpg$/ ? " (JPEG)" : "")
-      if ($3 == "FAILED") { printf "| %s | %s | %s: FAILED | | | | | | |\n", title, share, label[$2]; next }
+      if ($3 == "FAILED") { printf "| %s | %s | %s: FAILED | | | | | | | |\n", title, share, label[$2]; next }
       settings = $2 == "plate" ? "" : ", " $3
-      printf "| %s | %s | %s%s | %s | %s | %s%% | %s | %s | %s |\n", title, share, label[$2], settings,
-             $4, $5, $6, $7, $8, $9 }' "$results"
+      least = $2 == "plate" ? "" : $10 " (" $11 ")"
+      printf "| %s | %s | %s%s | %s | %s | %s%% | %s | %s | %s | %s |\n", title, share, label[$2], settings,
+             $4, $5, $6, $7, $8, $9, least }' "$results"
 done
 echo
 awk '
   { keyer[$1, $2] = 1; plates[$1] = 1; if ($3 == "FAILED") failed[$1] = 1
-    else { all[$1, $2] = $4; edge[$1, $2] = $5; leak[$1, $2] = $6; inv[$1, $2] = $9 } }
+    else { all[$1, $2] = $4; edge[$1, $2] = $5; leak[$1, $2] = $6; inv[$1, $2] = $9; least[$1, $2] = $10 } }
   END {
     for (p in plates) {
       ++n
-      if (failed[p]) { f1 = f1 " " p; f2 = f2 " " p; f3 = f3 " " p; f4 = f4 " " p; continue }
+      if (failed[p]) { f1 = f1 " " p; f2 = f2 " " p; f3 = f3 " " p; f4 = f4 " " p; f5 = f5 " " p; continue }
       if (inv[p, "plate"] == "no") ++ok1; else f1 = f1 " " p
       if (leak[p, "plate"] < 0.1) ++ok2; else f2 = f2 " " p
-      bestAll = 1e9; bestEdge = 1e9
+      bestAll = 1e9; bestEdge = 1e9; leastEdge = 1e9
       for (k in keyer) { split(k, part, SUBSEP); if (part[1] != p || part[2] == "plate") continue
         if (all[p, part[2]] < bestAll) bestAll = all[p, part[2]]
-        if (edge[p, part[2]] < bestEdge) bestEdge = edge[p, part[2]] }
+        if (edge[p, part[2]] < bestEdge) bestEdge = edge[p, part[2]]
+        if (least[p, part[2]] < leastEdge) leastEdge = least[p, part[2]] }
       if (all[p, "plate"] < bestAll) ++ok3; else f3 = f3 " " p
       if (edge[p, "plate"] < bestEdge) ++ok4; else f4 = f4 " " p
+      if (edge[p, "plate"] < leastEdge) ++ok5; else f5 = f5 " " p
     }
     printf "- No inverted matte: %d of %d plates%s\n", ok1, n, f1 ? " (not:" f1 ")" : ""
     printf "- Backdrop above alpha 32 below 0.1%%: %d of %d plates%s\n", ok2, n, f2 ? " (not:" f2 ")" : ""
     printf "- Alpha error over all pixels below the best peer: %d of %d plates%s\n", ok3, n, f3 ? " (not:" f3 ")" : ""
-    printf "- Edge error below every peer: %d of %d plates%s\n", ok4, n, f4 ? " (not:" f4 ")" : ""
+    printf "- Edge error below every peer at its best setting: %d of %d plates%s\n", ok4, n, f4 ? " (not:" f4 ")" : ""
+    printf "- Edge error below every setting of every peer'"'"'s grid: %d of %d plates%s\n", ok5, n,
+           f5 ? " (not:" f5 ")" : ""
   }' "$results"
 if [ -n "$keep" ]; then
   mkdir -p "$keep"
