@@ -154,12 +154,27 @@ void noteShortfall(ReaderState& state) {
   if (state.readFailed) {
     missing = std::max<std::int64_t>(missing, 1);
   } else if (missing <= 0 || (missing == 1 && !state.countIsExact)) {
-    return;  // a count worked out from the duration may be one too many
+    missing = 0;  // a count worked out from the duration may be one too many
   }
+  // Where neither the container's count nor the time stamps tell (a raw
+  // stream cut off), every frame the decoder refused was lost all the same.
+  missing = std::max(missing, state.framesRefused - state.loss.frames);
+  if (missing <= 0) return;
   if (state.loss.frames == 0 && state.info.rateNumerator > 0) {
     state.loss.firstSeconds = static_cast<double>(state.framesRead) * state.info.rateDenominator / state.info.rateNumerator;
   }
   state.loss.frames += missing;
+}
+
+// A JPEG picture of an MJPEG stream that stops before its end marker: the
+// decoder would make up the rest of it, so the stream's last picture, cut
+// off with the file, would be keyed as if it were whole.
+bool isCutOffPicture(const ReaderState& state) {
+  if (state.decoder->codec_id != AV_CODEC_ID_MJPEG) return false;
+  const AVPacket* packet = state.packet;
+  int end = packet->size;
+  while (end > 0 && packet->data[end - 1] == 0) --end;  // padding after the marker
+  return end < 2 || packet->data[end - 2] != 0xFF || packet->data[end - 1] != 0xD9;
 }
 
 // Feeds the decoder the next video packet, queueing audio packets on the
@@ -176,7 +191,7 @@ void feedDecoder(ReaderState& state) {
     if (state.packet->stream_index == state.videoIndex) {
       // A packet the decoder refuses is a lost frame; the time stamps of
       // the frames around it tell how many.
-      avcodec_send_packet(state.decoder, state.packet);
+      if (isCutOffPicture(state) || avcodec_send_packet(state.decoder, state.packet) < 0) ++state.framesRefused;
       av_packet_unref(state.packet);
       return;
     }
@@ -195,6 +210,7 @@ bool receiveFrame(ReaderState& state) {
     if (got == 0) return true;
     if (got == AVERROR_EOF) return false;
     if (got != AVERROR(EAGAIN)) {
+      ++state.framesRefused;
       if (state.flushing) return false;
       continue;  // a damaged frame; the next packet may decode
     }
@@ -320,7 +336,10 @@ bool FfmpegClipDecoder::readFrame(std::vector<Pixel32>& frame) {
     const bool converted = convertFrame(state, frame);
     state.times.convertInSeconds += threadCpuSeconds() - start;
     av_frame_unref(state.frame);
-    if (!converted) continue;
+    if (!converted) {
+      ++state.framesRefused;  // a frame of another size
+      continue;
+    }
     noteGap(state, pts);
     if (pts != AV_NOPTS_VALUE) {
       state.currentPts = pts;

@@ -66,6 +66,7 @@ struct ReaderState {
   std::int64_t startPts = 0;
   std::int64_t framesRead = 0;
   FrameLoss loss;
+  std::int64_t framesRefused = 0;  // packets and frames the decoder refused, or of another size
   ClipTimes times;
   bool countIsExact = false;  // the container counted its frames
   bool readFailed = false;  // the container broke off before its end

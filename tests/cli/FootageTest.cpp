@@ -106,5 +106,26 @@ TEST(Footage, EveryContainerIsRecognisedByProbeAndKeyedWhole) {
   EXPECT_FALSE(std::filesystem::exists(dir.file("noise.mkv")));
 }
 
+// A raw MJPEG stream, whatever its name, starts as a JPEG picture does and
+// its container counts and times nothing: keyed into a clip it is read
+// whole, and one cut off mid-picture loses that picture and says so.
+TEST(Footage, RawMjpegStreamIsKeyedWholeAndACutOneFails) {
+  SKIP_WITHOUT_VIDEO();
+  TempDir dir;
+  const std::string clip = dir.file("camera.avi");
+  ffmpeg("-f lavfi -i \"testsrc2=s=64x48:r=10\" -frames:v 30 -c:v mjpeg -f mjpeg '" + clip + "'");
+  const CliRun run = keyAutomatically(clip, dir.file("whole.mkv"));
+  ASSERT_EQ(run.status, Cli::ExitSuccess) << run.err;
+  EXPECT_EQ(frameCount(dir.file("whole.mkv")), 30);
+
+  std::filesystem::resize_file(clip, std::filesystem::file_size(clip) * 2 / 3 - 100);
+  const CliRun cut = keyAutomatically(clip, dir.file("cut.mkv"));
+  EXPECT_EQ(cut.status, Cli::ExitFileError);
+  EXPECT_NE(cut.err.find("1 frame could not be decoded"), std::string::npos) << cut.err;
+  const int keyed = frameCount(dir.file("cut.mkv"));
+  EXPECT_GT(keyed, 15);
+  EXPECT_LT(keyed, 21);
+}
+
 }  // namespace
 }  // namespace Kvl::Test
