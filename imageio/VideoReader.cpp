@@ -74,6 +74,11 @@ void fillInfo(ReaderState& state) {
   state.countIsExact = stream->nb_frames > 0;
   if (state.format->duration > 0) info.durationSeconds = static_cast<double>(state.format->duration) / AV_TIME_BASE;
   info.audioStreams = static_cast<int>(state.audioIndices.size());
+  // A variable-rate stream's average rate is not the rate its frames are
+  // stamped at: the container's base rate is.
+  state.variableRate = stream->avg_frame_rate.num > 0 && stream->r_frame_rate.num > 0 &&
+                       av_cmp_q(stream->avg_frame_rate, stream->r_frame_rate) != 0 &&
+                       std::abs(av_q2d(stream->avg_frame_rate) / av_q2d(stream->r_frame_rate) - 1) > 0.01;
   if (rate.num > 0 && rate.den > 0) state.frameDuration = av_rescale_q(1, av_inv_q(rate), stream->time_base);
   state.startPts = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
   state.rule = yuvRuleFor(rawValue(codec->color_space), rawValue(codec->color_range),
@@ -133,9 +138,12 @@ bool openContainer(ReaderState& state, const std::string& path, std::string& err
   return true;
 }
 
-// Time stamps that jump by more than a frame and a half mean frames were lost.
+// Time stamps that jump by more than a frame and a half mean frames were
+// lost, in a clip of constant rate; a variable-rate clip's frames keep the
+// times they have, and only frames the decoder refuses count as lost.
 void noteGap(ReaderState& state, std::int64_t pts) {
   if (pts == AV_NOPTS_VALUE || state.currentPts == AV_NOPTS_VALUE || state.frameDuration <= 0) return;
+  if (state.variableRate) return;
   const std::int64_t step = pts - state.currentPts;
   if (step * 2 <= state.frameDuration * 3) return;
   const std::int64_t missing = (step + state.frameDuration / 2) / state.frameDuration - 1;
@@ -257,6 +265,8 @@ YuvRule yuvRuleFor(int declaredSpace, int declaredRange, AVPixelFormat format, s
                      declaredSpace == AVCOL_SPC_FCC || declaredSpace == AVCOL_SPC_SMPTE240M;
   if (declaredSpace == AVCOL_SPC_BT709) {
     rule.matrix = SWS_CS_ITU709;
+  } else if (declaredSpace == AVCOL_SPC_BT2020_NCL || declaredSpace == AVCOL_SPC_BT2020_CL) {
+    rule.matrix = SWS_CS_BT2020;  // the constant-luminance form converted as the other, as players do
   } else if (!bt601) {
     // Unspecified, or a matrix we do not convert with: as players decide.
     rule.matrix = (width > 1024 || height > 576) ? SWS_CS_ITU709 : SWS_CS_ITU601;
@@ -266,7 +276,8 @@ YuvRule yuvRuleFor(int declaredSpace, int declaredRange, AVPixelFormat format, s
 }
 
 std::string describe(const YuvRule& rule) {
-  return std::string(rule.matrix == SWS_CS_ITU709 ? "BT.709" : "BT.601") +
+  const char* matrix = rule.matrix == SWS_CS_ITU709 ? "BT.709" : rule.matrix == SWS_CS_BT2020 ? "BT.2020" : "BT.601";
+  return std::string(matrix) +
          (rule.fullRange ? " full range" : " limited range");
 }
 
