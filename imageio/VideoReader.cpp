@@ -72,6 +72,7 @@ void fillInfo(ReaderState& state) {
   info.rateDenominator = rate.den > 0 ? rate.den : 1;
   info.declaredFrames = declaredFrameCount(state.format, stream, rate);
   state.countIsExact = stream->nb_frames > 0;
+  state.countIsVideos = state.countIsExact || stream->duration > 0 || state.format->nb_streams == 1;
   if (state.format->duration > 0) info.durationSeconds = static_cast<double>(state.format->duration) / AV_TIME_BASE;
   info.audioStreams = static_cast<int>(state.audioIndices.size());
   // A variable-rate stream's average rate is not the rate its frames are
@@ -161,8 +162,11 @@ void noteShortfall(ReaderState& state) {
   std::int64_t missing = state.info.declaredFrames - accounted;
   if (state.readFailed) {
     missing = std::max<std::int64_t>(missing, 1);
-  } else if (missing <= 0 || (missing == 1 && !state.countIsExact)) {
-    missing = 0;  // a count worked out from the duration may be one too many
+  } else if (missing <= 0 || (missing == 1 && !state.countIsExact) || !state.countIsVideos) {
+    // A count worked out from a duration may be one too many; one from the
+    // file's duration takes in its sound, which may run on past the last
+    // frame, and is no count of frames.
+    missing = 0;
   }
   // Where neither the container's count nor the time stamps tell (a raw
   // stream cut off), every frame the decoder refused was lost all the same.

@@ -69,7 +69,8 @@ struct ReaderState {
   std::int64_t framesRefused = 0;  // packets and frames the decoder refused, or of another size
   ClipTimes times;
   bool variableRate = false;  // the frames' times, not a rate, tell when each is shown
-  bool countIsExact = false;  // the container counted its frames
+  bool countIsExact = false;
+  bool countIsVideos = false;  // the count comes from the video alone, not the file's duration  // the container counted its frames
   bool readFailed = false;  // the container broke off before its end
   bool flushing = false;
   bool ended = false;
