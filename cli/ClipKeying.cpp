@@ -112,6 +112,11 @@ bool makeFolder(const std::string& folder, std::ostream& err) {
 
 }  // namespace
 
+bool namesClipContainer(const std::string& path) {
+  const std::string extension = lowerExtension(path);
+  return extension == ".mov" || extension == ".webm" || extension == ".mkv" || extension == ".mp4";
+}
+
 std::optional<ClipOutput> planClipOutput(const Command& command, std::string& error) {
   ClipOutput output;
   const bool opaque = !command.background.empty();
@@ -128,8 +133,7 @@ std::optional<ClipOutput> planClipOutput(const Command& command, std::string& er
     codec = parseCodec(command.codec);
     if (!codec) return refuse("--codec takes prores, vp9, ffv1, png, qtrle or h264", error);
   }
-  const bool knownContainer = extension == ".mov" || extension == ".webm" || extension == ".mkv" || extension == ".mp4";
-  if (!knownContainer) {
+  if (!namesClipContainer(command.output)) {
     return refuse("a clip is keyed into .mov, .webm, .mkv or .mp4, or into pictures with --out-dir DIR", error);
   }
   if (!codec || !codecKeepsAlpha(*codec)) {

@@ -28,6 +28,10 @@ struct ClipOutput {
 // in .mp4, an unknown codec or container).
 std::optional<ClipOutput> planClipOutput(const Command& command, std::string& error);
 
+// Whether the output's name is one of the containers clips are keyed into
+// (.mov, .webm, .mkv, .mp4).
+bool namesClipContainer(const std::string& path);
+
 // "DIR/clip.000001.png": frame `index` (from 0) of `input` in the folder.
 std::string framePicturePath(const std::string& input, const std::string& outDir, OutputFormat format,
                              long long index);

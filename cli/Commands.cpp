@@ -22,6 +22,7 @@
 #include "Version.h"
 #include "engine/PreviewWorkspace.h"
 #include "imageio/PathText.h"
+#include "imageio/PictureFiles.h"
 #include "imageio/PictureSink.h"
 #include "video/VideoFiles.h"
 
@@ -162,10 +163,15 @@ bool writeSettingsOut(const Command& command, const Keying& settings, std::ostre
 
 int cpusOf(ConsoleOptions console) { return console.cpuCount > 0 ? console.cpuCount : usableCpuCount(); }
 
-// A clip is keyed on its own: into one clip, or one picture per frame.
+// A clip is keyed on its own: into one clip, or one picture per frame. A
+// stream of JPEG pictures (raw MJPEG, however it is named) starts as one
+// JPEG picture does: keyed into a clip, it is read as the clip it is.
 bool isClipCommand(const Command& command) {
+  if (command.inputs.size() != 1) return false;
   std::string reason;
-  return command.inputs.size() == 1 && isClip(command.inputs.front(), reason);
+  if (isClip(command.inputs.front(), reason)) return true;
+  return !command.batch() && namesClipContainer(command.output) &&
+         sniffPictureFormat(command.inputs.front()) == PictureFormat::Jpeg && canReadClips();
 }
 
 // The output is checked before anything is read, so a clip that could not

@@ -72,8 +72,14 @@ void fillInfo(ReaderState& state) {
   info.rateDenominator = rate.den > 0 ? rate.den : 1;
   info.declaredFrames = declaredFrameCount(state.format, stream, rate);
   state.countIsExact = stream->nb_frames > 0;
+  state.countIsVideos = state.countIsExact || stream->duration > 0 || state.format->nb_streams == 1;
   if (state.format->duration > 0) info.durationSeconds = static_cast<double>(state.format->duration) / AV_TIME_BASE;
   info.audioStreams = static_cast<int>(state.audioIndices.size());
+  // A variable-rate stream's average rate is not the rate its frames are
+  // stamped at: the container's base rate is.
+  state.variableRate = stream->avg_frame_rate.num > 0 && stream->r_frame_rate.num > 0 &&
+                       av_cmp_q(stream->avg_frame_rate, stream->r_frame_rate) != 0 &&
+                       std::abs(av_q2d(stream->avg_frame_rate) / av_q2d(stream->r_frame_rate) - 1) > 0.01;
   if (rate.num > 0 && rate.den > 0) state.frameDuration = av_rescale_q(1, av_inv_q(rate), stream->time_base);
   state.startPts = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : 0;
   state.rule = yuvRuleFor(rawValue(codec->color_space), rawValue(codec->color_range),
@@ -133,9 +139,12 @@ bool openContainer(ReaderState& state, const std::string& path, std::string& err
   return true;
 }
 
-// Time stamps that jump by more than a frame and a half mean frames were lost.
+// Time stamps that jump by more than a frame and a half mean frames were
+// lost, in a clip of constant rate; a variable-rate clip's frames keep the
+// times they have, and only frames the decoder refuses count as lost.
 void noteGap(ReaderState& state, std::int64_t pts) {
   if (pts == AV_NOPTS_VALUE || state.currentPts == AV_NOPTS_VALUE || state.frameDuration <= 0) return;
+  if (state.variableRate) return;
   const std::int64_t step = pts - state.currentPts;
   if (step * 2 <= state.frameDuration * 3) return;
   const std::int64_t missing = (step + state.frameDuration / 2) / state.frameDuration - 1;
@@ -153,13 +162,31 @@ void noteShortfall(ReaderState& state) {
   std::int64_t missing = state.info.declaredFrames - accounted;
   if (state.readFailed) {
     missing = std::max<std::int64_t>(missing, 1);
-  } else if (missing <= 0 || (missing == 1 && !state.countIsExact)) {
-    return;  // a count worked out from the duration may be one too many
+  } else if (missing <= 0 || (missing == 1 && !state.countIsExact) || !state.countIsVideos) {
+    // A count worked out from a duration may be one too many; one from the
+    // file's duration takes in its sound, which may run on past the last
+    // frame, and is no count of frames.
+    missing = 0;
   }
+  // Where neither the container's count nor the time stamps tell (a raw
+  // stream cut off), every frame the decoder refused was lost all the same.
+  missing = std::max(missing, state.framesRefused - state.loss.frames);
+  if (missing <= 0) return;
   if (state.loss.frames == 0 && state.info.rateNumerator > 0) {
     state.loss.firstSeconds = static_cast<double>(state.framesRead) * state.info.rateDenominator / state.info.rateNumerator;
   }
   state.loss.frames += missing;
+}
+
+// A JPEG picture of an MJPEG stream that stops before its end marker: the
+// decoder would make up the rest of it, so the stream's last picture, cut
+// off with the file, would be keyed as if it were whole.
+bool isCutOffPicture(const ReaderState& state) {
+  if (state.decoder->codec_id != AV_CODEC_ID_MJPEG) return false;
+  const AVPacket* packet = state.packet;
+  int end = packet->size;
+  while (end > 0 && packet->data[end - 1] == 0) --end;  // padding after the marker
+  return end < 2 || packet->data[end - 2] != 0xFF || packet->data[end - 1] != 0xD9;
 }
 
 // Feeds the decoder the next video packet, queueing audio packets on the
@@ -176,7 +203,7 @@ void feedDecoder(ReaderState& state) {
     if (state.packet->stream_index == state.videoIndex) {
       // A packet the decoder refuses is a lost frame; the time stamps of
       // the frames around it tell how many.
-      avcodec_send_packet(state.decoder, state.packet);
+      if (isCutOffPicture(state) || avcodec_send_packet(state.decoder, state.packet) < 0) ++state.framesRefused;
       av_packet_unref(state.packet);
       return;
     }
@@ -195,6 +222,7 @@ bool receiveFrame(ReaderState& state) {
     if (got == 0) return true;
     if (got == AVERROR_EOF) return false;
     if (got != AVERROR(EAGAIN)) {
+      ++state.framesRefused;
       if (state.flushing) return false;
       continue;  // a damaged frame; the next packet may decode
     }
@@ -241,6 +269,8 @@ YuvRule yuvRuleFor(int declaredSpace, int declaredRange, AVPixelFormat format, s
                      declaredSpace == AVCOL_SPC_FCC || declaredSpace == AVCOL_SPC_SMPTE240M;
   if (declaredSpace == AVCOL_SPC_BT709) {
     rule.matrix = SWS_CS_ITU709;
+  } else if (declaredSpace == AVCOL_SPC_BT2020_NCL || declaredSpace == AVCOL_SPC_BT2020_CL) {
+    rule.matrix = SWS_CS_BT2020;  // the constant-luminance form converted as the other, as players do
   } else if (!bt601) {
     // Unspecified, or a matrix we do not convert with: as players decide.
     rule.matrix = (width > 1024 || height > 576) ? SWS_CS_ITU709 : SWS_CS_ITU601;
@@ -250,7 +280,8 @@ YuvRule yuvRuleFor(int declaredSpace, int declaredRange, AVPixelFormat format, s
 }
 
 std::string describe(const YuvRule& rule) {
-  return std::string(rule.matrix == SWS_CS_ITU709 ? "BT.709" : "BT.601") +
+  const char* matrix = rule.matrix == SWS_CS_ITU709 ? "BT.709" : rule.matrix == SWS_CS_BT2020 ? "BT.2020" : "BT.601";
+  return std::string(matrix) +
          (rule.fullRange ? " full range" : " limited range");
 }
 
@@ -320,7 +351,10 @@ bool FfmpegClipDecoder::readFrame(std::vector<Pixel32>& frame) {
     const bool converted = convertFrame(state, frame);
     state.times.convertInSeconds += threadCpuSeconds() - start;
     av_frame_unref(state.frame);
-    if (!converted) continue;
+    if (!converted) {
+      ++state.framesRefused;  // a frame of another size
+      continue;
+    }
     noteGap(state, pts);
     if (pts != AV_NOPTS_VALUE) {
       state.currentPts = pts;

@@ -33,7 +33,7 @@ int rawValue(const Enum& field) {
 
 // The YUV matrix and range a picture is converted with, as swscale names them.
 struct YuvRule {
-  int matrix = SWS_CS_ITU601;  // SWS_CS_ITU601 or SWS_CS_ITU709
+  int matrix = SWS_CS_ITU601;  // SWS_CS_ITU601, SWS_CS_ITU709 or SWS_CS_BT2020
   bool fullRange = false;
 };
 
@@ -66,8 +66,11 @@ struct ReaderState {
   std::int64_t startPts = 0;
   std::int64_t framesRead = 0;
   FrameLoss loss;
+  std::int64_t framesRefused = 0;  // packets and frames the decoder refused, or of another size
   ClipTimes times;
-  bool countIsExact = false;  // the container counted its frames
+  bool variableRate = false;  // the frames' times, not a rate, tell when each is shown
+  bool countIsExact = false;
+  bool countIsVideos = false;  // the count comes from the video alone, not the file's duration  // the container counted its frames
   bool readFailed = false;  // the container broke off before its end
   bool flushing = false;
   bool ended = false;

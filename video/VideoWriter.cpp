@@ -143,12 +143,27 @@ void tagColour(AVCodecContext* encoder, const ReaderState& source, AVPixelFormat
   encoder->color_trc = transfer >= 0 && transfer < AVCOL_TRC_NB ? static_cast<AVColorTransferCharacteristic>(transfer)
                                                                 : AVCOL_TRC_UNSPECIFIED;
   if (isYuv(pixels)) {
-    encoder->colorspace = source.rule.matrix == SWS_CS_ITU709 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+    encoder->colorspace = source.rule.matrix == SWS_CS_ITU709    ? AVCOL_SPC_BT709
+                          : source.rule.matrix == SWS_CS_BT2020 ? AVCOL_SPC_BT2020_NCL
+                                                                : AVCOL_SPC_SMPTE170M;
     encoder->color_range = AVCOL_RANGE_MPEG;
   } else {
     encoder->colorspace = AVCOL_SPC_RGB;
     encoder->color_range = AVCOL_RANGE_JPEG;
   }
+}
+
+// A phone's clip is stored sideways with a display matrix that turns it
+// upright; the keyed frames are stored as the input's were, so the output
+// carries the same matrix (QuickTime and MP4 keep it in the track header).
+bool keepDisplayMatrix(const AVStream& input, AVStream& output) {
+  std::size_t size = 0;
+  const std::uint8_t* matrix = av_stream_get_side_data(&input, AV_PKT_DATA_DISPLAYMATRIX, &size);
+  if (matrix == nullptr || size < 9 * sizeof(std::int32_t)) return true;
+  std::uint8_t* kept = av_stream_new_side_data(&output, AV_PKT_DATA_DISPLAYMATRIX, size);
+  if (kept == nullptr) return false;
+  std::memcpy(kept, matrix, size);
+  return true;
 }
 
 bool openEncoder(WriterState& state, ClipCodec codec, std::string& error) {
@@ -170,6 +185,7 @@ bool openEncoder(WriterState& state, ClipCodec codec, std::string& error) {
   context->framerate = AVRational{source.info.rateNumerator, source.info.rateDenominator};
   context->sample_aspect_ratio = input->sample_aspect_ratio.num > 0 ? input->sample_aspect_ratio
                                                                       : input->codecpar->sample_aspect_ratio;
+  context->field_order = input->codecpar->field_order;  // the tag only: the fields are keyed as one frame
   context->thread_count = 0;  // encoding runs on the codec's threads, one per core
   tagColour(context, source, choice.pixels);
   if (state.format->oformat->flags & AVFMT_GLOBALHEADER) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -185,7 +201,7 @@ bool openEncoder(WriterState& state, ClipCodec codec, std::string& error) {
   state.video->avg_frame_rate = context->framerate;
   state.video->r_frame_rate = context->framerate;
   state.video->sample_aspect_ratio = context->sample_aspect_ratio;
-  return true;
+  return keepDisplayMatrix(*input, *state.video);
 }
 
 // Audio streams are copied packet for packet where the container takes

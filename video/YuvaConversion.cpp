@@ -40,8 +40,8 @@ KVL_WIDE_VERSIONS void convertRow(const Pixel32* row, std::uint16_t* luma, std::
 // time. Alpha's 8 bits are repeated into 10, so that a decoder that drops the
 // low bits and one that rounds both read back the same 8 bits.
 void convertToYuva444p10(const Pixel32* pixels, AVFrame* frame, int matrix) {
-  const double kr = matrix == SWS_CS_ITU709 ? 0.2126 : 0.299;
-  const double kb = matrix == SWS_CS_ITU709 ? 0.0722 : 0.114;
+  const double kr = matrix == SWS_CS_ITU709 ? 0.2126 : matrix == SWS_CS_BT2020 ? 0.2627 : 0.299;
+  const double kb = matrix == SWS_CS_ITU709 ? 0.0722 : matrix == SWS_CS_BT2020 ? 0.0593 : 0.114;
   const double kg = 1 - kr - kb;
   const double ys = 876.0 / 255, cs = 896.0 / 255;  // the 10-bit limited ranges
   const auto fixed = [](double value) { return static_cast<std::int32_t>(std::lround(value * (1 << Shift))); };

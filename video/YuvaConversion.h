@@ -7,7 +7,7 @@
 namespace Kvl {
 
 // BGRA, top row first, into `frame` (YUVA 4:4:4, 10 bits, limited range)
-// with the matrix `matrix` (SWS_CS_ITU601 or SWS_CS_ITU709).
+// with the matrix `matrix` (SWS_CS_ITU601, SWS_CS_ITU709 or SWS_CS_BT2020).
 void convertToYuva444p10(const Pixel32* pixels, AVFrame* frame, int matrix);
 
 }  // namespace Kvl
