@@ -153,6 +153,10 @@ private:
   }
 
   bool readScanline(std::uint32_t row) {
+    // A damaged strip may decode to fewer bytes than its rows hold while
+    // libtiff still reports success: what it leaves unwritten reads as 0,
+    // not as the row before it, so every read of the file is the same.
+    std::fill(scanline_.begin(), scanline_.end(), std::uint8_t{0});
     if (tiff_ && TIFFReadScanline(tiff_.get(), scanline_.data(), row, 0) == 1) return true;
     damaged_ = true;
     if (message_.empty()) message_ = "row " + std::to_string(row) + " cannot be read";

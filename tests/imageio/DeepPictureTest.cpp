@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -135,6 +136,23 @@ TEST(DeepPictures, Png16ComesBackSampleForSample) {
     roundTrip(dir.file("in.png"), DeepFormat::Png16, samples, 65535, dir.file("copy.png"));
     EXPECT_EQ(readPng16(dir.file("copy.png")).values, samples.values);
   }
+}
+#endif
+
+#if KEYVALE_HAVE_TIFF
+// A strip that decodes to fewer bytes than its rows hold: libtiff reports
+// success and leaves the rest of the row buffer as it was, so a second read
+// after a rewind saw the first read's last row there. Found by the fuzzer.
+TEST(DeepPictures, ATiffReadsTheSameAfterARewind) {
+  const std::string path = std::string(KEYVALE_FUZZ_CORPUS_DIR) + "/tiff/short-strip-read-twice.tif";
+  std::string error;
+  const auto source = openDeepPicture(path, DeepFormat::Tiff, error);
+  ASSERT_TRUE(source) << error;
+  const std::vector<PixelF> first = readAll(*source);
+  ASSERT_TRUE(source->rewind());
+  const std::vector<PixelF> second = readAll(*source);
+  ASSERT_EQ(first.size(), second.size());
+  EXPECT_EQ(std::memcmp(first.data(), second.data(), first.size() * sizeof(PixelF)), 0);
 }
 #endif
 
