@@ -53,7 +53,7 @@ fi
 # expected to fail (status 1) is told apart from a memory error (99).
 memcheck() {
   valgrind --tool=memcheck --leak-check=full --errors-for-leak-kinds=definite,indirect,possible \
-    --error-exitcode=99 --quiet "$@"
+    --suppressions="$repo/scripts/memcheck.supp" --error-exitcode=99 --quiet "$@"
 }
 
 failed=0

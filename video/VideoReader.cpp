@@ -314,6 +314,12 @@ bool probeFfmpegClip(const std::string& path, std::string& reason) {
     reason = std::string("a picture format keyvale-cli does not read: ") + state.format->iformat->name;
     return false;
   }
+  // The libraries take any plain text for ANSI art, a "video" of drawn
+  // characters: a text file is no clip.
+  if (std::string(state.format->iformat->name) == "tty") {
+    reason = "a text file";
+    return false;
+  }
   if (avformat_find_stream_info(state.format, nullptr) < 0 ||
       av_find_best_stream(state.format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0) < 0) {
     reason = std::string("a ") + state.format->iformat->name + " file without a video stream";

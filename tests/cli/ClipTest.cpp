@@ -330,6 +330,17 @@ TEST(ClipKeying, FileThatIsNoPictureOrClipFailsWithItsReason) {
   EXPECT_EQ(run.status, Cli::ExitFileError);
   EXPECT_TRUE(run.err.starts_with("keyvale-cli: " + fake + ": ")) << run.err;
   EXPECT_FALSE(std::filesystem::exists(dir.file("out.mov")));
+  // Plain text, which the video libraries would draw as characters.
+  const std::string notes = dir.file("notes.txt");
+  {
+    std::ofstream lines(notes);
+    for (int line = 0; line < 40; ++line) lines << "add_library(shot_" << line << " STATIC shot.cpp shot.h)\n";
+  }
+  const CliRun text = runCli({"key", notes, dir.file("out.tga")});
+  EXPECT_EQ(text.status, Cli::ExitFileError) << text.err;
+  EXPECT_TRUE(text.err.starts_with("keyvale-cli: " + notes + ": not a picture or clip keyvale-cli can read ("))
+      << text.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.file("out.tga")));
 }
 
 // The Windows builds have no video libraries: a clip is recognised by its
