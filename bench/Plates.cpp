@@ -341,6 +341,10 @@ double backdropLight(double x, double y, std::uint32_t width, std::uint32_t heig
   return falloff * seam * floorShadow;
 }
 
+std::vector<Pixel32> foregroundTruth(std::uint32_t width, std::uint32_t height) {
+  return truthOf(paintForeground(width, height));
+}
+
 Plate makePlate(const PlateRecipe& recipe, std::uint32_t width, std::uint32_t height, const PlateEffects& effects) {
   Plate plate;
   plate.width = width;

@@ -60,6 +60,10 @@ Plate makePlate(const PlateRecipe& recipe, std::uint32_t width, std::uint32_t he
 // made from photographs.
 void shootPlate(const PlateRecipe& recipe, const PlateEffects& effects, Plate& plate);
 
+// The plates' foreground alone (figure with hair, hat, bag, ball, glass,
+// moving box): its true straight colour, alpha the true matte, top row first.
+std::vector<Pixel32> foregroundTruth(std::uint32_t width, std::uint32_t height);
+
 // A sky-blue to white vertical gradient to key the plates over.
 std::vector<Pixel32> skyGradient(std::uint32_t width, std::uint32_t height);
 

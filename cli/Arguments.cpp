@@ -238,13 +238,40 @@ private:
              "--settings-out names it in the setting file",
              [this](const std::string& path) { command_.cleanPlate = path; })
         ->group("Key settings");
+    addValue(command, "--clean-plate-frames", "FIRST-LAST",
+             "the clean plate made from these frames of the clip (counted\n"
+             "from 0) or sequence (frame numbers), where the set is empty:\n"
+             "each pixel's median; --settings-out writes it beside the\n"
+             "setting file (NAME.clean-plate.tga) and names it there",
+             [this](const std::string& text) {
+               std::string refusal;
+               command_.cleanPlateFrames = parseFrameRange(text, refusal);
+               if (!command_.cleanPlateFrames) throw CLI::ValidationError("--clean-plate-frames: " + refusal);
+             })
+        ->group("Key settings");
+    command.add_flag("--steady-matte", command_.steadyMatte,
+                     "for a clip or --frames sequence and the plate keyer:\n"
+                     "steadies the partly transparent edges where the plate\n"
+                     "did not change from the two frames before (less\n"
+                     "flicker of hair and soft edges; moving edges follow)")
+        ->group("Key settings");
   }
 
   // The plate keyer has no sliders; its channel is the backdrop's unless given.
   bool refusesPlateOptions(std::string& error) {
+    if (command_.cleanPlateFrames && !command_.settingsFile.empty()) {
+      return refuse("--settings gives the whole setting, its clean plate too; drop --clean-plate-frames", error);
+    }
     if (command_.keyer != KeyerKind::Plate) {
       if (command_.screen) return refuse("--screen names the plate keyer's backdrop; add --keyer plate", error);
+      if (command_.steadyMatte && command_.settingsFile.empty()) {
+        return refuse("--steady-matte steadies the plate keyer's matte; add --keyer plate", error);
+      }
+      if (command_.cleanPlateFrames) return refuse("--clean-plate-frames is the plate keyer's; add --keyer plate", error);
       return !command_.cleanPlate.empty() && refuse("--clean-plate is the plate keyer's; add --keyer plate", error);
+    }
+    if (command_.cleanPlateFrames && !command_.cleanPlate.empty()) {
+      return refuse("--clean-plate and --clean-plate-frames both name a clean plate; give one", error);
     }
     if (!command_.settingsFile.empty()) return refuse("--settings gives the whole setting, its keyer too; drop --keyer", error);
     if (key_->count("--contrast") > 0 || key_->count("--offset") > 0) {

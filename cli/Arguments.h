@@ -50,6 +50,9 @@ struct Command {
   KeyerKind keyer = KeyerKind::Classic;  // key: --keyer
   std::optional<Pixel32> screen;         // key: --screen, the plate keyer's backdrop colour
   std::string cleanPlate;                // key: --clean-plate, a picture of the empty set
+  // key: --clean-plate-frames, frames of the shot itself that show the empty set
+  std::optional<FrameRange> cleanPlateFrames;
+  bool steadyMatte = false;              // key: --steady-matte, a clip's or sequence's matte steadied
   std::string settingsFile;     // --settings: the setting to key with, from a file
   std::string settingsOutFile;  // --settings-out: where to write the setting used
   // Footage: a clip keyed into a clip, or into one picture per frame.

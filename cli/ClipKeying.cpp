@@ -14,6 +14,7 @@
 #include "FileKeying.h"
 #include "Refinement.h"
 #include "SettingsFile.h"
+#include "SteadyFrames.h"
 #include "engine/Keying.h"
 #include "keying/LightWrap.h"
 #include "imageio/PictureFiles.h"
@@ -338,9 +339,14 @@ KeyingResult keyFrames(const Command& command, const ClipOutput& plan, const Key
   std::vector<Pixel32> frame;
   std::string path;
   double keySeconds = 0;
+  SteadyClip steady;
   for (long long index = 0; reader->readFrame(frame); ++index) {
     const double start = threadCpuSeconds();
-    keyFrame(frame.data(), info.width, info.height, settings, keyThreads);
+    if (command.steadyMatte) {
+      steady.keyFrame(frame, info.width, info.height, settings, keyThreads);
+    } else {
+      keyFrame(frame.data(), info.width, info.height, settings, keyThreads);
+    }
     if (refinement) refineFrame(*refinement, frame.data(), info.width, info.height);
     if (background && command.lightWrap > 0) {
       wrapLight(frame, info.width, info.height, command.lightWrap, backgroundPixels(*background, info.height));

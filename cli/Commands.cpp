@@ -18,6 +18,8 @@
 #include "Resume.h"
 #include "UsableCpus.h"
 #include "SettingsFile.h"
+#include "ShotPlate.h"
+#include "SteadyFrames.h"
 #include "Wildcards.h"
 #include "Version.h"
 #include "engine/PreviewWorkspace.h"
@@ -153,6 +155,16 @@ std::optional<std::vector<long>> framesToKey(const Command& command, std::ostrea
   return frames;
 }
 
+// Each frame's job names the earlier frames it is steadied with: the
+// jobs are one per frame of `frames`, in order.
+void steadyJobs(const Command& command, const std::vector<long>& frames, std::vector<FileJob>& jobs) {
+  const FramePattern pattern = *parseFramePattern(command.inputs.front());
+  for (std::size_t i = 0; i < jobs.size() && i < frames.size(); ++i) {
+    jobs[i].steady = true;
+    jobs[i].earlierInputs = earlierFrameInputs(pattern, *command.frames, frames[i]);
+  }
+}
+
 bool writeSettingsOut(const Command& command, const Keying& settings, std::ostream& err) {
   if (command.settingsOutFile.empty()) return true;
   std::string error;
@@ -198,8 +210,8 @@ int runClipCommand(const Command& command, std::ostream& out, std::ostream& err,
     reportFileError(err, command.output, "output would overwrite its input; add --overwrite to allow it");
     return ExitFileError;
   }
-  const auto wanted = requestedSettings(command, err);
-  if (!wanted) return ExitFileError;
+  auto wanted = requestedSettings(command, err);
+  if (!wanted || (command.cleanPlateFrames && !addShotCleanPlate(command, *wanted, err))) return ExitFileError;
   console.cpuCount = cpusOf(console);
   return runClip(command, *output, *wanted, out, err, console);
 }
@@ -240,6 +252,10 @@ int runKey(const Command& command, std::ostream& out, std::ostream& err, Console
     err << "keyvale-cli: --reference-frame is for a clip or a --frames sequence\n";
     return ExitUsage;
   }
+  if (command.steadyMatte && !command.sequence()) {
+    err << "keyvale-cli: --steady-matte is for a clip or a --frames sequence\n";
+    return ExitUsage;
+  }
   const auto frames = framesToKey(command, err);
   if (!frames) return ExitUsage;
   std::string error;
@@ -248,7 +264,15 @@ int runKey(const Command& command, std::ostream& out, std::ostream& err, Console
     err << "keyvale-cli: " << error << '\n';
     return ExitUsage;
   }
+  if (command.steadyMatte) steadyJobs(command, *frames, *jobs);
   auto wanted = requestedSettings(command, err);
+  if (wanted && command.cleanPlateFrames) {
+    if (!command.sequence()) {
+      err << "keyvale-cli: --clean-plate-frames is for a clip or a --frames sequence\n";
+      return ExitUsage;
+    }
+    if (!addShotCleanPlate(command, *wanted, err)) return ExitFileError;
+  }
   if (wanted) wanted = fixSharedSettings(command, *wanted, err);
   if (!wanted) return ExitFileError;
   // A first farm step: the shot's setting, for every task to key with.

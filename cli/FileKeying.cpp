@@ -7,6 +7,7 @@
 #include "DeepFileKeying.h"
 #include "engine/DeepKeying.h"
 #include "Refinement.h"
+#include "SteadyFrames.h"
 #include "keying/Key.h"
 #include "imageio/PictureFiles.h"
 #include "imageio/ReplacingFile.h"
@@ -164,7 +165,15 @@ FileOutcome keyPictureFile(const FileJob& job, const KeyingRequest& wanted) {
     noteDamage();
     return failure(failedPath(), sink->failure(), outcome);
   }
-  keyPicture(*source, outcome.settings, *sink, job.keyThreads);
+  if (job.steady && outcome.settings.keyer == KeyerKind::Plate) {
+    std::string failedInput;
+    if (!keySteadyPicture(job.input, job.earlierInputs, outcome.settings, source->width(), source->height(),
+                          source->rowOrder(), *sink, job.keyThreads, failedInput, error)) {
+      return failure(failedInput, error, outcome);
+    }
+  } else {
+    keyPicture(*source, outcome.settings, *sink, job.keyThreads);
+  }
   noteDamage();
   outcome.pixelCount = source->pixelCount();
   source.reset();  // before the output replaces it, which may be the same file

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Arguments.h"
 #include "DeepAdapters.h"
@@ -29,6 +30,10 @@ struct FileJob {
   int keyThreads = 1;  // threads the plate keyer may share one picture's rows among
   DeepOptions deep = {};  // transfer, alpha convention, EXR compression, light wrap
   ViewPaths views = {};  // the matte and status pictures written beside the output
+  // --steady-matte: the plate keyer's matte steadied by the frames before
+  // (the inputs of up to SteadyWindow earlier frames, nearest first).
+  bool steady = false;
+  std::vector<std::string> earlierInputs = {};
 };
 
 struct FileOutcome {

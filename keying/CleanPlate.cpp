@@ -44,8 +44,8 @@ CleanPlate smoothedCleanPlate(std::vector<Pixel32> pixels, std::uint32_t width, 
   return plate;
 }
 
-CleanPlate cleanPlateOfFrames(const std::vector<std::vector<Pixel32>>& frames, std::uint32_t width,
-                              std::uint32_t height) {
+std::vector<Pixel32> medianOfFrames(const std::vector<std::vector<Pixel32>>& frames, std::uint32_t width,
+                                    std::uint32_t height) {
   const std::size_t count = std::size_t{width} * height;
   std::vector<const std::vector<Pixel32>*> whole;  // frames of the right size only
   for (const auto& frame : frames) {
@@ -64,7 +64,12 @@ CleanPlate cleanPlateOfFrames(const std::vector<std::vector<Pixel32>>& frames, s
     }
     median[i] = makePixel(middle[0], middle[1], middle[2]);
   }
-  return smoothedCleanPlate(std::move(median), width, height);
+  return median;
+}
+
+CleanPlate cleanPlateOfFrames(const std::vector<std::vector<Pixel32>>& frames, std::uint32_t width,
+                              std::uint32_t height) {
+  return smoothedCleanPlate(medianOfFrames(frames, width, height), width, height);
 }
 
 }  // namespace Kvl

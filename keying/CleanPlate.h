@@ -25,6 +25,12 @@ struct CleanPlate {
 // backdrop wider than a few pixels. `pixels` is top row first.
 CleanPlate smoothedCleanPlate(std::vector<Pixel32> pixels, std::uint32_t width, std::uint32_t height);
 
+// Each pixel's median over `frames` (each width x height, top row first;
+// frames of another size are left out), channel by channel, not smoothed:
+// the picture of the empty set a shot's own frames give.
+std::vector<Pixel32> medianOfFrames(const std::vector<std::vector<Pixel32>>& frames, std::uint32_t width,
+                                    std::uint32_t height);
+
 // Several frames of the empty set (each width x height, top row first) as
 // one: each pixel's median over the frames, channel by channel, so that a
 // person walking through some of them leaves nothing; then smoothed as above.
