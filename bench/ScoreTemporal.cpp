@@ -72,17 +72,11 @@ bool readFrame(const std::string& truthPattern, const std::string& keyedPattern,
   return true;
 }
 
-double detail[6] = {};
 double dtSsd(const Frame& before, const Frame& now) {
   double sum = 0;
   for (std::size_t i = 0; i < now.truth.size(); ++i) {
     const double difference = (now.keyed[i] - before.keyed[i]) - (now.truth[i] - before.truth[i]);
     sum += difference * difference;
-    const bool moved = now.truth[i] != before.truth[i];
-    const bool sure = (now.keyed[i] == 0 || now.keyed[i] == 1) && (before.keyed[i] == 0 || before.keyed[i] == 1);
-    detail[(moved ? 2 : 0) + (sure ? 1 : 0)] += difference * difference;
-    const bool bothUnsure = now.keyed[i] > 0 && now.keyed[i] < 1 && before.keyed[i] > 0 && before.keyed[i] < 1;
-    if (!sure) detail[4 + (bothUnsure ? 0 : 1)] += difference * difference;
   }
   return std::sqrt(sum / static_cast<double>(now.truth.size()));
 }
@@ -149,6 +143,5 @@ int main(int argc, char** argv) {
   const double pairs = static_cast<double>(last - first);
   std::printf("%.4f %.4f %.4f %.3f\n", 100 * dt / pairs, 1000 * messd / pairs, error / static_cast<double>(pixels),
               edgePixels > 0 ? edgeError / static_cast<double>(edgePixels) : 0.0);
-  if (std::getenv("DETAIL")) std::printf("still-unsure %.1f still-sure %.1f moved-unsure %.1f moved-sure %.1f both-unsure %.1f one-sure %.1f\n", detail[0], detail[1], detail[2], detail[3], detail[4], detail[5]);
   return 0;
 }
