@@ -3,14 +3,15 @@
 // straw hat, a glass pane, a motion-blurred box) swaying sideways over the
 // unevenly lit green backdrop, each frame with sensor noise of its own.
 //
-//   keyvale_make_moving_clip DIR [--size WIDTHxHEIGHT] [--frames N] [--noise SIGMA]
+//   keyvale_make_moving_clip DIR [--size WIDTHxHEIGHT] [--frames N] [--noise SIGMA] [--sway PIXELS]
 //
 // Writes DIR/clip.0001.png ... (the frames as shot), DIR/truth.0001.png ...
 // (the true straight colour, alpha the true matte) and DIR/motion.txt, a
 // line "FRAME DX" per frame: how many whole pixels the foreground moved
 // right since the frame before (0 for the first), the true motion the
 // motion-compensated measure follows. The sway is 12 pixels either way
-// over 24 frames: up to three pixels a frame mid-swing, holds at its ends.
+// (--sway) over 24 frames: up to three pixels a frame mid-swing, holds at
+// its ends.
 // Default 960x540, 24 frames, noise of sigma 3 levels.
 
 #include <cmath>
@@ -35,6 +36,7 @@ struct Options {
   std::uint32_t height = 540;
   int frames = 24;
   double noise = PlateEffects{}.noiseSigma;
+  double sway = 12;  // pixels either way
 };
 
 bool parseOptions(int argc, char** argv, Options& options) {
@@ -50,6 +52,9 @@ bool parseOptions(int argc, char** argv, Options& options) {
     } else if (argument == "--frames" && i + 1 < argc) {
       options.frames = std::atoi(argv[++i]);
       if (options.frames < 2 || options.frames > 10000) return false;
+    } else if (argument == "--sway" && i + 1 < argc) {
+      options.sway = std::atof(argv[++i]);
+      if (!(options.sway >= 0 && options.sway <= 200)) return false;
     } else if (argument == "--noise" && i + 1 < argc) {
       options.noise = std::atof(argv[++i]);
       if (!(options.noise >= 0 && options.noise <= 64)) return false;
@@ -64,7 +69,9 @@ bool parseOptions(int argc, char** argv, Options& options) {
 
 // The foreground's offset in frame `frame` (from 0), in whole pixels, so
 // that the true motion is exact.
-int swayAt(int frame) { return static_cast<int>(std::lround(12 * std::sin(2 * std::numbers::pi * frame / 24.0))); }
+int swayAt(double sway, int frame) {
+  return static_cast<int>(std::lround(sway * std::sin(2 * std::numbers::pi * frame / 24.0)));
+}
 
 // The foreground moved `dx` pixels right; what comes in from the side is empty.
 std::vector<Pixel32> shifted(const std::vector<Pixel32>& truth, std::uint32_t width, std::uint32_t height, int dx) {
@@ -91,7 +98,7 @@ std::string numbered(const std::string& folder, const char* name, int frame) {
 int main(int argc, char** argv) {
   Options options;
   if (!parseOptions(argc, argv, options)) {
-    std::fprintf(stderr, "usage: keyvale_make_moving_clip DIR [--size WIDTHxHEIGHT] [--frames N] [--noise SIGMA]\n");
+    std::fprintf(stderr, "usage: keyvale_make_moving_clip DIR [--size WIDTHxHEIGHT] [--frames N] [--noise SIGMA] [--sway PIXELS]\n");
     return 2;
   }
   const std::vector<Pixel32> still = foregroundTruth(options.width, options.height);
@@ -103,7 +110,7 @@ int main(int argc, char** argv) {
     Plate plate;
     plate.width = options.width;
     plate.height = options.height;
-    plate.truth = shifted(still, options.width, options.height, swayAt(frame));
+    plate.truth = shifted(still, options.width, options.height, swayAt(options.sway, frame));
     PlateEffects effects;
     effects.noiseSigma = options.noise;
     shootPlate(recipe, effects, plate);
@@ -117,7 +124,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "keyvale_make_moving_clip: %s\n", plateSink ? error.c_str() : "no PNG in this build");
       return 1;
     }
-    motion << frame + 1 << ' ' << (frame == 0 ? 0 : swayAt(frame) - swayAt(frame - 1)) << '\n';
+    motion << frame + 1 << ' ' << (frame == 0 ? 0 : swayAt(options.sway, frame) - swayAt(options.sway, frame - 1)) << '\n';
   }
   motion.close();
   return motion.fail() ? 1 : 0;
