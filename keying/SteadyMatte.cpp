@@ -8,6 +8,7 @@ namespace Kvl {
 namespace {
 
 using Colour = std::array<float, 3>;
+using Coordinate = std::int64_t;  // pixel places and moves, signed
 
 // Each pixel's difference from `then`, summed over its three channels (0..765).
 std::vector<std::uint16_t> channelDifferences(const Pixel32* now, const Pixel32* then, std::size_t count) {
@@ -99,16 +100,18 @@ Pixel32 rekeyed(Pixel32 platePixel, Pixel32 keyedPixel, const Colour& b, std::ui
 struct Picture {
   const Pixel32* pixels;
   std::uint32_t width, height;
-  Pixel32 at(long x, long y) const {
-    const long cx = std::clamp(x, 0L, static_cast<long>(width) - 1), cy = std::clamp(y, 0L, static_cast<long>(height) - 1);
+  Pixel32 at(Coordinate x, Coordinate y) const {
+    const Coordinate cx = std::clamp(x, Coordinate{0}, Coordinate{width} - 1);
+    const Coordinate cy = std::clamp(y, Coordinate{0}, Coordinate{height} - 1);
     return pixels[static_cast<std::size_t>(cy) * width + static_cast<std::size_t>(cx)];
   }
 };
 
-std::uint32_t patchDifference(const Picture& now, const Picture& then, long x, long y, long dx, long dy) {
+std::uint32_t patchDifference(const Picture& now, const Picture& then, Coordinate x, Coordinate y, Coordinate dx,
+                              Coordinate dy) {
   std::uint32_t sum = 0;
-  for (long j = -1; j <= 1; ++j) {
-    for (long i = -1; i <= 1; ++i) {
+  for (Coordinate j = -1; j <= 1; ++j) {
+    for (Coordinate i = -1; i <= 1; ++i) {
       const Pixel32 a = now.at(x + i, y + j), b = then.at(x + i + dx, y + j + dy);
       sum += static_cast<std::uint32_t>(std::abs(redOf(a) - redOf(b)) + std::abs(greenOf(a) - greenOf(b)) +
                                         std::abs(blueOf(a) - blueOf(b)));
@@ -119,7 +122,7 @@ std::uint32_t patchDifference(const Picture& now, const Picture& then, long x, l
 
 struct Match {
   std::uint32_t difference = ~0u;
-  long dx = 0, dy = 0;
+  Coordinate dx = 0, dy = 0;
 };
 
 // The place near (x + centreX, y + centreY) in `then`, within `radius`,
@@ -128,12 +131,12 @@ struct Match {
 // nearest the centre first, the first within `goodEnough` (which counts
 // fully) ends the search, and a later one wins only when strictly better,
 // so the choice is the same on every machine.
-Match bestMatch(const Picture& now, const Picture& then, long x, long y, long centreX, long centreY, long radius,
-                std::uint32_t goodEnough) {
+Match bestMatch(const Picture& now, const Picture& then, Coordinate x, Coordinate y, Coordinate centreX,
+                Coordinate centreY, Coordinate radius, std::uint32_t goodEnough) {
   Match best;
-  for (long ring = 0; ring <= radius; ++ring) {
-    for (long dy = -ring; dy <= ring; ++dy) {
-      for (long dx = -ring; dx <= ring; ++dx) {
+  for (Coordinate ring = 0; ring <= radius; ++ring) {
+    for (Coordinate dy = -ring; dy <= ring; ++dy) {
+      for (Coordinate dx = -ring; dx <= ring; ++dx) {
         if (std::max(std::abs(dx), std::abs(dy)) != ring) continue;
         const std::uint32_t d = patchDifference(now, then, x, y, centreX + dx, centreY + dy);
         if (d < best.difference) best = {d, centreX + dx, centreY + dy};
@@ -178,17 +181,17 @@ std::vector<std::uint8_t> steadyAlphas(const Pixel32* plate, const Pixel32* keye
       alphas[i] = static_cast<std::uint8_t>(own);
       if (own == 0 || own == 255) continue;
       std::uint32_t sum = 255 * own, weight = 255;
-      long motionX = 0, motionY = 0;  // per frame, from the nearest earlier one
+      Coordinate motionX = 0, motionY = 0;  // per frame, from the nearest earlier one
       for (std::size_t k = 0; k < frames; ++k) {
         const Picture then{earlier[k]->plate.data(), width, height};
-        const long step = static_cast<long>(k) + 1;
+        const Coordinate step = static_cast<Coordinate>(k) + 1;
         const std::uint32_t goodEnough = fullWeightUpTo(noise[k]);
         const Match m = k == 0 ? bestMatch(now, then, x, y, 0, 0, SteadySearch, goodEnough)
                                : bestMatch(now, then, x, y, motionX * step, motionY * step, 1, goodEnough);
         if (k == 0) motionX = m.dx, motionY = m.dy;
         const std::uint32_t w = weightOf(m.difference, noise[k]);
-        const long fromX = std::clamp(static_cast<long>(x) + m.dx, 0L, static_cast<long>(width) - 1);
-        const long fromY = std::clamp(static_cast<long>(y) + m.dy, 0L, static_cast<long>(height) - 1);
+        const Coordinate fromX = std::clamp(Coordinate{x} + m.dx, Coordinate{0}, Coordinate{width} - 1);
+        const Coordinate fromY = std::clamp(Coordinate{y} + m.dy, Coordinate{0}, Coordinate{height} - 1);
         sum += w * earlier[k]->alpha[static_cast<std::size_t>(fromY) * width + static_cast<std::size_t>(fromX)];
         weight += w;
       }

@@ -26,7 +26,7 @@ namespace Kvl {
 inline constexpr int SteadyWindow = 2;
 // How far (pixels, each way) a pixel's content is looked for in the frame
 // before: a subject moving that much from frame to frame is followed.
-inline constexpr long SteadySearch = 3;
+inline constexpr std::int64_t SteadySearch = 3;
 
 // One frame as shot and as the per-frame key saw it.
 struct KeyedFrame {
