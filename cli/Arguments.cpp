@@ -249,6 +249,12 @@ private:
                if (!command_.cleanPlateFrames) throw CLI::ValidationError("--clean-plate-frames: " + refusal);
              })
         ->group("Key settings");
+    command.add_flag("--clean-plate-from-shot", command_.cleanPlateFromShot,
+                     "for a shot with no empty frame: the clean plate made from\n"
+                     "frames spread over the clip or sequence, each pixel's\n"
+                     "median where the key shows backdrop; written and named as\n"
+                     "with --clean-plate-frames")
+        ->group("Key settings");
     command.add_flag("--steady-matte", command_.steadyMatte,
                      "for a clip or --frames sequence and the plate keyer:\n"
                      "steadies the partly transparent edges where the plate\n"
@@ -259,19 +265,25 @@ private:
 
   // The plate keyer has no sliders; its channel is the backdrop's unless given.
   bool refusesPlateOptions(std::string& error) {
-    if (command_.cleanPlateFrames && !command_.settingsFile.empty()) {
-      return refuse("--settings gives the whole setting, its clean plate too; drop --clean-plate-frames", error);
+    const char* shotPlate = command_.cleanPlateFrames ? "--clean-plate-frames"
+                            : command_.cleanPlateFromShot ? "--clean-plate-from-shot"
+                                                          : nullptr;
+    if (shotPlate && !command_.settingsFile.empty()) {
+      return refuse(std::string("--settings gives the whole setting, its clean plate too; drop ") + shotPlate, error);
+    }
+    if (command_.cleanPlateFrames && command_.cleanPlateFromShot) {
+      return refuse("--clean-plate-frames and --clean-plate-from-shot both make a clean plate; give one", error);
     }
     if (command_.keyer != KeyerKind::Plate) {
       if (command_.screen) return refuse("--screen names the plate keyer's backdrop; add --keyer plate", error);
       if (command_.steadyMatte && command_.settingsFile.empty()) {
         return refuse("--steady-matte steadies the plate keyer's matte; add --keyer plate", error);
       }
-      if (command_.cleanPlateFrames) return refuse("--clean-plate-frames is the plate keyer's; add --keyer plate", error);
+      if (shotPlate) return refuse(std::string(shotPlate) + " is the plate keyer's; add --keyer plate", error);
       return !command_.cleanPlate.empty() && refuse("--clean-plate is the plate keyer's; add --keyer plate", error);
     }
-    if (command_.cleanPlateFrames && !command_.cleanPlate.empty()) {
-      return refuse("--clean-plate and --clean-plate-frames both name a clean plate; give one", error);
+    if (shotPlate && !command_.cleanPlate.empty()) {
+      return refuse(std::string("--clean-plate and ") + shotPlate + " both name a clean plate; give one", error);
     }
     if (!command_.settingsFile.empty()) return refuse("--settings gives the whole setting, its keyer too; drop --keyer", error);
     if (key_->count("--contrast") > 0 || key_->count("--offset") > 0) {

@@ -52,6 +52,7 @@ struct Command {
   std::string cleanPlate;                // key: --clean-plate, a picture of the empty set
   // key: --clean-plate-frames, frames of the shot itself that show the empty set
   std::optional<FrameRange> cleanPlateFrames;
+  bool cleanPlateFromShot = false;       // key: --clean-plate-from-shot
   bool steadyMatte = false;              // key: --steady-matte, a clip's or sequence's matte steadied
   std::string settingsFile;     // --settings: the setting to key with, from a file
   std::string settingsOutFile;  // --settings-out: where to write the setting used

@@ -213,6 +213,14 @@ int runClipCommand(const Command& command, std::ostream& out, std::ostream& err,
   auto wanted = requestedSettings(command, err);
   if (!wanted || (command.cleanPlateFrames && !addShotCleanPlate(command, *wanted, err))) return ExitFileError;
   console.cpuCount = cpusOf(console);
+  if (command.cleanPlateFromShot) {
+    // The setting first (the plate is made with its key), then the plate.
+    std::optional<Keying> chosen = givenKeying(*wanted);
+    if (wanted->choosesFromPicture()) chosen = chooseFromClip(command.inputs.front(), *wanted, command.referenceFrame, error);
+    if (!chosen) reportFileError(err, command.inputs.front(), error);
+    if (!chosen || !addCleanPlateFromShot(command, *chosen, console.cpuCount, err)) return ExitFileError;
+    wanted = KeyingRequest::given(*chosen);
+  }
   return runClip(command, *output, *wanted, out, err, console);
 }
 
@@ -265,15 +273,19 @@ int runKey(const Command& command, std::ostream& out, std::ostream& err, Console
     return ExitUsage;
   }
   if (command.steadyMatte) steadyJobs(command, *frames, *jobs);
-  auto wanted = requestedSettings(command, err);
-  if (wanted && command.cleanPlateFrames) {
-    if (!command.sequence()) {
-      err << "keyvale-cli: --clean-plate-frames is for a clip or a --frames sequence\n";
-      return ExitUsage;
-    }
-    if (!addShotCleanPlate(command, *wanted, err)) return ExitFileError;
+  if ((command.cleanPlateFrames || command.cleanPlateFromShot) && !command.sequence()) {
+    err << "keyvale-cli: " << (command.cleanPlateFrames ? "--clean-plate-frames" : "--clean-plate-from-shot")
+        << " is for a clip or a --frames sequence\n";
+    return ExitUsage;
   }
+  auto wanted = requestedSettings(command, err);
+  if (wanted && command.cleanPlateFrames && !addShotCleanPlate(command, *wanted, err)) return ExitFileError;
   if (wanted) wanted = fixSharedSettings(command, *wanted, err);
+  if (wanted && command.cleanPlateFromShot) {
+    Keying shot = givenKeying(*wanted);
+    if (!addCleanPlateFromShot(command, shot, cpusOf(console), err)) return ExitFileError;
+    wanted = KeyingRequest::given(shot);
+  }
   if (!wanted) return ExitFileError;
   // A first farm step: the shot's setting, for every task to key with.
   if (command.settingsOnly()) {

@@ -1,5 +1,6 @@
 #include "ShotPlate.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <new>
@@ -73,6 +74,58 @@ std::optional<Frames> readSequenceFrames(const std::string& pattern, const std::
   return frames;
 }
 
+// How many frames a clip has: what it declares, else counted by reading it.
+std::optional<long> clipLength(const std::string& path, std::ostream& err) {
+  std::string error;
+  const std::unique_ptr<ClipReader> reader = ClipReader::open(path, error);
+  if (!reader) {
+    reportError(err, path, error);
+    return std::nullopt;
+  }
+  if (reader->info().declaredFrames > 0) return static_cast<long>(reader->info().declaredFrames);
+  std::vector<Pixel32> frame;
+  long frames = 0;
+  while (reader->readFrame(frame)) ++frames;
+  if (frames == 0) reportError(err, path, "no frame of the clip can be decoded");
+  return frames > 0 ? std::optional<long>(frames) : std::nullopt;
+}
+
+// The frames the plate is made from: spread over the clip or the range.
+std::optional<Frames> shotFrames(const Command& command, std::ostream& err) {
+  const std::string& input = command.inputs.front();
+  FrameRange range;
+  if (command.sequence()) {
+    range = *command.frames;
+  } else {
+    const std::optional<long> length = clipLength(input, err);
+    if (!length) return std::nullopt;
+    range = {0, *length - 1, 1};
+  }
+  std::vector<long> chosen = range.frames();
+  if (chosen.size() > MostShotFrames) {
+    std::vector<long> spread;
+    for (std::size_t i = 0; i < MostShotFrames; ++i) spread.push_back(chosen[i * (chosen.size() - 1) / (MostShotFrames - 1)]);
+    chosen = spread;
+  }
+  return command.sequence() ? readSequenceFrames(input, chosen, err) : readClipFrames(input, chosen, err);
+}
+
+// The fitted backdrop's colour at every pixel, for the pixels no frame shows.
+std::vector<Pixel32> fittedBackdrop(const PlateSettings& setting, std::uint32_t width, std::uint32_t height) {
+  PlateSettings model = setting;
+  model.cleanPlate.reset();
+  PlateKeyer keyer(model, width, height);
+  std::vector<Pixel32> pixels(std::size_t{width} * height);
+  const auto level = [](float v) { return static_cast<std::uint8_t>(std::clamp(v, 0.0f, 255.0f) + 0.5f); };
+  for (std::uint32_t y = 0; y < height; ++y) {
+    const float* b = keyer.backdropOf(y);
+    for (std::uint32_t x = 0; x < width; ++x) {
+      pixels[std::size_t{y} * width + x] = makePixel(level(b[x]), level(b[width + x]), level(b[2 * std::size_t{width} + x]));
+    }
+  }
+  return pixels;
+}
+
 bool writePlate(const std::string& path, const std::vector<Pixel32>& pixels, std::uint32_t width,
                 std::uint32_t height, std::ostream& err) {
   TargaSink sink;
@@ -88,6 +141,31 @@ bool writePlate(const std::string& path, const std::vector<Pixel32>& pixels, std
 
 }  // namespace
 
+std::vector<std::uint8_t> surelyBackdrop(const std::vector<Pixel32>& keyed, std::uint32_t width,
+                                         std::uint32_t height) {
+  constexpr std::uint32_t Reach = 2;
+  std::vector<std::uint8_t> across(keyed.size()), sure(keyed.size());
+  for (std::uint32_t y = 0; y < height; ++y) {
+    for (std::uint32_t x = 0; x < width; ++x) {
+      bool clear = true;
+      for (std::uint32_t i = x > Reach ? x - Reach : 0; i <= std::min(width - 1, x + Reach); ++i) {
+        clear = clear && alphaOf(keyed[std::size_t{y} * width + i]) < 128;
+      }
+      across[std::size_t{y} * width + x] = clear ? 1 : 0;
+    }
+  }
+  for (std::uint32_t y = 0; y < height; ++y) {
+    for (std::uint32_t x = 0; x < width; ++x) {
+      bool clear = true;
+      for (std::uint32_t j = y > Reach ? y - Reach : 0; j <= std::min(height - 1, y + Reach); ++j) {
+        clear = clear && across[std::size_t{j} * width + x] != 0;
+      }
+      sure[std::size_t{y} * width + x] = clear ? 1 : 0;
+    }
+  }
+  return sure;
+}
+
 std::vector<long> cleanPlateFrameChoice(const FrameRange& range) {
   const std::vector<long> all = range.frames();
   if (all.size() <= MostCleanPlateFrames) return all;
@@ -102,6 +180,48 @@ std::string cleanPlatePathFor(const std::string& settingsOut) {
   return textOf(path);
 }
 
+namespace {
+
+// Writes the plate beside the setting file when one is to be written; the
+// name it has there (or nothing) in `file`.
+bool placePlate(const Command& command, const std::vector<Pixel32>& median, std::uint32_t width,
+                std::uint32_t height, std::string& file, std::ostream& err) {
+  if (command.settingsOutFile.empty()) return true;
+  const std::string path = cleanPlatePathFor(command.settingsOutFile);
+  if (!writePlate(path, median, width, height, err)) return false;
+  std::error_code failed;
+  const auto absolute = std::filesystem::absolute(pathOf(path), failed);
+  file = failed ? path : textOf(absolute);
+  return true;
+}
+
+}  // namespace
+
+bool addCleanPlateFromShot(const Command& command, Keying& keying, int threads, std::ostream& err) {
+  try {
+    const std::optional<Frames> frames = shotFrames(command, err);
+    if (!frames) return false;
+    std::vector<std::vector<std::uint8_t>> backdrop;
+    for (const std::vector<Pixel32>& frame : frames->pixels) {
+      std::vector<Pixel32> keyed = frame;
+      keyFrame(keyed.data(), frames->width, frames->height, keying, threads);
+      backdrop.push_back(surelyBackdrop(keyed, frames->width, frames->height));
+    }
+    std::vector<Pixel32> median = backdropMedianOfFrames(
+        frames->pixels, backdrop, fittedBackdrop(keying.plate, frames->width, frames->height), frames->width,
+        frames->height);
+    std::string file;
+    if (!placePlate(command, median, frames->width, frames->height, file, err)) return false;
+    keying.plate.cleanPlateFile = file;
+    keying.plate.cleanPlate =
+        std::make_shared<const CleanPlate>(smoothedCleanPlate(std::move(median), frames->width, frames->height));
+    return true;
+  } catch (const std::bad_alloc&) {
+    reportError(err, command.inputs.front(), "not enough memory for --clean-plate-from-shot");
+    return false;
+  }
+}
+
 bool addShotCleanPlate(const Command& command, KeyingRequest& request, std::ostream& err) {
   const std::vector<long> wanted = cleanPlateFrameChoice(*command.cleanPlateFrames);
   const std::string& input = command.inputs.front();
@@ -110,13 +230,7 @@ bool addShotCleanPlate(const Command& command, KeyingRequest& request, std::ostr
         command.sequence() ? readSequenceFrames(input, wanted, err) : readClipFrames(input, wanted, err);
     if (!frames) return false;
     std::vector<Pixel32> median = medianOfFrames(frames->pixels, frames->width, frames->height);
-    if (!command.settingsOutFile.empty()) {
-      const std::string path = cleanPlatePathFor(command.settingsOutFile);
-      if (!writePlate(path, median, frames->width, frames->height, err)) return false;
-      std::error_code failed;
-      const auto absolute = std::filesystem::absolute(pathOf(path), failed);
-      request.cleanPlateFile = failed ? path : textOf(absolute);
-    }
+    if (!placePlate(command, median, frames->width, frames->height, request.cleanPlateFile, err)) return false;
     request.cleanPlate =
         std::make_shared<const CleanPlate>(smoothedCleanPlate(std::move(median), frames->width, frames->height));
     return true;

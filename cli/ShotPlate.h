@@ -1,12 +1,15 @@
 #pragma once
-// --clean-plate-frames: the clean plate made from the shot itself, from
-// frames where the set is empty (the head or tail of a shot): each pixel's
-// median over them. With --settings-out it is written as a picture beside
+// A clean plate made from the shot itself: --clean-plate-frames from
+// frames where the set is empty (the head or tail of a shot), each pixel's
+// median over them; --clean-plate-from-shot from frames with the subject
+// in them, each pixel's median over the frames where it is backdrop. With --settings-out it is written as a picture beside
 // the setting file and named there, so every farm task and every later
 // run keys against the very same plate.
 
+#include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "Arguments.h"
 #include "engine/Keying.h"
@@ -29,5 +32,26 @@ std::string cleanPlatePathFor(const std::string& settingsOut);
 // to be written, and puts it into `request`. False, told on `err` with
 // the file and the reason, when a frame cannot be read or written.
 bool addShotCleanPlate(const Command& command, KeyingRequest& request, std::ostream& err);
+
+// The most frames --clean-plate-from-shot looks at, spread over the shot.
+inline constexpr std::size_t MostShotFrames = 15;
+
+// --clean-plate-from-shot: a clean plate for a shot that has no empty
+// frame. Frames spread over the shot are keyed with `keying` (its setting
+// already chosen); where a frame's key leaves every pixel of a pixel's
+// 5 x 5 neighbourhood less than half opaque, that frame's pixel counts as
+// backdrop (a crease or shadow the fitted model misses keys partly opaque,
+// so a stricter test would never see it; a strand of hair counted so is
+// outvoted by the frames where it has moved on), and each pixel's median
+// over the frames where it counts is the plate; a pixel no frame counts
+// keeps the fitted backdrop's colour. Written and named as for
+// --clean-plate-frames, and put into `keying`. False, told on `err`, when
+// a frame cannot be read or the plate written.
+bool addCleanPlateFromShot(const Command& command, Keying& keying, int threads, std::ostream& err);
+
+// The pixels (width x height) whose 5 x 5 neighbourhood the key left less
+// than half opaque.
+std::vector<std::uint8_t> surelyBackdrop(const std::vector<Pixel32>& keyed, std::uint32_t width,
+                                         std::uint32_t height);
 
 }  // namespace Kvl::Cli

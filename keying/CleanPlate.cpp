@@ -67,6 +67,33 @@ std::vector<Pixel32> medianOfFrames(const std::vector<std::vector<Pixel32>>& fra
   return median;
 }
 
+std::vector<Pixel32> backdropMedianOfFrames(const std::vector<std::vector<Pixel32>>& frames,
+                                            const std::vector<std::vector<std::uint8_t>>& backdrop,
+                                            const std::vector<Pixel32>& fallback, std::uint32_t width,
+                                            std::uint32_t height) {
+  const std::size_t count = std::size_t{width} * height;
+  std::vector<Pixel32> median(fallback.size() == count ? fallback : std::vector<Pixel32>(count, 0));
+  std::vector<std::uint8_t> values;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::array<std::uint8_t, 3> middle{};
+    for (int c = 0; c < 3; ++c) {
+      const int shift = 16 - 8 * c;
+      values.clear();
+      for (std::size_t f = 0; f < frames.size() && f < backdrop.size(); ++f) {
+        if (frames[f].size() == count && backdrop[f].size() == count && backdrop[f][i] != 0) {
+          values.push_back(static_cast<std::uint8_t>((frames[f][i] >> shift) & 0xFF));
+        }
+      }
+      if (values.empty()) break;
+      const auto at = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+      std::nth_element(values.begin(), at, values.end());
+      middle[static_cast<std::size_t>(c)] = *at;
+    }
+    if (!values.empty()) median[i] = makePixel(middle[0], middle[1], middle[2]);
+  }
+  return median;
+}
+
 CleanPlate cleanPlateOfFrames(const std::vector<std::vector<Pixel32>>& frames, std::uint32_t width,
                               std::uint32_t height) {
   return smoothedCleanPlate(medianOfFrames(frames, width, height), width, height);

@@ -31,6 +31,16 @@ CleanPlate smoothedCleanPlate(std::vector<Pixel32> pixels, std::uint32_t width, 
 std::vector<Pixel32> medianOfFrames(const std::vector<std::vector<Pixel32>>& frames, std::uint32_t width,
                                     std::uint32_t height);
 
+// A picture of the empty set from frames of a shot with its subject in
+// them: each pixel's median, channel by channel, over the frames where
+// `backdrop` (one byte per pixel per frame, non-zero: surely backdrop there)
+// says the backdrop shows; `fallback`'s pixel where no frame shows it.
+// Not smoothed. All of width x height, top row first.
+std::vector<Pixel32> backdropMedianOfFrames(const std::vector<std::vector<Pixel32>>& frames,
+                                            const std::vector<std::vector<std::uint8_t>>& backdrop,
+                                            const std::vector<Pixel32>& fallback, std::uint32_t width,
+                                            std::uint32_t height);
+
 // Several frames of the empty set (each width x height, top row first) as
 // one: each pixel's median over the frames, channel by channel, so that a
 // person walking through some of them leaves nothing; then smoothed as above.

@@ -1,7 +1,9 @@
-// --clean-plate-frames: the clean plate made from the empty frames at the
-// head of a shot is written beside the setting file and named there, so a
-// run with that setting file keys every frame exactly as the first run did;
-// frames the shot does not have, and clashing options, are refused.
+// A clean plate from the shot itself: --clean-plate-frames from the empty
+// frames at the head of a shot, --clean-plate-from-shot from a shot whose
+// subject never leaves. Either is written beside the setting file and named
+// there, so a run with that setting file keys every frame exactly as the
+// first run did; frames the shot does not have, and clashing options, are
+// refused.
 
 #include <gtest/gtest.h>
 
@@ -25,25 +27,29 @@ constexpr int Width = 48, Height = 30;
 
 // Frames 1-3 show the empty set (a green backdrop with a dark crease at
 // column 20, too narrow for the fitted model); from frame 4 on a
-// skin-coloured subject stands on the right.
-std::vector<Pixel32> frame(int number) {
+// skin-coloured subject stands on the right. With `walking`, the subject
+// is in every frame, crossing the set six pixels a frame.
+std::vector<Pixel32> frame(int number, bool walking = false) {
   std::vector<Pixel32> pixels;
   for (int y = 0; y < Height; ++y) {
     for (int x = 0; x < Width; ++x) {
       const int grain = (x * 7 + y * 3 + number * 5) % 7 - 3;
       const int light = x == 20 ? 60 : 100;
       auto level = [&](int v) { return static_cast<std::uint8_t>(std::clamp(v * light / 100 + grain, 0, 255)); };
-      const bool subject = number >= 4 && x >= 30 && y >= 8 && y < 24;
+      const bool subject = walking ? x >= 6 * number && x < 6 * number + 10 && y >= 8 && y < 24
+                                   : number >= 4 && x >= 30 && y >= 8 && y < 24;
       pixels.push_back(subject ? makePixel(205, 150, 120) : makePixel(level(40), level(180), level(60)));
     }
   }
   return pixels;
 }
 
-fs::path writeShot(const fs::path& folder) {
+fs::path writeShot(const fs::path& folder, bool walking = false) {
   fs::create_directories(folder);
   const FramePattern pattern = *parseFramePattern((folder / "shot.%04d.tga").string());
-  for (int number = 1; number <= 6; ++number) TgaBytes(Width, Height, 24).pixels(frame(number)).writeTo(framePath(pattern, number));
+  for (int number = 1; number <= 6; ++number) {
+    TgaBytes(Width, Height, 24).pixels(frame(number, walking)).writeTo(framePath(pattern, number));
+  }
   return folder / "shot.%04d.tga";
 }
 
@@ -77,6 +83,39 @@ TEST(ShotCleanPlate, WrittenBesideTheSettingFileAndKeyedAgainstByEveryRun) {
   }
 }
 
+// The alphas of column 20 (the crease) of a keyed frame.
+std::vector<int> creaseAlphas(const fs::path& keyed) {
+  const TargaFile file = readTargaFile(keyed);
+  std::vector<int> alphas;
+  for (std::size_t y = 0; y < Height && file.pixels.size() == std::size_t{Width} * Height; ++y) {
+    alphas.push_back(alphaOf(file.pixels[y * Width + 20]));
+  }
+  return alphas;
+}
+
+TEST(ShotCleanPlate, MadeFromAShotWithoutAnEmptyFrame) {
+  TempDir dir;
+  const fs::path shot = writeShot(dir.path() / "in", true);
+  const std::vector<int> clear(Height, 0);
+  // The fitted model cannot follow the crease: it keys partly opaque.
+  ASSERT_EQ(runCli({"key", shot.string(), "--out-dir", dir.file("model"), "--frames", "1-6", "--keyer", "plate"}).status,
+            ExitSuccess);
+  EXPECT_NE(creaseAlphas(dir.path() / "model" / "shot.0006.tga"), clear);
+  // Every pixel shows the backdrop in some frame: the crease is backdrop.
+  const std::string setting = dir.file("walk.kvs");
+  const CliRun run = runCli({"key", shot.string(), "--out-dir", dir.file("shot"), "--frames", "1-6", "--keyer", "plate",
+                             "--clean-plate-from-shot", "--settings-out", setting});
+  ASSERT_EQ(run.status, ExitSuccess) << run.err;
+  EXPECT_EQ(creaseAlphas(dir.path() / "shot" / "shot.0006.tga"), clear);
+  ASSERT_TRUE(fs::exists(dir.path() / "walk.clean-plate.tga"));
+  // And a task with the setting file keys the same bytes.
+  ASSERT_EQ(runCli({"key", shot.string(), "--out-dir", dir.file("task"), "--frames", "1-6", "--chunk-size", "3",
+                    "--task", "1", "--settings", setting})
+                .status,
+            ExitSuccess);
+  EXPECT_EQ(bytesOf(dir.path() / "task" / "shot.0006.tga"), bytesOf(dir.path() / "shot" / "shot.0006.tga"));
+}
+
 TEST(ShotCleanPlate, FramesSpreadOverALongRange) {
   std::string error;
   EXPECT_EQ(cleanPlateFrameChoice(*parseFrameRange("0-4", error)), (std::vector<long>{0, 1, 2, 3, 4}));
@@ -106,6 +145,11 @@ TEST(ShotCleanPlate, RefusalsNameTheReason) {
       {{"key", pattern, "--frames", "1-6", "--settings", dir.file("s.kvs"), "--clean-plate-frames", "1-3"},
        ExitUsage, "drop --clean-plate-frames"},
       {{"key", dir.file("in/shot.0001.tga"), dir.file("o.tga"), "--keyer", "plate", "--clean-plate-frames", "1-3"},
+       ExitUsage, "for a clip or a --frames sequence"},
+      {{"key", pattern, "--frames", "1-6", "--keyer", "plate", "--clean-plate-frames", "1-3",
+        "--clean-plate-from-shot"},
+       ExitUsage, "give one"},
+      {{"key", dir.file("in/shot.0001.tga"), dir.file("o.tga"), "--keyer", "plate", "--clean-plate-from-shot"},
        ExitUsage, "for a clip or a --frames sequence"},
       {{"key", pattern, "--frames", "1-6", "--keyer", "plate", "--clean-plate-frames", "5-9", "--out-dir",
         dir.file("o")},

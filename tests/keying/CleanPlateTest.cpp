@@ -124,5 +124,18 @@ TEST(CleanPlate, FramesOfTheEmptySetCombineWithoutAPasserBy) {
   EXPECT_LT(std::sqrt(squares / (Width * Height)), 1.0);  // from 3 levels of noise in each frame
 }
 
+// Made from frames with a subject in them: only the samples marked as
+// backdrop count, the median outvotes one stray sample, and a pixel no
+// frame marks keeps the fallback.
+TEST(CleanPlateOfAShot, BackdropSamplesOnlyWithTheFallbackWhereNoneShows) {
+  const Pixel32 green = makePixel(40, 180, 60), skin = makePixel(200, 150, 120), fallback = makePixel(1, 2, 3);
+  // Three pixels, three frames: pixel 0 is backdrop in all (once with a
+  // passer-by's colour), pixel 1 only in the last, pixel 2 in none.
+  const std::vector<std::vector<Pixel32>> frames = {{green, skin, skin}, {skin, skin, skin}, {green, green, skin}};
+  const std::vector<std::vector<std::uint8_t>> backdrop = {{1, 0, 0}, {1, 0, 0}, {1, 1, 0}};
+  const std::vector<Pixel32> plate = backdropMedianOfFrames(frames, backdrop, {fallback, fallback, fallback}, 3, 1);
+  EXPECT_EQ(plate, (std::vector<Pixel32>{green, green, fallback}));
+}
+
 }  // namespace
 }  // namespace Kvl::Test
