@@ -223,7 +223,7 @@ std::uint32_t noiseBetween(const Pixel32* now, const Pixel32* then, std::uint32_
   // backdrop's noise bounds it, so a pan is not taken for noise.
   // Compressed footage copies still blocks from frame to frame, so its
   // median says little about how much an edge's colours wander; the floor
-  // is the same tolerance's third.
+  // is a third of the ceiling.
   const std::uint32_t ceiling = std::max(1u, 27u * backdropTolerance / 2u);
   const std::uint32_t floor = std::max(1u, 27u * backdropTolerance / 6u);
   return std::clamp(medianOf(differences), floor, ceiling);
@@ -231,10 +231,15 @@ std::uint32_t noiseBetween(const Pixel32* now, const Pixel32* then, std::uint32_
 
 void steadyMatte(const Pixel32* plate, Pixel32* keyed, std::uint32_t width, std::uint32_t height,
                  const std::vector<const KeyedFrame*>& earlier, const PlateSettings& settings) {
-  if (earlier.empty() || width == 0 || height == 0) return;
+  const std::size_t count = std::size_t{width} * height;
+  std::vector<const KeyedFrame*> usable;
+  for (const KeyedFrame* frame : earlier) {
+    if (frame != nullptr && frame->plate.size() == count && frame->alpha.size() == count) usable.push_back(frame);
+  }
+  if (usable.empty() || count == 0) return;
   std::vector<std::uint8_t> changed;
   const std::vector<std::uint8_t> alphas =
-      steadyAlphas(plate, keyed, width, height, earlier, settings.backdropTolerance, changed);
+      steadyAlphas(plate, keyed, width, height, usable, settings.backdropTolerance, changed);
   PlateKeyer keyer(settings, width, height);
   for (std::uint32_t y = 0; y < height; ++y) {
     const std::size_t rowStart = std::size_t{y} * width;

@@ -41,8 +41,8 @@ KeyedFrame keyedFrameOf(const Pixel32* plate, const Pixel32* keyed, std::uint32_
 // The typical difference between the 3 x 3 neighbourhoods of `now` and
 // `then` (both width x height, top row first; the sum of 27 channel
 // differences), the median over the picture: where most of it stayed
-// still, the two frames' noise. At most what `backdropTolerance` allows,
-// at least 1. Integer arithmetic: the same on every machine.
+// still, the two frames' noise. Kept between a sixth and a half of 27 x
+// `backdropTolerance`. Integer arithmetic: the same on every machine.
 std::uint32_t noiseBetween(const Pixel32* now, const Pixel32* then, std::uint32_t width, std::uint32_t height,
                            std::uint8_t backdropTolerance);
 
@@ -51,9 +51,11 @@ std::uint32_t noiseBetween(const Pixel32* now, const Pixel32* then, std::uint32_
 // SteadyWindow are used). Each unsure pixel's alpha is averaged with the
 // earlier per-frame alpha where its neighbourhood is found again (within
 // SteadySearch pixels; two frames back, around twice that motion), each
-// weighed by how closely the plate matches there against the noise. The pixels whose alpha changes have their colour
-// un-mixed again from the plate at the new alpha, against the backdrop the
-// setting gives, and their spill taken out where the key took it out.
+// weighed by how closely the plate matches there against the noise. The
+// pixels whose alpha changes have their colour un-mixed again from the
+// plate at the new alpha, against the backdrop the setting gives, and their
+// spill taken out where the key took it out. Earlier frames of another
+// size are passed over.
 void steadyMatte(const Pixel32* plate, Pixel32* keyed, std::uint32_t width, std::uint32_t height,
                  const std::vector<const KeyedFrame*>& earlier, const PlateSettings& settings);
 
