@@ -194,7 +194,6 @@ public:
   }
 
   bool commit(std::string& error) { return plan_.pictures || writer_->commit(error); }
-  bool isOpen() const { return plan_.pictures || writer_ != nullptr; }
   ClipTimes times() const { return writer_ ? writer_->times() : ClipTimes{}; }
   const std::vector<std::string>* droppedAudio() const { return writer_ ? &writer_->droppedAudio() : nullptr; }
 
@@ -254,9 +253,13 @@ KeyingResult keyFrames(const Command& command, const ClipOutput& plan, const Key
     return keyDeepClip({command, plan, settings, background, showProgress, keyThreads}, *reader, views, err);
   }
   FrameOutput output(command, plan);
+  if (!output.open(*reader, error)) {
+    reportError(err, command.output, error);
+    return {};
+  }
   std::string path;
-  if (!output.open(*reader, error) || !views.open(*reader, path, error)) {
-    reportError(err, output.isOpen() ? path : command.output, error);
+  if (!views.open(*reader, path, error)) {
+    reportError(err, path, error);
     return {};
   }
   FrameProgress progress(err, info.declaredFrames, showProgress);
