@@ -173,7 +173,18 @@ bool keepDisplayMatrix(const AVStream& input, AVStream& output) {
   return true;
 }
 
+// H.264 in 4:2:0 has one chroma sample for every two by two pixels, and
+// libx264 refuses a frame of an odd width or height with no word of why.
+bool refuseOddFrames(const WriterState& state, ClipCodec codec, std::string& error) {
+  const ClipInfo& info = state.source->info;
+  if (codec != ClipCodec::H264 || (info.width % 2 == 0 && info.height % 2 == 0)) return false;
+  error = "H.264 in 4:2:0 takes frames of even width and height only, and these are " + std::to_string(info.width) +
+          " x " + std::to_string(info.height) + ": write .mov or .mkv";
+  return true;
+}
+
 bool openEncoder(WriterState& state, ClipCodec codec, std::string& error) {
+  if (refuseOddFrames(state, codec, error)) return false;
   const CodecChoice choice = choiceFor(codec, state.writing.deep);
   const AVCodec* encoder = avcodec_find_encoder_by_name(choice.encoder);
   if (encoder == nullptr) {
