@@ -7,6 +7,7 @@
 #include <new>
 
 #include "VideoState.h"
+#include "imageio/DeepSamples.h"
 
 namespace Kvl {
 namespace {
@@ -290,9 +291,9 @@ bool convertDeepFrame(ReaderState& state, std::vector<PixelF>& out) {
   sws_scale(state.deepScaler, frame->data, frame->linesize, 0, frame->height, planes, strides);
   out.resize(pixels);
   const std::uint16_t* sample = state.deepSamples.data();
-  constexpr float scale = 1.0f / 65535.0f;
+  // As a 16-bit picture's samples are read (DeepSamples.h).
   for (std::size_t i = 0; i < pixels; ++i, sample += 4) {
-    out[i] = {sample[0] * scale, sample[1] * scale, sample[2] * scale, 0.0f};  // the key writes the alpha
+    out[i] = {fromUint16(sample[0]), fromUint16(sample[1]), fromUint16(sample[2]), 0.0f};  // the key writes the alpha
   }
   return true;
 }

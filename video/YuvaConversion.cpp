@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "imageio/DeepSamples.h"
 #include "keying/WideVersions.h"
 
 namespace Kvl {
@@ -53,11 +54,13 @@ struct DeepCoefficients {
   float yr, yg, yb, ub, vr;  // with cb = (b - y') / (2 (1 - kb)), cr = (r - y') / (2 (1 - kr))
 };
 
+// 0..1; not-a-number gives 0.
+float unit(float value) { return value > 0 ? std::min(value, 1.0f) : 0.0f; }
+
 void convertDeepRow(const PixelF* row, std::uint16_t* luma, std::uint16_t* cb, std::uint16_t* cr,
                     std::uint16_t* alpha, std::size_t width, DeepCoefficients k) {
   for (std::size_t x = 0; x < width; ++x) {
-    const float r = std::clamp(row[x].red, 0.0f, 1.0f), g = std::clamp(row[x].green, 0.0f, 1.0f);
-    const float b = std::clamp(row[x].blue, 0.0f, 1.0f), a = std::clamp(row[x].alpha, 0.0f, 1.0f);
+    const float r = unit(row[x].red), g = unit(row[x].green), b = unit(row[x].blue), a = unit(row[x].alpha);
     const float y = k.yr * r + k.yg * g + k.yb * b;
     luma[x] = tenBits(y, 876, 64);  // the 10-bit limited ranges
     cb[x] = tenBits((b - y) * k.ub, 896, 512);
@@ -82,17 +85,14 @@ void convertDeepToYuva444p10(const PixelF* pixels, AVFrame* frame, int matrix) {
 
 void convertDeepToRgba64(const PixelF* pixels, AVFrame* frame) {
   const auto width = static_cast<std::size_t>(frame->width);
-  const auto sample = [](float value) {
-    return static_cast<std::uint16_t>(std::lround(std::clamp(value, 0.0f, 1.0f) * 65535.0f));
-  };
   for (int y = 0; y < frame->height; ++y) {
     const PixelF* row = pixels + static_cast<std::size_t>(y) * width;
     std::uint16_t* out = planeRow(frame, 0, y);
     for (std::size_t x = 0; x < width; ++x, out += 4) {
-      out[0] = sample(row[x].red);
-      out[1] = sample(row[x].green);
-      out[2] = sample(row[x].blue);
-      out[3] = sample(row[x].alpha);
+      out[0] = toUint16(row[x].red);
+      out[1] = toUint16(row[x].green);
+      out[2] = toUint16(row[x].blue);
+      out[3] = toUint16(row[x].alpha);
     }
   }
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -16,6 +17,7 @@
 #include "CliTestSupport.h"
 #include "ClipTools.h"
 #include "support/TgaBytes.h"
+#include "video/VideoFiles.h"
 
 namespace Kvl::Test {
 namespace {
@@ -120,6 +122,49 @@ TEST(DeepClips, TenAndTwelveBitSourcesKeepMoreThan256LevelsOfColourAndAlpha) {
   const std::vector<std::uint16_t> rgba = firstFrameAt16Bits(keyed, "rgba64le");
   EXPECT_LE(packedLevels(rgba, 1, GreyRow), 256u);
   EXPECT_LE(packedLevels(rgba, 3, RampRow), 256u);
+}
+
+// Red, green and blue ramps that differ (a swap fails), at 16 bits, read
+// and written through FFV1, which keeps them losslessly: every sample comes
+// back as it was made, alpha as it was written.
+TEST(DeepClips, DeepFramesAreReadAndWrittenSampleForSample) {
+  SKIP_WITHOUT_VIDEO();
+  TempDir dir;
+  const std::string clip = dir.file("ramps.mkv"), written = dir.file("written.mkv");
+  ffmpeg("-f lavfi -i \"nullsrc=s=64x48:r=10,format=gbrp16le,geq=r='X*200':g='Y*300+1000':b='65535-X*150'\" "
+         "-frames:v 2 -c:v ffv1 -pix_fmt gbrp16le '" + clip + "'");
+  std::string error;
+  const std::unique_ptr<ClipReader> reader = ClipReader::open(clip, error);
+  ASSERT_TRUE(reader) << error;
+  EXPECT_EQ(reader->info().bitsPerSample, 16);
+  const std::unique_ptr<ClipWriter> writer = ClipWriter::open(written, ClipCodec::Ffv1, *reader, error, {true, true});
+  ASSERT_TRUE(writer) << error;
+  EXPECT_FALSE(writer->writeFrame(nullptr)) << "a deep writer takes deep frames only";
+  std::vector<PixelF> frame;
+  int frames = 0;
+  while (reader->readDeepFrame(frame)) {
+    ASSERT_EQ(frame.size(), 64u * 48u);
+    for (std::size_t i = 0; i < frame.size(); ++i) {
+      const float x = static_cast<float>(i % 64), y = static_cast<float>(i / 64);
+      const PixelF want{x * 200 / 65535, (y * 300 + 1000) / 65535, (65535 - x * 150) / 65535, 0};
+      ASSERT_EQ(frame[i], want) << "x " << i % 64 << " y " << i / 64;
+      frame[i].alpha = static_cast<float>(i) / 65535;
+    }
+    ASSERT_TRUE(writer->writeDeepFrame(frame.data()));
+    ++frames;
+  }
+  EXPECT_EQ(frames, 2);
+  ASSERT_TRUE(writer->commit(error)) << error;
+  const std::vector<std::uint16_t> rgba = firstFrameAt16Bits(written, "rgba64le");
+  ASSERT_EQ(rgba.size(), 64u * 48u * 4);
+  for (std::size_t i = 0; i < 64u * 48u; ++i) {
+    const std::size_t x = i % 64, y = i / 64;
+    const std::vector<std::uint16_t> want{static_cast<std::uint16_t>(x * 200), static_cast<std::uint16_t>(y * 300 + 1000),
+                                          static_cast<std::uint16_t>(65535 - x * 150), static_cast<std::uint16_t>(i)};
+    ASSERT_EQ(std::vector<std::uint16_t>(rgba.begin() + static_cast<std::ptrdiff_t>(i * 4),
+                                         rgba.begin() + static_cast<std::ptrdiff_t>(i * 4 + 4)), want)
+        << "x " << x << " y " << y;
+  }
 }
 
 // The views carry the keyed clip's frames at its times, without its sound;
