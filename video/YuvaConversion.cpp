@@ -46,8 +46,10 @@ std::uint16_t* planeRow(AVFrame* frame, int index, int y) {
   return reinterpret_cast<std::uint16_t*>(frame->data[index] + std::ptrdiff_t{y} * frame->linesize[index]);
 }
 
+// Rounded by adding a half and truncating, which the compiler does several
+// pixels at a time (lround it would not); the values are never negative.
 std::uint16_t tenBits(float value, float scale, float offset) {
-  return static_cast<std::uint16_t>(std::lround(offset + scale * value));
+  return static_cast<std::uint16_t>(offset + scale * value + 0.5f);
 }
 
 struct DeepCoefficients {
@@ -57,7 +59,7 @@ struct DeepCoefficients {
 // 0..1; not-a-number gives 0.
 float unit(float value) { return value > 0 ? std::min(value, 1.0f) : 0.0f; }
 
-void convertDeepRow(const PixelF* row, std::uint16_t* luma, std::uint16_t* cb, std::uint16_t* cr,
+KVL_WIDE_VERSIONS void convertDeepRow(const PixelF* row, std::uint16_t* luma, std::uint16_t* cb, std::uint16_t* cr,
                     std::uint16_t* alpha, std::size_t width, DeepCoefficients k) {
   for (std::size_t x = 0; x < width; ++x) {
     const float r = unit(row[x].red), g = unit(row[x].green), b = unit(row[x].blue), a = unit(row[x].alpha);
