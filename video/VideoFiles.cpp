@@ -202,7 +202,6 @@ bool isClip(const std::string& path, std::string& reason) {
 
 bool codecKeepsAlpha(ClipCodec codec) { return codec != ClipCodec::H264 && codec != ClipCodec::ProRes422; }
 
-
 const char* codecName(ClipCodec codec) {
   switch (codec) {
     case ClipCodec::ProRes4444: return "ProRes 4444";

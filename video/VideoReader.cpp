@@ -268,8 +268,8 @@ bool convertFrame(ReaderState& state, std::vector<Pixel32>& out) {
 }
 
 // The frame through 16-bit RGBA, which holds 10- and 12-bit samples whole.
-// The chroma is interpolated at full width and rounded accurately: the 8-bit
-// path's faster defaults would take two bits off a 12-bit gradient.
+// The chroma is interpolated at full width and every step rounded
+// accurately, so that a smooth gradient stays smooth at its depth.
 bool convertDeepFrame(ReaderState& state, std::vector<PixelF>& out) {
   const AVFrame* frame = state.frame;
   if (frame->width != static_cast<int>(state.info.width) || frame->height != static_cast<int>(state.info.height)) {
@@ -297,7 +297,6 @@ bool convertDeepFrame(ReaderState& state, std::vector<PixelF>& out) {
   }
   return true;
 }
-
 
 }  // namespace
 
