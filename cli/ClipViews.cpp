@@ -1,5 +1,6 @@
 #include "ClipViews.h"
 
+#include "BatchPlan.h"
 #include "ClipReports.h"
 #include "keying/KeyViews.h"
 
@@ -39,10 +40,14 @@ std::optional<std::string> clipViewsRefusal(const Command& command) {
            "has its matte in their alpha";
   }
   for (const std::string* view : {&command.matteOut, &command.statusOut}) {
-    if (!view->empty() && !viewCodecFor(*view)) {
-      return *view + ": the views of a clip are clips: name them .mov, .mp4, .webm or .mkv";
+    if (view->empty()) continue;
+    if (!viewCodecFor(*view)) return *view + ": the views of a clip are clips: name them .mov, .mp4, .webm or .mkv";
+    if (*view == command.output || isSameFile(*view, command.output)) {
+      return *view + ": a view would replace the keyed clip";
     }
-    if (!view->empty() && *view == command.output) return *view + ": a view would replace the keyed clip";
+    // Never the clip it is made from, --overwrite or not: a matte in place
+    // of the footage is no one's wish.
+    if (isSameFile(*view, command.inputs.front())) return *view + ": a view would replace the clip keyed";
   }
   return std::nullopt;
 }

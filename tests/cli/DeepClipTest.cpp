@@ -243,6 +243,9 @@ TEST(ClipViews, RefusedOrFailedViewsLeaveNothingBehind) {
   const CliRun still = runCli({"key", clip, dir.file("keyed.mov"), "--matte-out", dir.file("m.png")});
   EXPECT_EQ(still.status, Cli::ExitUsage);
   EXPECT_NE(still.err.find("m.png"), std::string::npos) << still.err;
+  const CliRun overInput = runCli({"key", clip, dir.file("keyed.mov"), "--status", clip, "--overwrite"});
+  EXPECT_EQ(overInput.status, Cli::ExitUsage);
+  EXPECT_NE(overInput.err.find("would replace the clip keyed"), std::string::npos) << overInput.err;
   const std::string missing = dir.file("no-such-folder/status.mov");
   const CliRun failed = runCli({"key", clip, dir.file("keyed.mov"), "--matte-out", dir.file("m.mkv"), "--status", missing});
   EXPECT_EQ(failed.status, Cli::ExitFileError);
