@@ -220,6 +220,7 @@ TEST(ClipViews, DeepClipsHaveViewsToo) {
   ffmpeg(DeepSource + "-c:v prores_ks -profile:v 4 -pix_fmt yuva444p10le '" + clip + "'");
   const std::string keyed = dir.file("keyed.mov"), matte = dir.file("matte.mov"), status = dir.file("status.webm");
   ASSERT_EQ(keyWithPlateKeyer(clip, keyed, {"--matte-out", matte, "--status", status}).status, Cli::ExitSuccess);
+  EXPECT_EQ(frameCount(keyed), 3);
   EXPECT_EQ(frameCount(matte), 3);
   EXPECT_EQ(frameCount(status), 3);
   EXPECT_EQ(probe(matte, "v:0", "stream=codec_name") + " " + probe(matte, "v:0", "stream=pix_fmt"),
