@@ -424,7 +424,8 @@ private:
     const std::string group = "Matte and status views";
     addValue(command, "--matte-out", "FILE",
              "also write the matte as an opaque grey picture (white\n"
-             "solid, black clear); with --frames a pattern like OUTPUT's\n"
+             "solid, black clear); with --frames a pattern like OUTPUT's;\n"
+             "for a clip a clip (.mov .mp4 .webm .mkv)\n"
              "  e.g. --matte-out shot.matte.png",
              [this](const std::string& path) {
                if (path.empty()) throw CLI::ValidationError("--matte-out needs a file");
@@ -433,7 +434,8 @@ private:
         ->group(group);
     addValue(command, "--status", "FILE",
              "also write the status view: the plate dimmed, clear pixels\n"
-             "blue, in-between amber, solid white; with --frames a pattern\n"
+             "blue, in-between amber, solid white; with --frames a pattern;\n"
+             "for a clip a clip (.mov .mp4 .webm .mkv)\n"
              "  e.g. --status shot.status.png",
              [this](const std::string& path) {
                if (path.empty()) throw CLI::ValidationError("--status needs a file");

@@ -11,6 +11,9 @@
 #include <ostream>
 
 #include "Background.h"
+#include "ClipReports.h"
+#include "ClipViews.h"
+#include "DeepClipKeying.h"
 #include "FileKeying.h"
 #include "Refinement.h"
 #include "SettingsFile.h"
@@ -50,13 +53,6 @@ private:
   std::size_t next_ = 0;
 };
 
-std::string lowerExtension(const std::string& path) {
-  std::string extension = fs::path(path).extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return extension;
-}
-
 std::optional<ClipCodec> parseCodec(const std::string& name) {
   if (name == "prores") return ClipCodec::ProRes4444;
   if (name == "vp9") return ClipCodec::Vp9;
@@ -90,17 +86,6 @@ const char* const AlphaContainers =
 std::optional<ClipOutput> refuse(std::string reason, std::string& error) {
   error = std::move(reason);
   return std::nullopt;
-}
-
-std::string formatTime(double seconds) {
-  const auto tenths = static_cast<long long>(std::llround(seconds * 100));
-  char text[32];
-  std::snprintf(text, sizeof text, "%lld:%02lld.%02lld", tenths / 6000, tenths / 100 % 60, tenths % 100);
-  return text;
-}
-
-void reportError(std::ostream& err, const std::string& path, const std::string& reason) {
-  err << "keyvale-cli: " << path << ": " << reason << '\n';
 }
 
 bool makeFolder(const std::string& folder, std::ostream& err) {
@@ -187,46 +172,6 @@ std::optional<Keying> chooseFromClip(const std::string& path, const KeyingReques
 
 namespace {
 
-// "Keying frame 120/250  31.2 fps  0:04 left", redrawn in place.
-class FrameProgress {
-public:
-  FrameProgress(std::ostream& stream, std::int64_t total, bool enabled)
-      : stream_(stream), total_(total), enabled_(enabled) {}
-
-  void frameDone(std::int64_t done) {
-    const auto now = Clock::now();
-    const bool last = done == total_;
-    if (!enabled_ || (!last && now - lastDrawn_ < std::chrono::milliseconds(200))) return;
-    lastDrawn_ = now;
-    const double seconds = std::chrono::duration<double>(now - start_).count();
-    const double fps = seconds > 0 ? static_cast<double>(done) / seconds : 0;
-    char line[128];
-    if (total_ > 0 && fps > 0) {
-      const double left = static_cast<double>(std::max<std::int64_t>(0, total_ - done)) / fps;
-      std::snprintf(line, sizeof line, "Keying frame %lld/%lld  %.1f fps  %lld:%02lld left",
-                    static_cast<long long>(done), static_cast<long long>(total_), fps,
-                    static_cast<long long>(left) / 60, static_cast<long long>(left) % 60);
-    } else {
-      std::snprintf(line, sizeof line, "Keying frame %lld  %.1f fps", static_cast<long long>(done), fps);
-    }
-    stream_ << '\r' << line << "\x1b[K" << std::flush;
-    shown_ = true;
-  }
-  void finish() {
-    if (shown_) stream_ << '\n' << std::flush;
-    shown_ = false;
-  }
-
-private:
-  using Clock = std::chrono::steady_clock;
-  std::ostream& stream_;
-  std::int64_t total_;
-  bool enabled_;
-  bool shown_ = false;
-  Clock::time_point start_ = Clock::now();
-  Clock::time_point lastDrawn_{};
-};
-
 // Where the keyed frames go: one clip, or one picture per frame.
 class FrameOutput {
 public:
@@ -280,32 +225,6 @@ private:
   std::unique_ptr<ClipWriter> writer_;
 };
 
-void reportLoss(std::ostream& err, const std::string& input, const FrameLoss& loss) {
-  err << "keyvale-cli: warning: " << input << ": " << loss.frames << (loss.frames == 1 ? " frame" : " frames")
-      << " could not be decoded, the first at " << formatTime(loss.firstSeconds)
-      << "; the frames that could were keyed\n";
-}
-
-void reportDroppedAudio(std::ostream& err, const Command& command, const std::vector<std::string>& dropped) {
-  for (const std::string& stream : dropped) {
-    err << "keyvale-cli: warning: " << command.output << ": audio stream " << stream << " dropped: "
-        << lowerExtension(command.output) << " cannot hold it\n";
-  }
-}
-
-// For the benchmark: seconds per stage, each on the thread that ran it.
-void reportTimes(std::ostream& err, const ClipTimes& in, double keySeconds, const ClipTimes& out) {
-  char line[200];
-  std::snprintf(line, sizeof line, "stages: decode %.2f s, convert in %.2f s, key %.2f s, convert out %.2f s, encode %.2f s\n",
-                in.decodeSeconds, in.convertInSeconds, keySeconds, out.convertOutSeconds, out.encodeSeconds);
-  err << line;
-}
-
-struct KeyingResult {
-  bool ok = false;
-  bool lostFrames = false;
-};
-
 KeyingResult keyFrames(const Command& command, const ClipOutput& plan, const Keying& settings,
                        std::ostream& err, bool showProgress, int keyThreads) {
   const std::string& input = command.inputs.front();
@@ -330,24 +249,38 @@ KeyingResult keyFrames(const Command& command, const ClipOutput& plan, const Key
   }
   std::shared_ptr<const MatteRefinement> refinement;
   if (!loadRefinement(command.refine, refinement, err)) return {};
+  ClipViews views({command.matteOut, command.statusOut});
+  if (keysClipInFloat(plan, settings, info, refinement != nullptr)) {
+    return keyDeepClip({command, plan, settings, background, showProgress, keyThreads}, *reader, views, err);
+  }
   FrameOutput output(command, plan);
   if (!output.open(*reader, error)) {
     reportError(err, command.output, error);
     return {};
   }
-  FrameProgress progress(err, info.declaredFrames, showProgress);
-  std::vector<Pixel32> frame;
   std::string path;
+  if (!views.open(*reader, path, error)) {
+    reportError(err, path, error);
+    return {};
+  }
+  FrameProgress progress(err, info.declaredFrames, showProgress);
+  std::vector<Pixel32> frame, plate;
   double keySeconds = 0;
   SteadyClip steady;
   for (long long index = 0; reader->readFrame(frame); ++index) {
     const double start = threadCpuSeconds();
+    if (views.wantsPlate()) plate.assign(frame.begin(), frame.end());
     if (command.steadyMatte) {
       steady.keyFrame(frame, info.width, info.height, settings, keyThreads);
     } else {
       keyFrame(frame.data(), info.width, info.height, settings, keyThreads);
     }
     if (refinement) refineFrame(*refinement, frame.data(), info.width, info.height);
+    if (views.wanted() && !views.write(plate.data(), frame.data(), frame.size(), path, error)) {
+      progress.finish();
+      reportError(err, path, error);
+      return {};
+    }
     if (background && command.lightWrap > 0) {
       wrapLight(frame, info.width, info.height, command.lightWrap, backgroundPixels(*background, info.height));
     }
@@ -365,6 +298,10 @@ KeyingResult keyFrames(const Command& command, const ClipOutput& plan, const Key
   if (loss.frames > 0) reportLoss(err, input, loss);
   if (!output.commit(error)) {
     reportError(err, command.output, error);
+    return {};
+  }
+  if (!views.commit(path, error)) {
+    reportError(err, path, error);
     return {};
   }
   if (const auto* dropped = output.droppedAudio()) reportDroppedAudio(err, command, *dropped);

@@ -13,6 +13,7 @@
 #include "BatchPlan.h"
 #include "BatchRunner.h"
 #include "ClipKeying.h"
+#include "ClipViews.h"
 #include "FileKeying.h"
 #include "Refinement.h"
 #include "Resume.h"
@@ -190,9 +191,8 @@ bool isClipCommand(const Command& command) {
 // be written costs nothing.
 int runClipCommand(const Command& command, std::ostream& out, std::ostream& err, ConsoleOptions console) {
   std::string error;
-  if (!command.matteOut.empty() || !command.statusOut.empty()) {
-    err << "keyvale-cli: --matte-out and --status are for pictures and frame sequences; a clip keyed into "
-           "pictures (--out-dir) has its matte in their alpha\n";
+  if (const auto refusal = clipViewsRefusal(command)) {
+    err << "keyvale-cli: " << *refusal << '\n';
     return ExitUsage;
   }
   const auto output = planClipOutput(command, error);

@@ -1,36 +1,16 @@
 #include "Png16Files.h"
 
-#include <png.h>
-
 #include <cstdio>
 #include <new>
 #include <vector>
 
-#include "ByteSource.h"
 #include "DeclaredSize.h"
 #include "DeepSamples.h"
 #include "FileHandle.h"
+#include "PngLibrary.h"
 
 namespace Kvl {
 namespace {
-
-struct PngMessages {
-  std::string error;
-};
-
-[[noreturn]] void onError(png_structp png, png_const_charp message) {
-  static_cast<PngMessages*>(png_get_error_ptr(png))->error = message;
-  png_longjmp(png, 1);
-}
-void onWarning(png_structp, png_const_charp) {}
-
-// libpng reports errors by jumping back into the function that set the
-// jump; each guarded step has only trivial locals, so no destructor is skipped.
-bool readHeaderGuarded(png_structp png, png_infop info) {
-  if (setjmp(png_jmpbuf(png))) return false;
-  png_read_info(png, info);
-  return true;
-}
 
 // Every file as 16-bit RGBA in the machine's byte order, solid where it
 // holds no alpha.
@@ -47,20 +27,8 @@ bool requestRgba16Guarded(png_structp png, png_infop info) {
   return true;
 }
 
-bool readImageGuarded(png_structp png, png_bytepp rows) {
-  if (setjmp(png_jmpbuf(png))) return false;
-  png_read_image(png, rows);
-  png_read_end(png, nullptr);
-  return true;
-}
-
-// A small file declaring a vast picture is refused before the picture is
-// allocated, as the 8-bit reader does.
 bool holdsDataFor(const std::string& path, std::uint64_t width, std::uint64_t height, unsigned channels) {
-  const std::uint64_t required = requiredDataBytes(width * height, smallestPngBytes(width, height, 16 * channels));
-  if (required == 0) return true;
-  FileByteSource file(path.c_str());
-  return file.isOpen() && file.holds(required);
+  return fileHoldsDataFor(path.c_str(), width * height, smallestPngBytes(width, height, 16 * channels));
 }
 
 Transfer transferOf(png_structp png, png_infop info) {
@@ -70,32 +38,6 @@ Transfer transferOf(png_structp png, png_infop info) {
   }
   return Transfer::Srgb;
 }
-
-class PngStructs {
-public:
-  PngStructs(PngMessages& messages, bool reading) : reading_(reading) {
-    png_ = reading ? png_create_read_struct(PNG_LIBPNG_VER_STRING, &messages, onError, onWarning)
-                   : png_create_write_struct(PNG_LIBPNG_VER_STRING, &messages, onError, onWarning);
-    if (png_ != nullptr) info_ = png_create_info_struct(png_);
-  }
-  ~PngStructs() {
-    if (reading_) {
-      png_destroy_read_struct(&png_, info_ != nullptr ? &info_ : nullptr, nullptr);
-    } else {
-      png_destroy_write_struct(&png_, info_ != nullptr ? &info_ : nullptr);
-    }
-  }
-  PngStructs(const PngStructs&) = delete;
-  PngStructs& operator=(const PngStructs&) = delete;
-  bool ready() const { return png_ != nullptr && info_ != nullptr; }
-  png_structp png() const { return png_; }
-  png_infop info() const { return info_; }
-
-private:
-  bool reading_;
-  png_structp png_ = nullptr;
-  png_infop info_ = nullptr;
-};
 
 // Interlaced files need every row in hand, so the whole picture is decoded
 // when it is opened, as the 8-bit reader does: 8 bytes a pixel.
@@ -132,10 +74,10 @@ private:
     FileHandle file(path.c_str(), "rb");
     if (!file) return refuse(error, "cannot open for reading");
     PngMessages messages;
-    PngStructs reader(messages, true);
+    PngStructs reader(messages, PngStructs::Use::Reading);
     if (!reader.ready()) return refuse(error, "not enough memory");
     png_init_io(reader.png(), file.get());
-    if (!readHeaderGuarded(reader.png(), reader.info())) return refuse(error, messages.error);
+    if (!readInfoGuarded(reader.png(), reader.info())) return refuse(error, messages.error);
     const png_uint_32 w = png_get_image_width(reader.png(), reader.info());
     const png_uint_32 h = png_get_image_height(reader.png(), reader.info());
     if (!deepSizeAllowed(w, h)) return refuse(error, deepSizeRefusal(w, h));
@@ -202,7 +144,7 @@ public:
     if (!deepSizeAllowed(width, height)) return fail(deepSizeRefusal(width, height));
     output_ = std::make_unique<TrackedOutput>(path);
     if (!output_->open()) return fail("cannot open for writing");
-    structs_ = std::make_unique<PngStructs>(messages_, false);
+    structs_ = std::make_unique<PngStructs>(messages_, PngStructs::Use::Writing);
     if (!structs_->ready()) return fail("not enough memory");
     png_set_write_fn(structs_->png(), output_.get(), writeToOutput, flushNothing);
     width_ = width;

@@ -1,15 +1,13 @@
 #include "PngReader.h"
 
-#include <png.h>
-
 #include <bit>
 #include <cstdio>
 #include <new>
 #include <vector>
 
-#include "ByteSource.h"
 #include "DeclaredSize.h"
 #include "FileHandle.h"
+#include "PngLibrary.h"
 
 namespace Kvl {
 namespace {
@@ -17,30 +15,8 @@ namespace {
 static_assert(std::endian::native == std::endian::little,
               "rows are decoded as blue, green, red, 0: a Pixel32 in memory");
 
-// Where libpng's complaints go instead of stderr: the first error message
-// is kept for the user, warnings are dropped.
-struct PngReadContext {
-  std::string message;
-};
-
-[[noreturn]] void onPngError(png_structp png, png_const_charp message) {
-  static_cast<PngReadContext*>(png_get_error_ptr(png))->message = message;
-  png_longjmp(png, 1);
-}
-
-void onPngWarning(png_structp, png_const_charp) {}
-
 // Sizes stay within signed 32 bits, as the whole-picture record holds them.
 constexpr png_uint_32 MaximumSide = 0x7FFFFFFF;
-
-// libpng reports errors by jumping back here. Each guarded step keeps the
-// jump inside one small function whose locals are all trivial, so no C++
-// destructor is ever skipped.
-bool readInfoGuarded(png_structp png, png_infop info) {
-  if (setjmp(png_jmpbuf(png))) return false;
-  png_read_info(png, info);
-  return true;
-}
 
 // The picture's own alpha (and palette transparency) is dropped, as the
 // Targa reader drops a 32-bit file's alpha: the key computes its own. Kept,
@@ -63,13 +39,6 @@ bool requestBgrAlphaGuarded(png_structp png, png_infop info, bool keepAlpha) {
   return true;
 }
 
-bool readImageGuarded(png_structp png, png_bytepp rows) {
-  if (setjmp(png_jmpbuf(png))) return false;
-  png_read_image(png, rows);
-  png_read_end(png, nullptr);
-  return true;
-}
-
 // Interlaced files need every row in hand, so the whole picture is decoded.
 bool readAllRows(png_structp png, Pixel32* pixels, png_uint_32 width, png_uint_32 height) {
   std::vector<png_bytep> rows(height);
@@ -79,40 +48,11 @@ bool readAllRows(png_structp png, Pixel32* pixels, png_uint_32 width, png_uint_3
   return readImageGuarded(png, rows.data());
 }
 
-// Whether the file is long enough for a picture of `pixelCount` pixels
-// whose smallest encoding is `smallestEncodingBytes` (true when the file
-// cannot be measured, such as a pipe).
-bool fileHoldsDataFor(const char* path, std::uint64_t pixelCount, std::uint64_t smallestEncodingBytes) {
-  const std::uint64_t required = requiredDataBytes(pixelCount, smallestEncodingBytes);
-  if (required == 0) return true;
-  FileByteSource file(path);
-  return file.isOpen() && file.holds(required);
-}
-
 bool hasPngSignature(std::FILE* file) {
   png_byte signature[8] = {};
   if (std::fread(signature, 1, sizeof signature, file) != sizeof signature) return false;
   return png_sig_cmp(signature, 0, sizeof signature) == 0;
 }
-
-class PngReadStruct {
-public:
-  explicit PngReadStruct(PngReadContext& context) {
-    png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, &context, onPngError, onPngWarning);
-    if (png_ != nullptr) info_ = png_create_info_struct(png_);
-  }
-  ~PngReadStruct() { png_destroy_read_struct(&png_, info_ != nullptr ? &info_ : nullptr, nullptr); }
-  PngReadStruct(const PngReadStruct&) = delete;
-  PngReadStruct& operator=(const PngReadStruct&) = delete;
-
-  bool ready() const { return png_ != nullptr && info_ != nullptr; }
-  png_structp png() const { return png_; }
-  png_infop info() const { return info_; }
-
-private:
-  png_structp png_ = nullptr;
-  png_infop info_ = nullptr;
-};
 
 }  // namespace
 
@@ -128,12 +68,12 @@ bool PngReader::openFile(const char* path) {
   FileHandle file(path, "rb");
   if (!file) return fail(LoadError::CannotOpen);
   if (!hasPngSignature(file.get())) return fail(LoadError::NotPng);
-  PngReadContext context;
-  PngReadStruct reader(context);
+  PngMessages messages;
+  PngStructs reader(messages, PngStructs::Use::Reading);
   if (!reader.ready()) return fail(LoadError::OutOfMemory);
   png_init_io(reader.png(), file.get());
   png_set_sig_bytes(reader.png(), 8);
-  if (!readInfoGuarded(reader.png(), reader.info())) return fail(LoadError::Damaged, 0, 0, context.message);
+  if (!readInfoGuarded(reader.png(), reader.info())) return fail(LoadError::Damaged, 0, 0, messages.error);
   const auto fileBits = png_get_bit_depth(reader.png(), reader.info()) *
                         png_get_channels(reader.png(), reader.info());
   const std::uint64_t declaredWidth = png_get_image_width(reader.png(), reader.info());
@@ -143,7 +83,7 @@ bool PngReader::openFile(const char* path) {
     return fail(LoadError::TooLittleData, declaredWidth, declaredHeight);
   }
   if (!requestBgrAlphaGuarded(reader.png(), reader.info(), alpha_ == AlphaReading::Kept)) {
-    return fail(LoadError::Damaged, 0, 0, context.message);
+    return fail(LoadError::Damaged, 0, 0, messages.error);
   }
   const png_uint_32 pngWidth = png_get_image_width(reader.png(), reader.info());
   const png_uint_32 pngHeight = png_get_image_height(reader.png(), reader.info());
@@ -157,7 +97,7 @@ bool PngReader::openFile(const char* path) {
   std::unique_ptr<Pixel32[]> decoded(new (std::nothrow) Pixel32[count]);
   if (!decoded) return fail(LoadError::OutOfMemory);
   if (!readAllRows(reader.png(), decoded.get(), pngWidth, pngHeight)) {
-    return fail(LoadError::Damaged, 0, 0, context.message);
+    return fail(LoadError::Damaged, 0, 0, messages.error);
   }
   keep(std::move(decoded), pngWidth, pngHeight, false);
   return true;

@@ -16,13 +16,13 @@ public:
   }
 
   std::unique_ptr<ClipEncoder> openEncoder(const std::string& path, ClipCodec codec, ClipDecoder& source,
-                                           std::string& error) const override {
+                                           ClipWriting writing, std::string& error) const override {
     auto* decoder = dynamic_cast<FfmpegClipDecoder*>(&source);
     if (decoder == nullptr) {
       error = "the clip was not opened by the video module";
       return nullptr;
     }
-    return openFfmpegEncoder(path, codec, *decoder, error);
+    return openFfmpegEncoder(path, codec, *decoder, writing, error);
   }
 };
 

@@ -21,7 +21,7 @@
 namespace Kvl {
 
 // Raised whenever a class below, or a type it takes or returns, changes.
-inline constexpr int VideoBackendAbi = 2;
+inline constexpr int VideoBackendAbi = 3;
 
 // The module's one exported function, extern "C": the backend, or null when
 // the module was built for another VideoBackendAbi than `abi`.
@@ -35,6 +35,7 @@ public:
   virtual ~ClipDecoder() = default;
   virtual const ClipInfo& info() const = 0;
   virtual bool readFrame(std::vector<Pixel32>& frame) = 0;
+  virtual bool readDeepFrame(std::vector<PixelF>& frame) = 0;
   virtual FrameLoss loss() const = 0;
   virtual std::int64_t framesRead() const = 0;
   virtual ClipTimes times() const = 0;
@@ -45,6 +46,7 @@ class ClipEncoder {
 public:
   virtual ~ClipEncoder() = default;
   virtual bool writeFrame(const Pixel32* frame) = 0;
+  virtual bool writeDeepFrame(const PixelF* frame) = 0;
   virtual ClipTimes times() const = 0;
   virtual bool commit(std::string& error) = 0;
   virtual const std::vector<std::string>& droppedAudio() const = 0;
@@ -61,7 +63,7 @@ public:
   // `source` must be a decoder this backend opened: the encoder takes its
   // timing and audio from it.
   virtual std::unique_ptr<ClipEncoder> openEncoder(const std::string& path, ClipCodec codec, ClipDecoder& source,
-                                                   std::string& error) const = 0;
+                                                   ClipWriting writing, std::string& error) const = 0;
 };
 
 // How imageio reaches the backend. `available` answers canReadClips()

@@ -90,6 +90,7 @@ std::unique_ptr<ClipReader> ClipReader::open(const std::string& path, std::strin
 
 const ClipInfo& ClipReader::info() const { return decoder_->info(); }
 bool ClipReader::readFrame(std::vector<Pixel32>& frame) { return decoder_->readFrame(frame); }
+bool ClipReader::readDeepFrame(std::vector<PixelF>& frame) { return decoder_->readDeepFrame(frame); }
 FrameLoss ClipReader::loss() const { return decoder_->loss(); }
 std::int64_t ClipReader::framesRead() const { return decoder_->framesRead(); }
 ClipTimes ClipReader::times() const { return decoder_->times(); }
@@ -98,16 +99,17 @@ ClipWriter::ClipWriter(std::unique_ptr<ClipEncoder> encoder) : encoder_(std::mov
 ClipWriter::~ClipWriter() = default;
 
 std::unique_ptr<ClipWriter> ClipWriter::open(const std::string& path, ClipCodec codec, ClipReader& source,
-                                             std::string& error) {
+                                             std::string& error, ClipWriting writing) {
   // The reader's open loaded the backend; this only fetches it.
   const VideoBackend* backend = loadBackend(error);
   if (backend == nullptr) return nullptr;
-  std::unique_ptr<ClipEncoder> encoder = backend->openEncoder(path, codec, *source.decoder_, error);
+  std::unique_ptr<ClipEncoder> encoder = backend->openEncoder(path, codec, *source.decoder_, writing, error);
   if (!encoder) return nullptr;
   return std::unique_ptr<ClipWriter>(new ClipWriter(std::move(encoder)));
 }
 
 bool ClipWriter::writeFrame(const Pixel32* frame) { return encoder_->writeFrame(frame); }
+bool ClipWriter::writeDeepFrame(const PixelF* frame) { return encoder_->writeDeepFrame(frame); }
 ClipTimes ClipWriter::times() const { return encoder_->times(); }
 bool ClipWriter::commit(std::string& error) { return encoder_->commit(error); }
 const std::vector<std::string>& ClipWriter::droppedAudio() const { return encoder_->droppedAudio(); }
@@ -198,7 +200,7 @@ bool isClip(const std::string& path, std::string& reason) {
   return backend != nullptr && backend->recognisesClip(path, reason);
 }
 
-bool codecKeepsAlpha(ClipCodec codec) { return codec != ClipCodec::H264; }
+bool codecKeepsAlpha(ClipCodec codec) { return codec != ClipCodec::H264 && codec != ClipCodec::ProRes422; }
 
 const char* codecName(ClipCodec codec) {
   switch (codec) {
@@ -208,6 +210,7 @@ const char* codecName(ClipCodec codec) {
     case ClipCodec::Png: return "PNG";
     case ClipCodec::Qtrle: return "QuickTime Animation";
     case ClipCodec::H264: return "H.264";
+    case ClipCodec::ProRes422: return "ProRes 422 HQ";
   }
   return "";
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "keying/DeepPixel.h"
 #include "keying/Pixel.h"
 
 namespace Kvl {
@@ -62,6 +63,7 @@ struct ClipInfo {
   double durationSeconds = 0;       // 0 when the container does not say
   std::string colour;               // how YUV was turned into RGB, e.g. "BT.709 limited range"
   int audioStreams = 0;
+  int bitsPerSample = 8;            // of the decoded video: 10 for yuv422p10le, 12 for ProRes 4444
 };
 
 // Frames that could not be decoded: how many, and from where.
@@ -104,6 +106,10 @@ public:
   // The next frame, top row first, width x height pixels of alpha 0.
   // False at the end of the clip (or where it cannot be read further).
   bool readFrame(std::vector<Pixel32>& frame);
+  // The next frame at the depth of its samples (converted through 16-bit
+  // RGBA, so 10- and 12-bit samples are kept whole): each value 0..1,
+  // coded as the clip codes it, alpha 0. The same frames as readFrame().
+  bool readDeepFrame(std::vector<PixelF>& frame);
   // Frames the clip declares or whose time stamps show that were not decoded.
   FrameLoss loss() const;
   std::int64_t framesRead() const;
@@ -115,19 +121,37 @@ private:
   std::unique_ptr<ClipDecoder> decoder_;
 };
 
-enum class ClipCodec { ProRes4444, Vp9, Ffv1, Png, Qtrle, H264 };
+// ProRes422 (HQ, no alpha) is for the opaque views written beside a keyed
+// clip; --codec does not name it.
+enum class ClipCodec { ProRes4444, Vp9, Ffv1, Png, Qtrle, H264, ProRes422 };
 
 // Whether the codec keeps an alpha channel.
 bool codecKeepsAlpha(ClipCodec codec);
+// Whether frames of more than 8 bits a sample can be written in the codec:
+// ProRes 4444 at 10 bits (the most FFmpeg's ProRes encoder takes), alpha
+// included, and FFV1 at 16. Inline: the video module has it too.
+inline bool codecTakesDeepFrames(ClipCodec codec) {
+  return codec == ClipCodec::ProRes4444 || codec == ClipCodec::Ffv1;
+}
 const char* codecName(ClipCodec codec);
+
+// How a clip is written: from 8-bit frames or from deep ones, and whether
+// the source's audio streams are copied (a view beside the keyed clip has
+// none, or the sound would be split between the two).
+struct ClipWriting {
+  bool deep = false;
+  bool copyAudio = true;
+};
 
 class ClipWriter {
 public:
   // A clip of `codec` at `path`, timed like `source`, whose audio streams
   // are copied from it where the container takes them. The container comes
   // from the name's extension. Null with `error` set when it cannot be made.
+  // Several writers may be opened on one reader; frames are timed as the
+  // frame it handed out last. Deep writing needs codecTakesDeepFrames().
   static std::unique_ptr<ClipWriter> open(const std::string& path, ClipCodec codec, ClipReader& source,
-                                          std::string& error);
+                                          std::string& error, ClipWriting writing = {});
   ~ClipWriter();  // an uncommitted clip is deleted
   ClipWriter(const ClipWriter&) = delete;
   ClipWriter& operator=(const ClipWriter&) = delete;
@@ -137,6 +161,9 @@ public:
   // works while the next frame is read and keyed; waits while two frames
   // are ahead of it. False once writing has failed.
   bool writeFrame(const Pixel32* frame);
+  // The same for a deep writer: straight alpha, values 0..1 (clamped),
+  // coded as the source's. The frame needs no slack past its end.
+  bool writeDeepFrame(const PixelF* frame);
   ClipTimes times() const;  // conversion and encoding, once committed
   // Finishes the clip and puts it in place of `path`; until then the output
   // is written under a temporary name beside it.

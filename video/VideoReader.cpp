@@ -7,6 +7,7 @@
 #include <new>
 
 #include "VideoState.h"
+#include "imageio/DeepSamples.h"
 
 namespace Kvl {
 namespace {
@@ -61,6 +62,11 @@ bool refuseShape(const AVCodecParameters* codec, std::int64_t frames, std::strin
   return false;
 }
 
+int bitsPerSampleOf(AVPixelFormat format) {
+  const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(format);
+  return descriptor != nullptr && descriptor->nb_components > 0 ? descriptor->comp[0].depth : 8;
+}
+
 void fillInfo(ReaderState& state) {
   const AVStream* stream = state.format->streams[state.videoIndex];
   const AVCodecParameters* codec = stream->codecpar;
@@ -85,6 +91,7 @@ void fillInfo(ReaderState& state) {
   state.rule = yuvRuleFor(rawValue(codec->color_space), rawValue(codec->color_range),
                           static_cast<AVPixelFormat>(codec->format), info.width, info.height);
   info.colour = describe(state.rule);
+  info.bitsPerSample = bitsPerSampleOf(static_cast<AVPixelFormat>(codec->format));
 }
 
 bool openDecoder(ReaderState& state, std::string& error) {
@@ -260,6 +267,37 @@ bool convertFrame(ReaderState& state, std::vector<Pixel32>& out) {
   return true;
 }
 
+// The frame through 16-bit RGBA, which holds 10- and 12-bit samples whole.
+// The chroma is interpolated at full width and every step rounded
+// accurately, so that a smooth gradient stays smooth at its depth.
+bool convertDeepFrame(ReaderState& state, std::vector<PixelF>& out) {
+  const AVFrame* frame = state.frame;
+  if (frame->width != static_cast<int>(state.info.width) || frame->height != static_cast<int>(state.info.height)) {
+    return false;
+  }
+  const auto format = static_cast<AVPixelFormat>(frame->format);
+  state.deepScaler = sws_getCachedContext(state.deepScaler, frame->width, frame->height, withoutRangeFlag(format),
+                                          frame->width, frame->height, AV_PIX_FMT_RGBA64LE,
+                                          SWS_BILINEAR | SWS_FULL_CHR_H_INT | SWS_ACCURATE_RND, nullptr, nullptr,
+                                          nullptr);
+  if (state.deepScaler == nullptr) return false;
+  const int* matrix = sws_getCoefficients(state.rule.matrix);
+  sws_setColorspaceDetails(state.deepScaler, matrix, state.rule.fullRange ? 1 : 0, matrix, 1, 0, 1 << 16, 1 << 16);
+  // With slack after the last row, as for the 8-bit frame (convertFrame).
+  const std::size_t pixels = static_cast<std::size_t>(state.info.width) * state.info.height;
+  state.deepSamples.resize((pixels + FrameSlackPixels) * 4);
+  std::uint8_t* planes[4] = {reinterpret_cast<std::uint8_t*>(state.deepSamples.data()), nullptr, nullptr, nullptr};
+  int strides[4] = {static_cast<int>(state.info.width * 4 * sizeof(std::uint16_t)), 0, 0, 0};
+  sws_scale(state.deepScaler, frame->data, frame->linesize, 0, frame->height, planes, strides);
+  out.resize(pixels);
+  const std::uint16_t* sample = state.deepSamples.data();
+  // As a 16-bit picture's samples are read (DeepSamples.h).
+  for (std::size_t i = 0; i < pixels; ++i, sample += 4) {
+    out[i] = {fromUint16(sample[0]), fromUint16(sample[1]), fromUint16(sample[2]), 0.0f};  // the key writes the alpha
+  }
+  return true;
+}
+
 }  // namespace
 
 YuvRule yuvRuleFor(int declaredSpace, int declaredRange, AVPixelFormat format, std::uint32_t width,
@@ -288,6 +326,7 @@ std::string describe(const YuvRule& rule) {
 ReaderState::~ReaderState() {
   for (AVPacket* queued : audio) av_packet_free(&queued);
   sws_freeContext(scaler);
+  sws_freeContext(deepScaler);
   av_frame_free(&frame);
   av_packet_free(&packet);
   avcodec_free_context(&decoder);
@@ -341,8 +380,12 @@ std::unique_ptr<ClipDecoder> openFfmpegDecoder(const std::string& path, std::str
   return std::make_unique<FfmpegClipDecoder>(std::move(state));
 }
 
-bool FfmpegClipDecoder::readFrame(std::vector<Pixel32>& frame) {
-  ReaderState& state = *state_;
+namespace {
+
+// The next frame that decodes and converts, by `convert`, into `frame`; its
+// time noted, gaps before it counted as lost frames.
+template <typename Frame, typename Convert>
+bool nextFrame(ReaderState& state, Frame& frame, Convert convert) {
   while (!state.ended) {
     double start = threadCpuSeconds();
     const bool received = receiveFrame(state);
@@ -354,7 +397,7 @@ bool FfmpegClipDecoder::readFrame(std::vector<Pixel32>& frame) {
     }
     const std::int64_t pts = state.frame->best_effort_timestamp;
     start = threadCpuSeconds();
-    const bool converted = convertFrame(state, frame);
+    const bool converted = convert(state, frame);
     state.times.convertInSeconds += threadCpuSeconds() - start;
     av_frame_unref(state.frame);
     if (!converted) {
@@ -371,6 +414,14 @@ bool FfmpegClipDecoder::readFrame(std::vector<Pixel32>& frame) {
     return true;
   }
   return false;
+}
+
+}  // namespace
+
+bool FfmpegClipDecoder::readFrame(std::vector<Pixel32>& frame) { return nextFrame(*state_, frame, convertFrame); }
+
+bool FfmpegClipDecoder::readDeepFrame(std::vector<PixelF>& frame) {
+  return nextFrame(*state_, frame, convertDeepFrame);
 }
 
 }  // namespace Kvl

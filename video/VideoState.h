@@ -49,6 +49,8 @@ struct ReaderState {
   AVFormatContext* format = nullptr;
   AVCodecContext* decoder = nullptr;
   SwsContext* scaler = nullptr;
+  SwsContext* deepScaler = nullptr;      // to 16-bit RGBA, for readDeepFrame
+  std::vector<std::uint16_t> deepSamples;  // that RGBA, with slack after it
   AVPacket* packet = nullptr;
   AVFrame* frame = nullptr;
   int videoIndex = -1;
@@ -81,6 +83,7 @@ public:
   explicit FfmpegClipDecoder(std::unique_ptr<ReaderState> state) : state_(std::move(state)) {}
   const ClipInfo& info() const override { return state_->info; }
   bool readFrame(std::vector<Pixel32>& frame) override;
+  bool readDeepFrame(std::vector<PixelF>& frame) override;
   FrameLoss loss() const override { return state_->loss; }
   std::int64_t framesRead() const override { return state_->framesRead; }
   ClipTimes times() const override { return state_->times; }
@@ -93,6 +96,6 @@ private:
 bool probeFfmpegClip(const std::string& path, std::string& reason);
 std::unique_ptr<ClipDecoder> openFfmpegDecoder(const std::string& path, std::string& error);
 std::unique_ptr<ClipEncoder> openFfmpegEncoder(const std::string& path, ClipCodec codec, FfmpegClipDecoder& source,
-                                               std::string& error);
+                                               ClipWriting writing, std::string& error);
 
 }  // namespace Kvl

@@ -49,6 +49,7 @@ struct WriterState {
   std::vector<std::string> dropped;
   std::string targetPath;
   std::string temporaryPath;
+  ClipWriting writing;
   bool fileOpen = false;
   std::atomic<bool> failed = false;
   bool committed = false;
@@ -74,11 +75,14 @@ struct CodecChoice {
   AVPixelFormat pixels;
 };
 
-CodecChoice choiceFor(ClipCodec codec) {
+// Deep frames go into FFV1 as 16-bit RGBA; ProRes 4444 takes 10 bits either
+// way, deep frames filling all ten (alpha too) where 8-bit ones repeat theirs.
+CodecChoice choiceFor(ClipCodec codec, bool deep) {
   switch (codec) {
     case ClipCodec::ProRes4444: return {"prores_ks", AV_PIX_FMT_YUVA444P10LE};
+    case ClipCodec::ProRes422: return {"prores_ks", AV_PIX_FMT_YUV422P10LE};
     case ClipCodec::Vp9: return {"libvpx-vp9", AV_PIX_FMT_YUVA420P};
-    case ClipCodec::Ffv1: return {"ffv1", AV_PIX_FMT_BGRA};
+    case ClipCodec::Ffv1: return {"ffv1", deep ? AV_PIX_FMT_RGBA64LE : AV_PIX_FMT_BGRA};
     case ClipCodec::Png: return {"png", AV_PIX_FMT_RGBA};
     case ClipCodec::Qtrle: return {"qtrle", AV_PIX_FMT_ARGB};
     case ClipCodec::H264: return {"libx264", AV_PIX_FMT_YUV420P};
@@ -117,6 +121,9 @@ void setCodecOptions(AVCodecContext* encoder, ClipCodec codec) {
     case ClipCodec::ProRes4444:
       encoder->profile = 4;  // 4444, which carries the alpha plane
       av_opt_set(encoder->priv_data, "alpha_bits", "16", 0);
+      break;
+    case ClipCodec::ProRes422:
+      encoder->profile = 3;  // HQ
       break;
     case ClipCodec::Vp9:
       av_opt_set(encoder->priv_data, "crf", "15", 0);
@@ -166,8 +173,19 @@ bool keepDisplayMatrix(const AVStream& input, AVStream& output) {
   return true;
 }
 
+// H.264 in 4:2:0 has one chroma sample for every two by two pixels, and
+// libx264 refuses a frame of an odd width or height with no word of why.
+bool refuseOddFrames(const WriterState& state, ClipCodec codec, std::string& error) {
+  const ClipInfo& info = state.source->info;
+  if (codec != ClipCodec::H264 || (info.width % 2 == 0 && info.height % 2 == 0)) return false;
+  error = "H.264 in 4:2:0 takes frames of even width and height only, and these are " + std::to_string(info.width) +
+          " x " + std::to_string(info.height) + ": write .mov or .mkv";
+  return true;
+}
+
 bool openEncoder(WriterState& state, ClipCodec codec, std::string& error) {
-  const CodecChoice choice = choiceFor(codec);
+  if (refuseOddFrames(state, codec, error)) return false;
+  const CodecChoice choice = choiceFor(codec, state.writing.deep);
   const AVCodec* encoder = avcodec_find_encoder_by_name(choice.encoder);
   if (encoder == nullptr) {
     error = std::string("this build of FFmpeg has no ") + choice.encoder + " encoder";
@@ -207,6 +225,7 @@ bool openEncoder(WriterState& state, ClipCodec codec, std::string& error) {
 // Audio streams are copied packet for packet where the container takes
 // their codec; the others are named so the caller can say they were dropped.
 void addAudioStreams(WriterState& state) {
+  if (!state.writing.copyAudio) return;
   const AVFormatContext* input = state.source->format;
   for (const int index : state.source->audioIndices) {
     const AVCodecParameters* codec = input->streams[index]->codecpar;
@@ -256,7 +275,9 @@ bool writeAudio(WriterState& state, std::vector<AVPacket*>& packets) {
   return !state.failed;
 }
 
-std::vector<AVPacket*> takeAudio(ReaderState& source) {
+std::vector<AVPacket*> takeAudio(const WriterState& state) {
+  if (!state.writing.copyAudio) return {};
+  ReaderState& source = *state.source;
   std::vector<AVPacket*> packets(source.audio.begin(), source.audio.end());
   source.audio.clear();
   return packets;
@@ -294,6 +315,16 @@ bool convertInto(WriterState& state, const Pixel32* pixels, AVFrame* frame) {
   const std::uint8_t* planes[4] = {reinterpret_cast<const std::uint8_t*>(pixels), nullptr, nullptr, nullptr};
   const int strides[4] = {encoder->width * static_cast<int>(sizeof(Pixel32)), 0, 0, 0};
   sws_scale(state.scaler, planes, strides, 0, encoder->height, frame->data, frame->linesize);
+  return true;
+}
+
+bool convertDeepInto(WriterState& state, const PixelF* pixels, AVFrame* frame) {
+  if (frame->format == AV_PIX_FMT_YUVA444P10LE) {
+    convertDeepToYuva444p10(pixels, frame, state.source->rule.matrix);
+    return true;
+  }
+  if (frame->format != AV_PIX_FMT_RGBA64LE) return false;
+  convertDeepToRgba64(pixels, frame);
   return true;
 }
 
@@ -362,19 +393,28 @@ class FfmpegClipEncoder final : public ClipEncoder {
 public:
   explicit FfmpegClipEncoder(std::unique_ptr<WriterState> state) : state_(std::move(state)) {}
   bool writeFrame(const Pixel32* pixels) override;
+  bool writeDeepFrame(const PixelF* pixels) override;
   ClipTimes times() const override { return state_->times; }
   bool commit(std::string& error) override;
   const std::vector<std::string>& droppedAudio() const override { return state_->dropped; }
 
 private:
+  template <typename Convert>
+  bool queueFrame(Convert convert);
+
   std::unique_ptr<WriterState> state_;
 };
 
 }  // namespace
 
 std::unique_ptr<ClipEncoder> openFfmpegEncoder(const std::string& path, ClipCodec codec, FfmpegClipDecoder& source,
-                                               std::string& error) {
+                                               ClipWriting writing, std::string& error) {
+  if (writing.deep && !codecTakesDeepFrames(codec)) {
+    error = "this codec is written from 8-bit frames only";
+    return nullptr;
+  }
   auto state = std::make_unique<WriterState>();
+  state->writing = writing;
   state->source = &source.state();
   state->targetPath = path;
   state->temporaryPath = temporaryPathFor(path);
@@ -435,6 +475,17 @@ void WriterState::stopEncoder() {
 }
 
 bool FfmpegClipEncoder::writeFrame(const Pixel32* pixels) {
+  if (state_->writing.deep) return false;
+  return queueFrame([this, pixels](AVFrame* frame) { return convertInto(*state_, pixels, frame); });
+}
+
+bool FfmpegClipEncoder::writeDeepFrame(const PixelF* pixels) {
+  if (!state_->writing.deep) return false;
+  return queueFrame([this, pixels](AVFrame* frame) { return convertDeepInto(*state_, pixels, frame); });
+}
+
+template <typename Convert>
+bool FfmpegClipEncoder::queueFrame(Convert convert) {
   WriterState& state = *state_;
   std::unique_lock lock(state.mutex);
   state.changed.wait(lock, [&] { return state.pending.size() < MaximumPendingFrames || state.failed; });
@@ -450,13 +501,13 @@ bool FfmpegClipEncoder::writeFrame(const Pixel32* pixels) {
   const auto start = threadCpuSeconds();
   PendingFrame item;
   item.frame = frameToFill(state, spare);
-  if (item.frame == nullptr || !convertInto(state, pixels, item.frame)) {
+  if (item.frame == nullptr || !convert(item.frame)) {
     av_frame_free(&item.frame);
     return !(state.failed = true);
   }
   item.frame->pts = state.source->currentPts;
   state.times.convertOutSeconds += secondsSince(start);
-  item.audio = takeAudio(*state.source);
+  item.audio = takeAudio(state);
   lock.lock();
   state.pending.push_back(std::move(item));
   state.changed.notify_all();
@@ -466,7 +517,7 @@ bool FfmpegClipEncoder::writeFrame(const Pixel32* pixels) {
 bool FfmpegClipEncoder::commit(std::string& error) {
   WriterState& state = *state_;
   state.stopEncoder();
-  std::vector<AVPacket*> trailingAudio = takeAudio(*state.source);
+  std::vector<AVPacket*> trailingAudio = takeAudio(state);
   const bool flushed = !state.failed && avcodec_send_frame(state.encoder, nullptr) >= 0 && drainEncoder(state) &&
                        writeAudio(state, trailingAudio);
   const bool finished = flushed && av_write_trailer(state.format) >= 0;
