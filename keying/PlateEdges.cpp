@@ -43,7 +43,7 @@ namespace {
 
 constexpr std::uint32_t EdgeReach = 24;
 constexpr std::uint32_t SolidRim = 20;
-constexpr std::uint32_t NearlyClear = 32;  // alpha levels: the backdrop that shows over a new background
+constexpr float NearlyClear = 32;  // alpha levels: the backdrop that shows over a new background
 // A candidate at least this share of the farthest one's squared distance from B.
 constexpr float FarEnough = 0.85f;
 // A solid pixel is lowered only to an alpha below this: the backdrop's
@@ -56,13 +56,41 @@ struct Unmixed {
   float candidateExcess = 0;
 };
 
+// The keyed row as the pass sees it, for 8-bit pixels and for float ones:
+// the colours as they came, in levels; each keyed pixel's alpha in levels
+// (0 to 255); and the pixel written back un-mixed.
+struct EightBitRow {
+  const Pixel32* original;
+  Pixel32* out;
+  Colour colour(std::size_t x) const { return colourOf(original[x]); }
+  float level(std::size_t x) const { return static_cast<float>(out[x] >> 24); }
+  void write(std::size_t x, const float f[3], float alpha) const {
+    out[x] = levelBits(f[0]) << 16 | levelBits(f[1]) << 8 | levelBits(f[2]) | levelBits(alpha * 255) << 24;
+  }
+};
+
+struct FloatRow {
+  const PixelF* original;
+  PixelF* out;
+  Colour colour(std::size_t x) const {
+    return {original[x].red * 255.0f, original[x].green * 255.0f, original[x].blue * 255.0f};
+  }
+  float level(std::size_t x) const { return out[x].alpha * 255.0f; }
+  void write(std::size_t x, const float f[3], float alpha) const {
+    out[x] = {f[0] / 255.0f, f[1] / 255.0f, f[2] / 255.0f, alpha};
+  }
+};
+
+bool solidLevel(float level) { return level >= 255.0f; }
+
 // Marks the keyed pixels solid amid solid ones, two on either side:
 // foreground for sure, not a lone mix keyed hard (a speck of glass).
-void markSurelySolid(const Pixel32* keyed, std::uint32_t width, std::vector<std::uint8_t>& sure) {
+template <typename Row>
+void markSurelySolid(const Row& row, std::uint32_t width, std::vector<std::uint8_t>& sure) {
   sure.assign(width, 0);
   std::uint32_t run = 0;  // solid pixels so far in a row, up to this one
   for (std::uint32_t x = 0; x < width; ++x) {
-    run = (keyed[x] >> 24) == 255 ? run + 1 : 0;
+    run = solidLevel(row.level(x)) ? run + 1 : 0;
     if (run >= 5) sure[x - 2] = 1;
   }
 }
@@ -70,16 +98,17 @@ void markSurelySolid(const Pixel32* keyed, std::uint32_t width, std::vector<std:
 // Marks the solid pixels within SolidRim of one the key left below solid:
 // the rim of the solid matte, where the colour difference keys a mix with a
 // foreground of as little excess as the backdrop's solid.
-void markSolidRim(const Pixel32* keyed, std::uint32_t width, std::vector<std::uint8_t>& rim) {
+template <typename Row>
+void markSolidRim(const Row& row, std::uint32_t width, std::vector<std::uint8_t>& rim) {
   rim.assign(width, 0);
   std::uint32_t since = SolidRim + 1;  // pixels since the last one below solid
   for (std::uint32_t x = 0; x < width; ++x) {
-    since = (keyed[x] >> 24) < 255 ? 0 : since + 1;
+    since = solidLevel(row.level(x)) ? since + 1 : 0;
     if (since > 0 && since <= SolidRim) rim[x] = 1;
   }
   since = SolidRim + 1;
   for (std::uint32_t x = width; x-- > 0;) {
-    since = (keyed[x] >> 24) < 255 ? 0 : since + 1;
+    since = solidLevel(row.level(x)) ? since + 1 : 0;
     if (since > 0 && since <= SolidRim) rim[x] = 1;
   }
 }
@@ -96,14 +125,15 @@ float squaredDistortion(const float e[3], const float d[3], float dd, float* alp
 
 // The foreground candidate on one side of pixel x (step -1 or 1), as above;
 // -1 when there is none at least `minimum` (squared) from the backdrop.
-std::int32_t candidateOn(int step, std::uint32_t x, std::uint32_t width, const Pixel32* original,
-                         const std::uint8_t* sure, const float b[3], const float p[3], float minimum) {
+template <typename Row>
+std::int32_t candidateOn(int step, std::uint32_t x, std::uint32_t width, const Row& row, const std::uint8_t* sure,
+                         const float b[3], const float p[3], float minimum) {
   const auto each = [&](auto&& visit) {
     for (std::uint32_t k = 1; k <= EdgeReach; ++k) {
       const std::int64_t at = static_cast<std::int64_t>(x) + step * static_cast<std::int64_t>(k);
       if (at < 0 || at >= static_cast<std::int64_t>(width)) break;
       if (!sure[at]) continue;
-      const Colour f = colourOf(original[at]);
+      const Colour f = row.colour(static_cast<std::size_t>(at));
       const float d[3] = {f[0] - b[0], f[1] - b[1], f[2] - b[2]};
       visit(static_cast<std::int32_t>(at), d, squaredLength(d));
     }
@@ -122,14 +152,15 @@ std::int32_t candidateOn(int step, std::uint32_t x, std::uint32_t width, const P
   return best;
 }
 
-Unmixed unmixAgainst(const float p[3], const float b[3], const Pixel32* original, const std::int32_t candidates[2],
+template <typename Row>
+Unmixed unmixAgainst(const float p[3], const float b[3], const Row& row, const std::int32_t candidates[2],
                      KeyChannel channel, Tolerances t) {
   Unmixed best;
   float bestDistortion = t.hue * t.hue;
   const float e[3] = {p[0] - b[0], p[1] - b[1], p[2] - b[2]};
   for (int i = 0; i < 2; ++i) {
     if (candidates[i] < 0) continue;
-    const Colour f = colourOf(original[candidates[i]]);
+    const Colour f = row.colour(static_cast<std::size_t>(candidates[i]));
     const float d[3] = {f[0] - b[0], f[1] - b[1], f[2] - b[2]};
     float a = 0;
     const float distortion = squaredDistortion(e, d, squaredLength(d), &a);
@@ -157,7 +188,9 @@ bool keyedByHue(const Colour& p, const float b[3], KeyChannel channel, Tolerance
   return greenness * clamp01((offLine - t.hue) * t.perHueRange) > byDifference;
 }
 
-void writeUnmixed(Pixel32& out, const Colour& p, const float b[3], const Unmixed& u, KeyChannel channel) {
+template <typename Row>
+void writeUnmixed(const Row& row, std::size_t x, const Colour& p, const float b[3], const Unmixed& u,
+                  KeyChannel channel) {
   const float inverse = 1.0f / u.alpha;
   float f[3];
   for (std::size_t c = 0; c < 3; ++c) f[c] = (p[c] - (1.0f - u.alpha) * b[c]) * inverse;
@@ -168,7 +201,7 @@ void writeUnmixed(Pixel32& out, const Colour& p, const float b[3], const Unmixed
   const float spill = spillable * smaller(larger(leftExcess, 0.0f) / larger(backdropExcess, 1.0f), 1.0f);
   const float grey = (b[0] + b[1] + b[2]) * (1.0f / 3);
   for (std::size_t c = 0; c < 3; ++c) f[c] -= spill * (b[c] - grey);
-  out = levelBits(f[0]) << 16 | levelBits(f[1]) << 8 | levelBits(f[2]) | levelBits(u.alpha * 255) << 24;
+  row.write(x, f, u.alpha);
 }
 
 // The alpha a pixel the key left solid takes from the colour line, or
@@ -184,34 +217,33 @@ float solidRimAlpha(const Colour& p, const float b[3], const Unmixed& u, KeyChan
   return alpha < SpillAtMost ? alpha : -1.0f;
 }
 
-}  // namespace
-
-void refineEdges(const Pixel32* original, Pixel32* out, std::uint32_t width, const float* backdrop, KeyChannel channel,
-                 Tolerances t, EdgeMarks& marks) {
+template <typename Row>
+void refine(const Row& row, std::uint32_t width, const float* backdrop, KeyChannel channel, Tolerances t,
+            EdgeMarks& marks) {
   // Decided on the key's own alphas, before any is changed: the candidates
   // are solid ones.
-  markSurelySolid(out, width, marks.surelySolid);
-  markSolidRim(out, width, marks.solidRim);
+  markSurelySolid(row, width, marks.surelySolid);
+  markSolidRim(row, width, marks.solidRim);
   const std::uint8_t* sure = marks.surelySolid.data();
   const std::uint8_t* rim = marks.solidRim.data();
   // Too close to the backdrop to measure by (squared).
   const float minimum = larger(4 * t.backdrop * t.backdrop, 64.0f);
   for (std::uint32_t x = 0; x < width; ++x) {
-    const std::uint32_t level = out[x] >> 24;
+    const float level = row.level(x);
     // Nearly clear pixels stay nearly clear: where the model's backdrop is a
     // little off, a backdrop pixel beside a subject projects onto its line
     // as a faint mix. Solid ones far from any edge stay solid.
-    if (level <= NearlyClear || (level == 255 && !rim[x])) continue;
-    const Colour p = colourOf(original[x]);
+    if (level <= NearlyClear || (solidLevel(level) && !rim[x])) continue;
+    const Colour p = row.colour(x);
     const float b[3] = {backdrop[x], backdrop[width + x], backdrop[2 * std::size_t{width} + x]};
-    const std::int32_t candidates[2] = {candidateOn(-1, x, width, original, sure, b, p.data(), minimum),
-                                        candidateOn(1, x, width, original, sure, b, p.data(), minimum)};
+    const std::int32_t candidates[2] = {candidateOn(-1, x, width, row, sure, b, p.data(), minimum),
+                                        candidateOn(1, x, width, row, sure, b, p.data(), minimum)};
     if ((candidates[0] < 0 && candidates[1] < 0) || keyedByHue(p, b, channel, t)) continue;
-    Unmixed u = unmixAgainst(p.data(), b, original, candidates, channel, t);
+    Unmixed u = unmixAgainst(p.data(), b, row, candidates, channel, t);
     if (u.alpha <= 0) continue;
-    if (level == 255) {
+    if (solidLevel(level)) {
       u.alpha = solidRimAlpha(p, b, u, channel, t);
-      if (u.alpha > 0) writeUnmixed(out[x], p, b, u, channel);
+      if (u.alpha > 0) writeUnmixed(row, x, p, b, u, channel);
       continue;
     }
     // The line may lower the key's alpha only beside a foreground with far
@@ -222,9 +254,21 @@ void refineEdges(const Pixel32* original, Pixel32* out, std::uint32_t width, con
     // like mixes too.
     const float backdropExcess = excessOf({b[0], b[1], b[2]}, channel);
     const bool saturatedBeside = u.candidateExcess < -backdropExcess;
-    if (!saturatedBeside && u.alpha * 255 < static_cast<float>(level)) continue;
-    writeUnmixed(out[x], p, b, u, channel);
+    if (!saturatedBeside && u.alpha * 255 < level) continue;
+    writeUnmixed(row, x, p, b, u, channel);
   }
+}
+
+}  // namespace
+
+void refineEdges(const Pixel32* original, Pixel32* out, std::uint32_t width, const float* backdrop, KeyChannel channel,
+                 Tolerances t, EdgeMarks& marks) {
+  refine(EightBitRow{original, out}, width, backdrop, channel, t, marks);
+}
+
+void refineEdges(const PixelF* original, PixelF* out, std::uint32_t width, const float* backdrop, KeyChannel channel,
+                 Tolerances t, EdgeMarks& marks) {
+  refine(FloatRow{original, out}, width, backdrop, channel, t, marks);
 }
 
 }  // namespace Kvl::PlateKey

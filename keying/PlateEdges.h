@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "DeepPixel.h"
 #include "PlateArithmetic.h"
 #include "Pixel.h"
 
@@ -20,8 +21,12 @@ struct EdgeMarks {
 
 // Refines the keyed row `out` (the key's output) of the row `original` as it
 // came, against the backdrop colour of each pixel (`backdrop`: the row's
-// reds, then greens, then blues). The row alone decides it.
+// reds, then greens, then blues, in levels). The row alone decides it.
 void refineEdges(const Pixel32* original, Pixel32* out, std::uint32_t width, const float* backdrop, KeyChannel channel,
+                 Tolerances t, EdgeMarks& marks);
+// The same for float samples (1.0 is 255 levels), unclamped as the float
+// key writes them.
+void refineEdges(const PixelF* original, PixelF* out, std::uint32_t width, const float* backdrop, KeyChannel channel,
                  Tolerances t, EdgeMarks& marks);
 
 }  // namespace Kvl::PlateKey
