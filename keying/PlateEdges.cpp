@@ -123,33 +123,59 @@ float squaredDistortion(const float e[3], const float d[3], float dd, float* alp
   return squaredLength(r);
 }
 
-// The foreground candidate on one side of pixel x (step -1 or 1), as above;
-// -1 when there is none at least `minimum` (squared) from the backdrop.
-template <typename Row>
-std::int32_t candidateOn(int step, std::uint32_t x, std::uint32_t width, const Row& row, const std::uint8_t* sure,
-                         const float b[3], const float p[3], float minimum) {
-  const auto each = [&](auto&& visit) {
-    for (std::uint32_t k = 1; k <= EdgeReach; ++k) {
-      const std::int64_t at = static_cast<std::int64_t>(x) + step * static_cast<std::int64_t>(k);
-      if (at < 0 || at >= static_cast<std::int64_t>(width)) break;
-      if (!sure[at]) continue;
-      const Colour f = row.colour(static_cast<std::size_t>(at));
-      const float d[3] = {f[0] - b[0], f[1] - b[1], f[2] - b[2]};
-      visit(static_cast<std::int32_t>(at), d, squaredLength(d));
-    }
-  };
+// The pixels solid amid solid ones within reach on one side of a pixel,
+// each with its colour less the pixel's backdrop and that squared: gathered
+// once, for both the farthest and the choice among them.
+struct Side {
+  std::int32_t at[EdgeReach];
+  float d[EdgeReach][3];
+  float dd[EdgeReach];
+  std::uint32_t count = 0;
   float farthest = 0;
-  each([&](std::int32_t, const float*, float dd) { farthest = larger(farthest, dd); });
-  const float least = larger(minimum, FarEnough * farthest);
-  const float e[3] = {p[0] - b[0], p[1] - b[1], p[2] - b[2]};
+};
+
+template <typename Row>
+void gather(int step, std::uint32_t x, std::uint32_t width, const Row& row, const std::uint8_t* sure, const float b[3],
+            Side& side) {
+  side.count = 0;
+  side.farthest = 0;
+  for (std::uint32_t k = 1; k <= EdgeReach; ++k) {
+    const std::int64_t at = static_cast<std::int64_t>(x) + step * static_cast<std::int64_t>(k);
+    if (at < 0 || at >= static_cast<std::int64_t>(width)) break;
+    if (!sure[at]) continue;
+    const Colour f = row.colour(static_cast<std::size_t>(at));
+    const std::uint32_t n = side.count++;
+    side.at[n] = static_cast<std::int32_t>(at);
+    for (std::size_t c = 0; c < 3; ++c) side.d[n][c] = f[c] - b[c];
+    side.dd[n] = squaredLength(side.d[n]);
+    side.farthest = larger(side.farthest, side.dd[n]);
+  }
+}
+
+// The foreground candidate on one side, as above: -1 when there is none at
+// least `minimum` (squared) from the backdrop. `e` is the pixel less its
+// backdrop.
+std::int32_t candidateOf(const Side& side, const float e[3], float minimum) {
+  const float least = larger(minimum, FarEnough * side.farthest);
   std::int32_t best = -1;
   float bestDistortion = 0;
-  each([&](std::int32_t at, const float* d, float dd) {
-    if (dd < least) return;
-    const float distortion = squaredDistortion(e, d, dd, nullptr);
-    if (best < 0 || distortion < bestDistortion) bestDistortion = distortion, best = at;
-  });
+  for (std::uint32_t n = 0; n < side.count; ++n) {
+    if (side.dd[n] < least) continue;
+    const float distortion = squaredDistortion(e, side.d[n], side.dd[n], nullptr);
+    if (best < 0 || distortion < bestDistortion) bestDistortion = distortion, best = side.at[n];
+  }
   return best;
+}
+
+// Whether a solid pixel is surely left solid, before any candidate is
+// chosen: lowered, its alpha a on a line of length |F - B| within the hue
+// tolerance of it, |P - B|^2 = a^2 |F - B|^2 + distortion^2 is below
+// SpillAtMost^2 times the farthest candidate's plus the tolerance's square
+// (a margin added for rounding), so a pixel as far from the backdrop as
+// that, most of a subject's rim, needs no closer look.
+bool staysSolid(const float e[3], float farthest, Tolerances t) {
+  const float bound = SpillAtMost * SpillAtMost * farthest * 1.001f + t.hue * t.hue + 1.0f;
+  return squaredLength(e) >= bound;
 }
 
 template <typename Row>
@@ -228,6 +254,7 @@ void refine(const Row& row, std::uint32_t width, const float* backdrop, KeyChann
   const std::uint8_t* rim = marks.solidRim.data();
   // Too close to the backdrop to measure by (squared).
   const float minimum = larger(4 * t.backdrop * t.backdrop, 64.0f);
+  Side before, after;  // the candidates to the left and to the right
   for (std::uint32_t x = 0; x < width; ++x) {
     const float level = row.level(x);
     // Nearly clear pixels stay nearly clear: where the model's backdrop is a
@@ -236,9 +263,13 @@ void refine(const Row& row, std::uint32_t width, const float* backdrop, KeyChann
     if (level <= NearlyClear || (solidLevel(level) && !rim[x])) continue;
     const Colour p = row.colour(x);
     const float b[3] = {backdrop[x], backdrop[width + x], backdrop[2 * std::size_t{width} + x]};
-    const std::int32_t candidates[2] = {candidateOn(-1, x, width, row, sure, b, p.data(), minimum),
-                                        candidateOn(1, x, width, row, sure, b, p.data(), minimum)};
-    if ((candidates[0] < 0 && candidates[1] < 0) || keyedByHue(p, b, channel, t)) continue;
+    if (keyedByHue(p, b, channel, t)) continue;
+    gather(-1, x, width, row, sure, b, before);
+    gather(1, x, width, row, sure, b, after);
+    const float e[3] = {p[0] - b[0], p[1] - b[1], p[2] - b[2]};
+    if (solidLevel(level) && staysSolid(e, larger(before.farthest, after.farthest), t)) continue;
+    const std::int32_t candidates[2] = {candidateOf(before, e, minimum), candidateOf(after, e, minimum)};
+    if (candidates[0] < 0 && candidates[1] < 0) continue;
     Unmixed u = unmixAgainst(p.data(), b, row, candidates, channel, t);
     if (u.alpha <= 0) continue;
     if (solidLevel(level)) {
