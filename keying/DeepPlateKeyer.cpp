@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "PlateEdges.h"
 #include "WideVersions.h"
 
 namespace Kvl {
@@ -117,12 +118,22 @@ KVL_WIDE_VERSIONS void keyBlueRow(const PixelF* in, PixelF* out, std::size_t wid
 DeepPlateKeyer::DeepPlateKeyer(const PlateSettings& settings, std::uint32_t width, std::uint32_t height)
     : backdrop_(settings, width, height), width_(width), excess_(width), nearby_(width) {}
 
-void DeepPlateKeyer::keyRow(const PixelF* in, PixelF* out, std::uint32_t topRow) {
+void DeepPlateKeyer::keyPixels(const PixelF* in, PixelF* out, std::uint32_t topRow) {
   const PlateSettings& s = backdrop_.settings();
   const Tolerances t{static_cast<float>(s.backdropTolerance), static_cast<float>(s.foregroundTolerance),
                      static_cast<float>(s.hueTolerance), 1.0f / std::max<float>(1, s.hueRange)};
   const auto key = s.channel == RedChannel ? keyRedRow : s.channel == BlueChannel ? keyBlueRow : keyGreenRow;
   key(in, out, width_, backdrop_.backdropOf(topRow), excess_.data(), nearby_.data(), t);
+}
+
+void DeepPlateKeyer::keyRow(const PixelF* in, PixelF* out, std::uint32_t topRow) {
+  original_.assign(in, in + width_);  // `out` may be `in`
+  keyPixels(in, out, topRow);
+  // The edges' second look, as the 8-bit keyer takes it.
+  const PlateSettings& s = backdrop_.settings();
+  const PlateKey::Tolerances t{static_cast<float>(s.backdropTolerance), static_cast<float>(s.foregroundTolerance),
+                               static_cast<float>(s.hueTolerance), 1.0f / std::max<float>(1, s.hueRange)};
+  PlateKey::refineEdges(original_.data(), out, width_, backdrop_.backdropOf(topRow), s.channel, t, edgeMarks_);
 }
 
 }  // namespace Kvl

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "CleanPlate.h"
+#include "PlateEdges.h"
 #include "Pixel.h"
 
 namespace Kvl {
@@ -169,7 +170,7 @@ private:
   std::vector<float> excess_;       // each pixel's key-channel excess
   std::vector<float> nearby_;       // each pixel's key-channel excess, averaged with its neighbours'
   std::vector<Pixel32> original_;   // the row as it came, for the edges' second look
-  std::vector<std::uint8_t> surelySolid_;  // per pixel: keyed solid amid solid ones
+  PlateKey::EdgeMarks edgeMarks_;   // the edge pass's per-pixel marks
 };
 
 }  // namespace Kvl

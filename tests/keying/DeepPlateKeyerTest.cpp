@@ -88,7 +88,7 @@ TEST(DeepPlateKeyer, MatchesTheDoubleReferenceWithinHalfASixteenBitStep) {
     in[x] = {static_cast<float>(row[x].r / 255), static_cast<float>(row[x].g / 255), static_cast<float>(row[x].b / 255), 0};
   }
   DeepPlateKeyer keyer(settings, Width, 3);
-  keyer.keyRow(in.data(), out.data(), 1);
+  keyer.keyPixels(in.data(), out.data(), 1);
   constexpr double HalfStep = 0.5 / 65535;
   for (std::size_t x = 0; x < Width; ++x) {
     const PixelF want = referenceKey(row, x, settings);

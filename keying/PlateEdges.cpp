@@ -1,0 +1,305 @@
+#include "PlateEdges.h"
+
+#include <cmath>
+
+#include "PlateCells.h"
+
+namespace Kvl::PlateKey {
+
+using PlateFit::Colour;
+using PlateFit::colourOf;
+using PlateFit::excessOf;
+
+// Edges, un-mixed along the row against the foreground beside them.
+//
+// The colour difference takes a pixel's alpha from how much of the
+// backdrop's excess it lacks, as if the foreground had no excess of its own;
+// the hue, from how far it lies off the backdrop's line. Both misjudge a mix
+// whose foreground is far from that assumption: a saturated red edge has
+// much less key channel than none (keyed too hard), a pale or bluish one
+// lies far off the line (keyed too hard by hue), and over a backdrop with
+// little excess (a dim lime wall, a few levels of green over red) white fur
+// loses next to nothing of it when half of it covers the wall (keyed solid).
+// Where the foreground is in view nearby, though, its colour is known: a
+// mix P of it, F, and the local backdrop B lies on the segment between
+// them, and
+//
+//     a = (P - B).(F - B) / |F - B|^2
+//
+// is its alpha (the colour-line model of matting, as in Gastal and
+// Oliveira's shared sampling, 2010, here with the candidates taken along
+// the row, so that rows stay independent). On either side within
+// EdgeReach, of the pixels solid amid solid ones that lie nearly as far in
+// colour from B as the farthest (a short line divides the noise by little),
+// the one whose line passes closest to P is the candidate: fur and hair
+// vary along a strand, and the farthest alone is often a highlight the mix
+// does not contain. Of the two candidates, the one whose line passes closer
+// is taken, and only when that distance is within the hue tolerance, the
+// noise off the line: otherwise the pixel is a mix of something else (glass
+// over the backdrop, a strand in front of another) and keeps its alpha.
+// The pixels the key left partly transparent are looked at again, and the
+// solid ones within SolidRim of them; the pass is scalar.
+namespace {
+
+constexpr std::uint32_t EdgeReach = 24;
+constexpr std::uint32_t SolidRim = 20;
+constexpr float NearlyClear = 32;  // alpha levels: the backdrop that shows over a new background
+// A candidate at least this share of the farthest one's squared distance from B.
+constexpr float FarEnough = 0.85f;
+// A solid pixel is lowered only to an alpha below this: the backdrop's
+// light spilled onto a subject's rim mixes up to about a third of the
+// backdrop's colour into it, which looks exactly like a mix of that alpha.
+constexpr float SpillAtMost = 0.65f;
+
+struct Unmixed {
+  float alpha = -1;  // below 0: no candidate explains the pixel
+  float candidateExcess = 0;
+};
+
+// The keyed row as the pass sees it, for 8-bit pixels and for float ones:
+// the colours as they came, in levels; each keyed pixel's alpha in levels
+// (0 to 255); and the pixel written back un-mixed.
+struct EightBitRow {
+  const Pixel32* original;
+  Pixel32* out;
+  Colour colour(std::size_t x) const { return colourOf(original[x]); }
+  float level(std::size_t x) const { return static_cast<float>(out[x] >> 24); }
+  void write(std::size_t x, const float f[3], float alpha) const {
+    out[x] = levelBits(f[0]) << 16 | levelBits(f[1]) << 8 | levelBits(f[2]) | levelBits(alpha * 255) << 24;
+  }
+};
+
+struct FloatRow {
+  const PixelF* original;
+  PixelF* out;
+  Colour colour(std::size_t x) const {
+    return {original[x].red * 255.0f, original[x].green * 255.0f, original[x].blue * 255.0f};
+  }
+  float level(std::size_t x) const { return out[x].alpha * 255.0f; }
+  void write(std::size_t x, const float f[3], float alpha) const {
+    out[x] = {f[0] / 255.0f, f[1] / 255.0f, f[2] / 255.0f, alpha};
+  }
+};
+
+bool solidLevel(float level) { return level >= 255.0f; }
+
+// Marks the keyed pixels solid amid solid ones, two on either side:
+// foreground for sure, not a lone mix keyed hard (a speck of glass).
+template <typename Row>
+void markSurelySolid(const Row& row, std::uint32_t width, std::vector<std::uint8_t>& sure) {
+  sure.assign(width, 0);
+  std::uint32_t run = 0;  // solid pixels so far in a row, up to this one
+  for (std::uint32_t x = 0; x < width; ++x) {
+    run = solidLevel(row.level(x)) ? run + 1 : 0;
+    if (run >= 5) sure[x - 2] = 1;
+  }
+}
+
+// Marks the solid pixels within SolidRim of one the key left below solid:
+// the rim of the solid matte, where the colour difference keys a mix with a
+// foreground of as little excess as the backdrop's solid.
+template <typename Row>
+void markSolidRim(const Row& row, std::uint32_t width, std::vector<std::uint8_t>& rim) {
+  rim.assign(width, 0);
+  std::uint32_t since = SolidRim + 1;  // pixels since the last one below solid
+  for (std::uint32_t x = 0; x < width; ++x) {
+    since = solidLevel(row.level(x)) ? since + 1 : 0;
+    if (since > 0 && since <= SolidRim) rim[x] = 1;
+  }
+  since = SolidRim + 1;
+  for (std::uint32_t x = width; x-- > 0;) {
+    since = solidLevel(row.level(x)) ? since + 1 : 0;
+    if (since > 0 && since <= SolidRim) rim[x] = 1;
+  }
+}
+
+float squaredLength(const float v[3]) { return v[0] * v[0] + v[1] * v[1] + v[2] * v[2]; }
+
+// How far P lies off the line from B through F, squared, and its alpha on it.
+float squaredDistortion(const float e[3], const float d[3], float dd, float* alpha) {
+  const float a = clamp01((e[0] * d[0] + e[1] * d[1] + e[2] * d[2]) / dd);
+  const float r[3] = {e[0] - a * d[0], e[1] - a * d[1], e[2] - a * d[2]};
+  if (alpha) *alpha = a;
+  return squaredLength(r);
+}
+
+// The pixels solid amid solid ones within reach on one side of a pixel,
+// each with its colour less the pixel's backdrop and that squared: gathered
+// once, for both the farthest and the choice among them.
+struct Side {
+  std::int32_t at[EdgeReach];
+  float d[EdgeReach][3];
+  float dd[EdgeReach];
+  std::uint32_t count = 0;
+  float farthest = 0;
+};
+
+template <typename Row>
+void gather(int step, std::uint32_t x, std::uint32_t width, const Row& row, const std::uint8_t* sure, const float b[3],
+            Side& side) {
+  side.count = 0;
+  side.farthest = 0;
+  for (std::uint32_t k = 1; k <= EdgeReach; ++k) {
+    const std::int64_t at = static_cast<std::int64_t>(x) + step * static_cast<std::int64_t>(k);
+    if (at < 0 || at >= static_cast<std::int64_t>(width)) break;
+    if (!sure[at]) continue;
+    const Colour f = row.colour(static_cast<std::size_t>(at));
+    const std::uint32_t n = side.count++;
+    side.at[n] = static_cast<std::int32_t>(at);
+    for (std::size_t c = 0; c < 3; ++c) side.d[n][c] = f[c] - b[c];
+    side.dd[n] = squaredLength(side.d[n]);
+    side.farthest = larger(side.farthest, side.dd[n]);
+  }
+}
+
+// The foreground candidate on one side, as above: -1 when there is none at
+// least `minimum` (squared) from the backdrop. `e` is the pixel less its
+// backdrop.
+std::int32_t candidateOf(const Side& side, const float e[3], float minimum) {
+  const float least = larger(minimum, FarEnough * side.farthest);
+  std::int32_t best = -1;
+  float bestDistortion = 0;
+  for (std::uint32_t n = 0; n < side.count; ++n) {
+    if (side.dd[n] < least) continue;
+    const float distortion = squaredDistortion(e, side.d[n], side.dd[n], nullptr);
+    if (best < 0 || distortion < bestDistortion) bestDistortion = distortion, best = side.at[n];
+  }
+  return best;
+}
+
+// Whether a solid pixel is surely left solid, before any candidate is
+// chosen: lowered, its alpha a on a line of length |F - B| within the hue
+// tolerance of it, |P - B|^2 = a^2 |F - B|^2 + distortion^2 is below
+// SpillAtMost^2 times the farthest candidate's plus the tolerance's square
+// (a margin added for rounding), so a pixel as far from the backdrop as
+// that, most of a subject's rim, needs no closer look.
+bool staysSolid(const float e[3], float farthest, Tolerances t) {
+  const float bound = SpillAtMost * SpillAtMost * farthest * 1.001f + t.hue * t.hue + 1.0f;
+  return squaredLength(e) >= bound;
+}
+
+template <typename Row>
+Unmixed unmixAgainst(const float p[3], const float b[3], const Row& row, const std::int32_t candidates[2],
+                     KeyChannel channel, Tolerances t) {
+  Unmixed best;
+  float bestDistortion = t.hue * t.hue;
+  const float e[3] = {p[0] - b[0], p[1] - b[1], p[2] - b[2]};
+  for (int i = 0; i < 2; ++i) {
+    if (candidates[i] < 0) continue;
+    const Colour f = row.colour(static_cast<std::size_t>(candidates[i]));
+    const float d[3] = {f[0] - b[0], f[1] - b[1], f[2] - b[2]};
+    float a = 0;
+    const float distortion = squaredDistortion(e, d, squaredLength(d), &a);
+    if (distortion < bestDistortion) {
+      bestDistortion = distortion;
+      best = {a, excessOf(f, channel)};
+    }
+  }
+  return best;
+}
+
+// Whether the key's hue, not its colour difference, made the pixel
+// foreground (as in the key): such a pixel is not of the kind the colour
+// line here measures (glass, a green object) and keeps its alpha.
+bool keyedByHue(const Colour& p, const float b[3], KeyChannel channel, Tolerances t) {
+  const float backdropExcess = excessOf({b[0], b[1], b[2]}, channel);
+  const float pixelExcess = excessOf(p, channel);
+  const float span = larger(backdropExcess - t.backdrop - t.foreground, 8.0f);
+  const float byDifference = clamp01((backdropExcess - t.backdrop - pixelExcess) / span);
+  const float bb = b[0] * b[0] + b[1] * b[1] + b[2] * b[2];
+  const float pb = p[0] * b[0] + p[1] * b[1] + p[2] * b[2];
+  const float pp = p[0] * p[0] + p[1] * p[1] + p[2] * p[2];
+  const float offLine = std::sqrt(larger(0.0f, pp - pb * pb / larger(bb, 1.0f)));
+  const float greenness = clamp01(pixelExcess / larger(backdropExcess, 1.0f));
+  return greenness * clamp01((offLine - t.hue) * t.perHueRange) > byDifference;
+}
+
+template <typename Row>
+void writeUnmixed(const Row& row, std::size_t x, const Colour& p, const float b[3], const Unmixed& u,
+                  KeyChannel channel) {
+  const float inverse = 1.0f / u.alpha;
+  float f[3];
+  for (std::size_t c = 0; c < 3; ++c) f[c] = (p[c] - (1.0f - u.alpha) * b[c]) * inverse;
+  // Spill as in the key, unless the foreground beside is of the backdrop's kind.
+  const float backdropExcess = excessOf({b[0], b[1], b[2]}, channel);
+  const float leftExcess = excessOf({f[0], f[1], f[2]}, channel);
+  const float spillable = backdropExcess > 1 && u.candidateExcess < backdropExcess * 0.5f ? 1.0f : 0.0f;
+  const float spill = spillable * smaller(larger(leftExcess, 0.0f) / larger(backdropExcess, 1.0f), 1.0f);
+  const float grey = (b[0] + b[1] + b[2]) * (1.0f / 3);
+  for (std::size_t c = 0; c < 3; ++c) f[c] -= spill * (b[c] - grey);
+  row.write(x, f, u.alpha);
+}
+
+// The alpha a pixel the key left solid takes from the colour line, or
+// nothing (below 0). A mix has lost key-channel excess in proportion too,
+// where the candidate has clearly less than the backdrop: the shading and
+// weave within a subject move off its colour, not towards the backdrop's
+// excess, so the larger of the two alphas is kept.
+float solidRimAlpha(const Colour& p, const float b[3], const Unmixed& u, KeyChannel channel, Tolerances t) {
+  const float backdropExcess = excessOf({b[0], b[1], b[2]}, channel);
+  const float contrast = backdropExcess - u.candidateExcess;
+  const float byExcess = contrast > 2 * t.backdrop ? clamp01((backdropExcess - excessOf(p, channel)) / contrast) : 0.0f;
+  const float alpha = larger(u.alpha, byExcess);
+  return alpha < SpillAtMost ? alpha : -1.0f;
+}
+
+template <typename Row>
+void refine(const Row& row, std::uint32_t width, const float* backdrop, KeyChannel channel, Tolerances t,
+            EdgeMarks& marks) {
+  // Decided on the key's own alphas, before any is changed: the candidates
+  // are solid ones.
+  markSurelySolid(row, width, marks.surelySolid);
+  markSolidRim(row, width, marks.solidRim);
+  const std::uint8_t* sure = marks.surelySolid.data();
+  const std::uint8_t* rim = marks.solidRim.data();
+  // Too close to the backdrop to measure by (squared).
+  const float minimum = larger(4 * t.backdrop * t.backdrop, 64.0f);
+  Side before, after;  // the candidates to the left and to the right
+  for (std::uint32_t x = 0; x < width; ++x) {
+    const float level = row.level(x);
+    // Nearly clear pixels stay nearly clear: where the model's backdrop is a
+    // little off, a backdrop pixel beside a subject projects onto its line
+    // as a faint mix. Solid ones far from any edge stay solid.
+    if (level <= NearlyClear || (solidLevel(level) && !rim[x])) continue;
+    const Colour p = row.colour(x);
+    const float b[3] = {backdrop[x], backdrop[width + x], backdrop[2 * std::size_t{width} + x]};
+    if (keyedByHue(p, b, channel, t)) continue;
+    gather(-1, x, width, row, sure, b, before);
+    gather(1, x, width, row, sure, b, after);
+    const float e[3] = {p[0] - b[0], p[1] - b[1], p[2] - b[2]};
+    if (solidLevel(level) && staysSolid(e, larger(before.farthest, after.farthest), t)) continue;
+    const std::int32_t candidates[2] = {candidateOf(before, e, minimum), candidateOf(after, e, minimum)};
+    if (candidates[0] < 0 && candidates[1] < 0) continue;
+    Unmixed u = unmixAgainst(p.data(), b, row, candidates, channel, t);
+    if (u.alpha <= 0) continue;
+    if (solidLevel(level)) {
+      u.alpha = solidRimAlpha(p, b, u, channel, t);
+      if (u.alpha > 0) writeUnmixed(row, x, p, b, u, channel);
+      continue;
+    }
+    // The line may lower the key's alpha only beside a foreground with far
+    // less key channel than none (a saturated red over green, whose mixes
+    // the colour difference keys too hard); beside any other it only adds
+    // what the difference missed (a faint strand of hair): the shading and
+    // weave of a subject, and the backdrop's light spilled on its rim, look
+    // like mixes too.
+    const float backdropExcess = excessOf({b[0], b[1], b[2]}, channel);
+    const bool saturatedBeside = u.candidateExcess < -backdropExcess;
+    if (!saturatedBeside && u.alpha * 255 < level) continue;
+    writeUnmixed(row, x, p, b, u, channel);
+  }
+}
+
+}  // namespace
+
+void refineEdges(const Pixel32* original, Pixel32* out, std::uint32_t width, const float* backdrop, KeyChannel channel,
+                 Tolerances t, EdgeMarks& marks) {
+  refine(EightBitRow{original, out}, width, backdrop, channel, t, marks);
+}
+
+void refineEdges(const PixelF* original, PixelF* out, std::uint32_t width, const float* backdrop, KeyChannel channel,
+                 Tolerances t, EdgeMarks& marks) {
+  refine(FloatRow{original, out}, width, backdrop, channel, t, marks);
+}
+
+}  // namespace Kvl::PlateKey
