@@ -4,6 +4,7 @@
 #include <ImfVersion.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <exception>
 
@@ -70,19 +71,30 @@ ExrHalfBlocks::ExrHalfBlocks(Imf::InputFile& file, const Imf::Header& header)
     : file_(file), order_(halfChannels(header)), width_(static_cast<std::uint32_t>(widthOf(header))),
       height_(heightOf(header)), minY_(header.dataWindow().min.y),
       linesPerBlock_(header.compression() == Imf::ZIPS_COMPRESSION ? ZipsLines : ZipLines),
-      lineBytes_(std::size_t{width_} * order_.components.size() * HalfBytes) {}
+      lineSamples_(std::size_t{width_} * order_.components.size()) {}
 
 bool ExrHalfBlocks::readRow(std::uint64_t row, PixelF* out, std::string& damage) {
   if (!load(row / linesPerBlock_, damage)) return false;
-  const std::uint8_t* line = block_.data() + (row % linesPerBlock_) * lineBytes_;
+  const std::uint16_t* line = block_.data() + (row % linesPerBlock_) * lineSamples_;
+  std::array<const std::uint16_t*, 4> planes{};
+  for (std::size_t k = 0; k < order_.components.size(); ++k) planes[static_cast<std::size_t>(order_.components[k])] = line + k * width_;
   // The planes of the line into pixels of four halves, then into floats.
   pixels_.resize(4 * std::size_t{width_});
-  if (!order_.alpha) std::fill(pixels_.begin(), pixels_.end(), HalfOne);
-  for (const int component : order_.components) {
-    for (std::uint32_t x = 0; x < width_; ++x) {
-      std::memcpy(&pixels_[4 * std::size_t{x} + static_cast<std::size_t>(component)], line + HalfBytes * x, HalfBytes);
+  std::uint16_t* pixel = pixels_.data();
+  if (order_.alpha) {
+    for (std::size_t x = 0; x < width_; ++x, pixel += 4) {
+      pixel[0] = planes[0][x];
+      pixel[1] = planes[1][x];
+      pixel[2] = planes[2][x];
+      pixel[3] = planes[3][x];
     }
-    line += std::size_t{width_} * HalfBytes;
+  } else {
+    for (std::size_t x = 0; x < width_; ++x, pixel += 4) {
+      pixel[0] = planes[0][x];
+      pixel[1] = planes[1][x];
+      pixel[2] = planes[2][x];
+      pixel[3] = HalfOne;
+    }
   }
   halvesToFloats(pixels_.data(), &out[0].red, pixels_.size());  // four floats a pixel, nothing between them
   return true;
@@ -93,15 +105,16 @@ bool ExrHalfBlocks::load(std::uint64_t block, std::string& damage) {
   loaded_ = block;
   loadedWell_ = false;
   const std::uint64_t firstRow = block * linesPerBlock_;
-  const std::size_t size = static_cast<std::size_t>(std::min(linesPerBlock_, height_ - firstRow)) * lineBytes_;
-  block_.resize(size);
+  const std::size_t samples = static_cast<std::size_t>(std::min(linesPerBlock_, height_ - firstRow)) * lineSamples_;
+  block_.resize(samples);
   const int y = minY_ + static_cast<int>(firstRow);
   try {
     const char* packed = nullptr;
     int packedSize = 0;
     file_.rawPixelData(y, packed, packedSize);  // checks the block's place, line and length
     loadedWell_ = packedSize >= 0 && coder_.unpack(reinterpret_cast<const std::uint8_t*>(packed),
-                                                   static_cast<std::size_t>(packedSize), block_.data(), size);
+                                                   static_cast<std::size_t>(packedSize),
+                                                   reinterpret_cast<std::uint8_t*>(block_.data()), samples * HalfBytes);
     if (!loadedWell_ && damage.empty()) damage = "the ZIP data of the rows from " + std::to_string(y) + " does not inflate";
   } catch (const std::exception& e) {
     if (damage.empty()) damage = e.what();
@@ -116,7 +129,7 @@ bool ExrHalfBlockWriter::canWrite(const Imf::Header& header) {
 
 ExrHalfBlockWriter::ExrHalfBlockWriter(TrackedOutput& output, Imf::OStream& stream, const Imf::Header& header)
     : output_(output), order_(halfChannels(header)), width_(static_cast<std::uint32_t>(widthOf(header))),
-      height_(heightOf(header)), lineBytes_(std::size_t{width_} * order_.components.size() * HalfBytes) {
+      height_(heightOf(header)), lineSamples_(std::size_t{width_} * order_.components.size()) {
   header.sanityCheck();
   // As the library's own writer starts a file: the names here are all short.
   putLittle(output_, static_cast<std::uint32_t>(Imf::MAGIC), 4);
@@ -125,21 +138,32 @@ ExrHalfBlockWriter::ExrHalfBlockWriter(TrackedOutput& output, Imf::OStream& stre
   tableAt_ = output_.position();
   blockAt_.assign(static_cast<std::size_t>((height_ + ZipLines - 1) / ZipLines), 0);
   for (std::size_t i = 0; i < blockAt_.size(); ++i) putLittle(output_, 0, 8);
-  block_.reserve(ZipLines * lineBytes_);
+  block_.reserve(ZipLines * lineSamples_);
 }
 
 void ExrHalfBlockWriter::writeRow(const PixelF* row) {
   if (rows_ >= height_) return;
   const std::size_t at = block_.size();
-  block_.resize(at + lineBytes_);
-  std::uint8_t* line = block_.data() + at;
+  block_.resize(at + lineSamples_);
+  std::uint16_t* line = block_.data() + at;
+  std::array<std::uint16_t*, 4> planes{};
+  for (std::size_t k = 0; k < order_.components.size(); ++k) planes[static_cast<std::size_t>(order_.components[k])] = line + k * width_;
   pixels_.resize(4 * std::size_t{width_});
   floatsToHalves(&row[0].red, pixels_.data(), pixels_.size());
-  for (const int component : order_.components) {
-    for (std::uint32_t x = 0; x < width_; ++x) {
-      std::memcpy(line + HalfBytes * x, &pixels_[4 * std::size_t{x} + static_cast<std::size_t>(component)], HalfBytes);
+  const std::uint16_t* pixel = pixels_.data();
+  if (order_.alpha) {
+    for (std::size_t x = 0; x < width_; ++x, pixel += 4) {
+      planes[0][x] = pixel[0];
+      planes[1][x] = pixel[1];
+      planes[2][x] = pixel[2];
+      planes[3][x] = pixel[3];
     }
-    line += std::size_t{width_} * HalfBytes;
+  } else {
+    for (std::size_t x = 0; x < width_; ++x, pixel += 4) {
+      planes[0][x] = pixel[0];
+      planes[1][x] = pixel[1];
+      planes[2][x] = pixel[2];
+    }
   }
   ++rows_;
   if (rows_ % ZipLines == 0 || rows_ == height_) writeBlock();
@@ -147,7 +171,7 @@ void ExrHalfBlockWriter::writeRow(const PixelF* row) {
 
 void ExrHalfBlockWriter::writeBlock() {
   const std::uint64_t block = (rows_ - 1) / ZipLines;
-  const PackedBlock packed = coder_.pack(block_.data(), block_.size());
+  const PackedBlock packed = coder_.pack(reinterpret_cast<const std::uint8_t*>(block_.data()), block_.size() * HalfBytes);
   blockAt_[static_cast<std::size_t>(block)] = output_.position();
   putLittle(output_, block * ZipLines, 4);  // the block's first line
   putLittle(output_, packed.size, 4);

@@ -50,10 +50,10 @@ private:
   std::uint64_t height_;
   int minY_;
   std::uint64_t linesPerBlock_;
-  std::size_t lineBytes_;
+  std::size_t lineSamples_;  // halves a line
   std::uint64_t loaded_ = UINT64_MAX;  // the block in `block_`
   bool loadedWell_ = false;
-  std::vector<std::uint8_t> block_;
+  std::vector<std::uint16_t> block_;  // the block's halves, as the file lays them out
   std::vector<std::uint16_t> pixels_;  // a row as four halves a pixel
   ExrZipCoder coder_;
 };
@@ -81,11 +81,11 @@ private:
   ExrChannelOrder order_;
   std::uint32_t width_;
   std::uint64_t height_;
-  std::size_t lineBytes_;
+  std::size_t lineSamples_;  // halves a line
   std::uint64_t tableAt_ = 0;
   std::vector<std::uint64_t> blockAt_;
   std::uint64_t rows_ = 0;
-  std::vector<std::uint8_t> block_;
+  std::vector<std::uint16_t> block_;  // the block's halves, as the file lays them out
   std::vector<std::uint16_t> pixels_;  // a row as four halves a pixel
   ExrZipCoder coder_;
 };
