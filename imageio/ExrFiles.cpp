@@ -148,9 +148,9 @@ public:
     try {
       Imf::Header header(static_cast<int>(width), static_cast<int>(height));
       header.compression() = compression_ == ExrCompression::Piz ? Imf::PIZ_COMPRESSION : Imf::ZIP_COMPRESSION;
-      // Deflate at its fastest level: a fifth less time per frame keyed, for
-      // files up to a third larger (still lossless), which a sequence keyed
-      // at the rate of its footage needs.
+      // Float samples go through the library, deflated at its fastest level:
+      // a fifth less time per frame keyed, for files up to a third larger
+      // (still lossless). Half ZIP files are written by ExrHalfBlockWriter.
       header.zipCompressionLevel() = 1;
       half_ = layout.samples != SampleType::Float;
       const Imf::PixelType type = half_ ? Imf::HALF : Imf::FLOAT;

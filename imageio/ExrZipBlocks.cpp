@@ -31,7 +31,9 @@ std::uint8_t runningSums(std::uint8_t* bytes, std::size_t count, std::uint8_t ca
     v = _mm_add_epi8(v, _mm_slli_si128(v, 8));
     v = _mm_add_epi8(v, before);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + i), v);
-    before = _mm_set1_epi8(static_cast<char>(_mm_extract_epi16(v, 7) >> 8));
+    // The last byte in every place, without leaving the vector registers.
+    const __m128i high = _mm_shufflehi_epi16(_mm_unpackhi_epi8(v, v), 0xFF);
+    before = _mm_unpackhi_epi64(high, high);
   }
   if (i > 0) carry = bytes[i - 1];
 #endif

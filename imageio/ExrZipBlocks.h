@@ -19,8 +19,11 @@ struct libdeflate_decompressor;
 
 namespace Kvl {
 
-// Deflate's level for the blocks written: libdeflate's 1 is a little
-// faster than zlib's fastest and packs as tight as zlib's 6 here.
+// Deflate's level for the blocks written. On keyed 1920x1080 frames
+// libdeflate's 2 is its fastest (its 1 inserts every byte of a long match
+// and takes a third longer), as fast as zlib's 1 and packs them a quarter
+// smaller, within a tenth of zlib's 6 (OpenEXR's default), which takes
+// two and a half times as long.
 inline constexpr int ExrZipLevel = 2;
 
 // The bytes a block takes in the file, and where they are.
