@@ -4,7 +4,6 @@
 #include <ImfVersion.h>
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <exception>
 
@@ -20,7 +19,6 @@ constexpr bool LittleEndianHost = false;
 #endif
 
 constexpr std::size_t HalfBytes = 2;
-constexpr std::uint16_t HalfOne = 0x3c00;
 constexpr std::uint64_t ZipLines = 16, ZipsLines = 1;
 
 int componentOf(const std::string& name) {
@@ -76,27 +74,11 @@ ExrHalfBlocks::ExrHalfBlocks(Imf::InputFile& file, const Imf::Header& header)
 bool ExrHalfBlocks::readRow(std::uint64_t row, PixelF* out, std::string& damage) {
   if (!load(row / linesPerBlock_, damage)) return false;
   const std::uint16_t* line = block_.data() + (row % linesPerBlock_) * lineSamples_;
-  std::array<const std::uint16_t*, 4> planes{};
-  for (std::size_t k = 0; k < order_.components.size(); ++k) planes[static_cast<std::size_t>(order_.components[k])] = line + k * width_;
-  // The planes of the line into pixels of four halves, then into floats.
-  pixels_.resize(4 * std::size_t{width_});
-  std::uint16_t* pixel = pixels_.data();
-  if (order_.alpha) {
-    for (std::size_t x = 0; x < width_; ++x, pixel += 4) {
-      pixel[0] = planes[0][x];
-      pixel[1] = planes[1][x];
-      pixel[2] = planes[2][x];
-      pixel[3] = planes[3][x];
-    }
-  } else {
-    for (std::size_t x = 0; x < width_; ++x, pixel += 4) {
-      pixel[0] = planes[0][x];
-      pixel[1] = planes[1][x];
-      pixel[2] = planes[2][x];
-      pixel[3] = HalfOne;
-    }
+  HalfPlanes planes{};
+  for (std::size_t k = 0; k < order_.components.size(); ++k) {
+    planes.channel[static_cast<std::size_t>(order_.components[k])] = line + k * width_;
   }
-  halvesToFloats(pixels_.data(), &out[0].red, pixels_.size());  // four floats a pixel, nothing between them
+  planesToPixels(planes, &out[0].red, width_);  // four floats a pixel, nothing between them
   return true;
 }
 
@@ -146,25 +128,11 @@ void ExrHalfBlockWriter::writeRow(const PixelF* row) {
   const std::size_t at = block_.size();
   block_.resize(at + lineSamples_);
   std::uint16_t* line = block_.data() + at;
-  std::array<std::uint16_t*, 4> planes{};
-  for (std::size_t k = 0; k < order_.components.size(); ++k) planes[static_cast<std::size_t>(order_.components[k])] = line + k * width_;
-  pixels_.resize(4 * std::size_t{width_});
-  floatsToHalves(&row[0].red, pixels_.data(), pixels_.size());
-  const std::uint16_t* pixel = pixels_.data();
-  if (order_.alpha) {
-    for (std::size_t x = 0; x < width_; ++x, pixel += 4) {
-      planes[0][x] = pixel[0];
-      planes[1][x] = pixel[1];
-      planes[2][x] = pixel[2];
-      planes[3][x] = pixel[3];
-    }
-  } else {
-    for (std::size_t x = 0; x < width_; ++x, pixel += 4) {
-      planes[0][x] = pixel[0];
-      planes[1][x] = pixel[1];
-      planes[2][x] = pixel[2];
-    }
+  HalfPlanesOut planes{};
+  for (std::size_t k = 0; k < order_.components.size(); ++k) {
+    planes.channel[static_cast<std::size_t>(order_.components[k])] = line + k * width_;
   }
+  pixelsToPlanes(&row[0].red, planes, width_);
   ++rows_;
   if (rows_ % ZipLines == 0 || rows_ == height_) writeBlock();
 }

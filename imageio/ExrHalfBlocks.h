@@ -54,7 +54,6 @@ private:
   std::uint64_t loaded_ = UINT64_MAX;  // the block in `block_`
   bool loadedWell_ = false;
   std::vector<std::uint16_t> block_;  // the block's halves, as the file lays them out
-  std::vector<std::uint16_t> pixels_;  // a row as four halves a pixel
   ExrZipCoder coder_;
 };
 
@@ -86,7 +85,6 @@ private:
   std::vector<std::uint64_t> blockAt_;
   std::uint64_t rows_ = 0;
   std::vector<std::uint16_t> block_;  // the block's halves, as the file lays them out
-  std::vector<std::uint16_t> pixels_;  // a row as four halves a pixel
   ExrZipCoder coder_;
 };
 

@@ -60,12 +60,41 @@ constexpr float HalfSmallestStep = 1.0f / 16777216;  // 2^-24, a subnormal half'
 
 }  // namespace
 
-KVL_WIDE_VERSIONS void halvesToFloats(const std::uint16_t* halves, float* floats, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) floats[i] = halfToFloat(halves[i]);
+KVL_WIDE_VERSIONS void planesToPixels(HalfPlanes planes, float* pixels, std::size_t width) {
+  const std::uint16_t *red = planes.channel[0], *green = planes.channel[1], *blue = planes.channel[2];
+  if (const std::uint16_t* alpha = planes.channel[3]) {
+    for (std::size_t x = 0; x < width; ++x, pixels += 4) {
+      pixels[0] = halfToFloat(red[x]);
+      pixels[1] = halfToFloat(green[x]);
+      pixels[2] = halfToFloat(blue[x]);
+      pixels[3] = halfToFloat(alpha[x]);
+    }
+    return;
+  }
+  for (std::size_t x = 0; x < width; ++x, pixels += 4) {
+    pixels[0] = halfToFloat(red[x]);
+    pixels[1] = halfToFloat(green[x]);
+    pixels[2] = halfToFloat(blue[x]);
+    pixels[3] = 1.0f;
+  }
 }
 
-KVL_WIDE_VERSIONS void floatsToHalves(const float* floats, std::uint16_t* halves, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) halves[i] = floatToHalf(floats[i]);
+KVL_WIDE_VERSIONS void pixelsToPlanes(const float* pixels, HalfPlanesOut planes, std::size_t width) {
+  std::uint16_t *red = planes.channel[0], *green = planes.channel[1], *blue = planes.channel[2];
+  if (std::uint16_t* alpha = planes.channel[3]) {
+    for (std::size_t x = 0; x < width; ++x, pixels += 4) {
+      red[x] = floatToHalf(pixels[0]);
+      green[x] = floatToHalf(pixels[1]);
+      blue[x] = floatToHalf(pixels[2]);
+      alpha[x] = floatToHalf(pixels[3]);
+    }
+    return;
+  }
+  for (std::size_t x = 0; x < width; ++x, pixels += 4) {
+    red[x] = floatToHalf(pixels[0]);
+    green[x] = floatToHalf(pixels[1]);
+    blue[x] = floatToHalf(pixels[2]);
+  }
 }
 
 }  // namespace Kvl

@@ -136,19 +136,32 @@ TEST(ExrHalfBlocks, ADamagedBlockIsToldAndTheRowsBeforeItAreRead) {
   for (std::size_t i = std::size_t{64} * 32 * 4; i < values.size(); ++i) ASSERT_EQ(values[i], 0.0f) << "sample " << i;
 }
 
+// One plane of halves as the red, green, blue (and alpha) of pixels.
+std::vector<float> planesToFloats(const std::vector<std::uint16_t>& plane, bool alpha) {
+  std::vector<float> pixels(4 * plane.size());
+  planesToPixels({plane.data(), plane.data(), plane.data(), alpha ? plane.data() : nullptr}, pixels.data(), plane.size());
+  return pixels;
+}
+
 TEST(HalfRows, EveryHalfAndTheFloatsAroundAndBetweenThemConvertAsImathConvertsThem) {
   std::vector<std::uint16_t> halves(65536);
   for (std::size_t i = 0; i < halves.size(); ++i) halves[i] = static_cast<std::uint16_t>(i);
-  std::vector<float> floats(halves.size());
-  halvesToFloats(halves.data(), floats.data(), halves.size());
-  for (std::size_t i = 0; i < halves.size(); ++i) ASSERT_EQ(bitsOf(floats[i]), bitsOf(halfFromBits(halves[i]))) << i;
+  for (const bool alpha : {true, false}) {
+    const std::vector<float> pixels = planesToFloats(halves, alpha);
+    for (std::size_t i = 0; i < halves.size(); ++i) {
+      for (std::size_t c = 0; c < 4; ++c) {
+        const float want = c < 3 || alpha ? halfFromBits(halves[i]) : 1.0f;
+        ASSERT_EQ(bitsOf(pixels[4 * i + c]), bitsOf(want)) << i << " channel " << c;
+      }
+    }
+  }
 
   // Each half, the floats either side of it, the tie halfway to the next
   // and either side of the tie; then what no half holds.
   std::vector<float> probes;
   const float inf = std::numeric_limits<float>::infinity();
   for (std::size_t i = 0; i + 1 < halves.size(); ++i) {
-    const float value = floats[i], next = floats[i + 1];
+    const float value = halfFromBits(halves[i]), next = halfFromBits(halves[i + 1]);
     probes.insert(probes.end(), {value, std::nextafter(value, inf), std::nextafter(value, -inf)});
     if (std::isfinite(value) && std::isfinite(next) && (i & 0x7fff) != 0x7fff) {
       const float tie = value + (next - value) / 2;
@@ -164,10 +177,14 @@ TEST(HalfRows, EveryHalfAndTheFloatsAroundAndBetweenThemConvertAsImathConvertsTh
     std::memcpy(&nan, &bits, sizeof nan);
     probes.push_back(nan);
   }
-  std::vector<std::uint16_t> converted(probes.size());
-  floatsToHalves(probes.data(), converted.data(), probes.size());
+  while (probes.size() % 4 != 0) probes.push_back(0.0f);
+  // The probes as pixels, each channel into its plane.
+  const std::size_t width = probes.size() / 4;
+  std::vector<std::uint16_t> planes(probes.size());
+  pixelsToPlanes(probes.data(), {planes.data(), planes.data() + width, planes.data() + 2 * width, planes.data() + 3 * width},
+                 width);
   for (std::size_t i = 0; i < probes.size(); ++i) {
-    ASSERT_EQ(converted[i], Imath::half(probes[i]).bits()) << "float bits " << std::hex << bitsOf(probes[i]);
+    ASSERT_EQ(planes[(i % 4) * width + i / 4], Imath::half(probes[i]).bits()) << "float bits " << std::hex << bitsOf(probes[i]);
   }
 }
 
