@@ -58,9 +58,13 @@ template <std::size_t K>
 }
 
 // The per-pixel key of PlateKeyer, step for step, on levels held as floats.
+// Written to planes of its own, which nothing else reads or writes
+// meanwhile (hence restrict, without which the loop is not vectorised):
+// stored as pixels here, each took four scalar stores.
 template <std::size_t K>
-[[gnu::always_inline]] inline void keyDeepRow(const PixelF* in, PixelF* out, std::size_t width, const float* backdrop,
-                                              const float* excess, const float* nearby, Tolerances t) {
+[[gnu::always_inline]] inline void keyDeepRow(const PixelF* __restrict in, float* __restrict keyed, std::size_t width,
+                                              const float* __restrict backdrop, const float* __restrict excess,
+                                              const float* __restrict nearby, Tolerances t) {
   constexpr std::size_t O1 = K == 0 ? 1 : 0;
   constexpr std::size_t O2 = K == 2 ? 1 : 2;
   for (std::size_t x = 0; x < width; ++x) {
@@ -92,41 +96,50 @@ template <std::size_t K>
     const float spill = spillable * smaller(larger(leftExcess, 0.0f) * perBackdropExcess, 1.0f);
     const float grey = (b[0] + b[1] + b[2]) * (1.0f / 3);
     for (std::size_t c = 0; c < 3; ++c) f[c] -= spill * (b[c] - grey);
-    out[x] = {f[0] / LevelsPerUnit, f[1] / LevelsPerUnit, f[2] / LevelsPerUnit, alpha};
+    keyed[x] = f[0] / LevelsPerUnit;
+    keyed[width + x] = f[1] / LevelsPerUnit;
+    keyed[2 * width + x] = f[2] / LevelsPerUnit;
+    keyed[3 * width + x] = alpha;
   }
+}
+
+// The keyed planes laid out as pixels.
+[[gnu::always_inline]] inline void layOut(const float* keyed, PixelF* out, std::size_t width) {
+  for (std::size_t x = 0; x < width; ++x) out[x] = {keyed[x], keyed[width + x], keyed[2 * width + x], keyed[3 * width + x]};
 }
 
 template <std::size_t K>
 [[gnu::always_inline]] inline void keyWholeRow(const PixelF* in, PixelF* out, std::size_t width, const float* backdrop,
-                                               float* excess, float* nearby, Tolerances t) {
+                                               float* excess, float* nearby, float* keyed, Tolerances t) {
   excessNearby<K>(in, excess, nearby, width);
-  keyDeepRow<K>(in, out, width, backdrop, excess, nearby, t);
+  keyDeepRow<K>(in, keyed, width, backdrop, excess, nearby, t);
+  layOut(keyed, out, width);
 }
 
-KVL_WIDE_VERSIONS void keyRedRow(const PixelF* in, PixelF* out, std::size_t width, const float* backdrop, float* excess,
-                                 float* nearby, Tolerances t) {
-  keyWholeRow<0>(in, out, width, backdrop, excess, nearby, t);
+KVL_WIDE_VERSIONS void keyRedRow(const PixelF* in, PixelF* out, std::size_t width, const float* backdrop,
+                                 float* excess, float* nearby, float* keyed, Tolerances t) {
+  keyWholeRow<0>(in, out, width, backdrop, excess, nearby, keyed, t);
 }
 KVL_WIDE_VERSIONS void keyGreenRow(const PixelF* in, PixelF* out, std::size_t width, const float* backdrop,
-                                   float* excess, float* nearby, Tolerances t) {
-  keyWholeRow<1>(in, out, width, backdrop, excess, nearby, t);
+                                 float* excess, float* nearby, float* keyed, Tolerances t) {
+  keyWholeRow<1>(in, out, width, backdrop, excess, nearby, keyed, t);
 }
 KVL_WIDE_VERSIONS void keyBlueRow(const PixelF* in, PixelF* out, std::size_t width, const float* backdrop,
-                                  float* excess, float* nearby, Tolerances t) {
-  keyWholeRow<2>(in, out, width, backdrop, excess, nearby, t);
+                                 float* excess, float* nearby, float* keyed, Tolerances t) {
+  keyWholeRow<2>(in, out, width, backdrop, excess, nearby, keyed, t);
 }
 
 }  // namespace
 
 DeepPlateKeyer::DeepPlateKeyer(const PlateSettings& settings, std::uint32_t width, std::uint32_t height)
-    : backdrop_(settings, width, height), width_(width), excess_(width), nearby_(width) {}
+    : backdrop_(settings, width, height), width_(width), excess_(width), nearby_(width), keyed_(4 * std::size_t{width}) {}
 
 void DeepPlateKeyer::keyRow(const PixelF* in, PixelF* out, std::uint32_t topRow) {
   const PlateSettings& s = backdrop_.settings();
   const Tolerances t{static_cast<float>(s.backdropTolerance), static_cast<float>(s.foregroundTolerance),
                      static_cast<float>(s.hueTolerance), 1.0f / std::max<float>(1, s.hueRange)};
   const auto key = s.channel == RedChannel ? keyRedRow : s.channel == BlueChannel ? keyBlueRow : keyGreenRow;
-  key(in, out, width_, backdrop_.backdropOf(topRow), excess_.data(), nearby_.data(), t);
+  key(in, out, width_, backdrop_.backdropOf(topRow), excess_.data(), nearby_.data(), keyed_.data(), t);
 }
 
 }  // namespace Kvl
