@@ -4,7 +4,8 @@
 # with one setting for the whole shot as a farm task keys it: frames per
 # second (best wall time of BENCH_RUNS runs), CPU seconds, peak memory, and
 # how loaded the machine was (its load average before and after, and the
-# CPUs it has), since the figure only means something beside that.
+# CPUs it has), since the figure only means something beside that; and the
+# size of the frames written.
 #
 # Generates BENCH_FRAMES synthetic frames (make-frames.py, turned into
 # half-float ZIP OpenEXR by ffmpeg) in a temporary folder; nothing is left
@@ -58,4 +59,8 @@ awk -v wall="$1" -v cpu="$2" -v peak="$3" -v frames="$frames" \
   'BEGIN { printf "wall %.2f s, %.1f frames/s, CPU %.2f s (%.1f ms a frame), peak memory %.0f MiB\n",
            wall, frames / wall, cpu, 1000 * cpu / frames, peak / 1024 }'
 echo "load average before: $load_before; after: $(load); CPUs: $(nproc)"
+# What the speed costs on disc: the compressed frames beside the input's.
+size_of() { du -cb "$@" | tail -n 1 | cut -f1; }
+awk -v written="$(size_of "$work"/out/*.exr)" -v read="$(size_of "$work"/in.*.exr)" -v frames="$frames" \
+  'BEGIN { printf "output %.0f KiB a frame (input %.0f KiB a frame)\n", written / frames / 1024, read / frames / 1024 }'
 exrheader "$work/out/in.0001.exr" 2>/dev/null | grep -E "compression|R, " || true

@@ -142,12 +142,29 @@ private:
   }
 
   void convert(PixelF* row) const {
+    if (keyed_ == layout_.transfer) {
+      scaleByAlpha(row);
+      return;
+    }
     for (std::size_t x = 0; x < width_; ++x) {
       PixelF& p = row[x];
       const float scale = layout_.premultiplied ? p.alpha : 1.0f;
       p.red = convertTransfer(p.red, keyed_, layout_.transfer) * scale;
       p.green = convertTransfer(p.green, keyed_, layout_.transfer) * scale;
       p.blue = convertTransfer(p.blue, keyed_, layout_.transfer) * scale;
+    }
+  }
+
+  // convert() with the transfer kept: the colour times the alpha, or times
+  // 1 when the output is straight, as convert() computes it.
+  void scaleByAlpha(PixelF* row) const {
+    const bool premultiplied = layout_.premultiplied;
+    for (std::size_t x = 0; x < width_; ++x) {
+      PixelF& p = row[x];
+      const float scale = premultiplied ? p.alpha : 1.0f;
+      p.red *= scale;
+      p.green *= scale;
+      p.blue *= scale;
     }
   }
 

@@ -41,23 +41,31 @@ template <std::size_t K>
 [[gnu::always_inline]] inline void excessNearby(const PixelF* in, float* own, float* nearby, std::size_t width) {
   constexpr std::size_t Reach = 2;
   for (std::size_t x = 0; x < width; ++x) own[x] = excessOfPixel<K>(in[x]);
-  for (std::size_t x = 0; x < width; ++x) {
+  // The pixels with all four neighbours in one loop without branches, which
+  // the compiler vectorises; the few at the ends apart.
+  const std::size_t whole = width > 2 * Reach ? width - Reach : Reach;
+  for (std::size_t x = Reach; x < whole; ++x) {
+    nearby[x] = (own[x - 2] + own[x - 1] + own[x] + own[x + 1] + own[x + 2]) * (1.0f / (2 * Reach + 1));
+  }
+  const auto atEnd = [&](std::size_t x) {
     const std::size_t first = x < Reach ? 0 : x - Reach;
     const std::size_t end = std::min(width, x + Reach + 1);
-    if (end - first == 2 * Reach + 1) {
-      nearby[x] = (own[x - 2] + own[x - 1] + own[x] + own[x + 1] + own[x + 2]) * (1.0f / (2 * Reach + 1));
-      continue;
-    }
     float sum = 0;
     for (std::size_t i = first; i < end; ++i) sum += own[i];
     nearby[x] = sum / static_cast<float>(end - first);
-  }
+  };
+  for (std::size_t x = 0; x < std::min(width, Reach); ++x) atEnd(x);
+  for (std::size_t x = std::max(whole, Reach); x < width; ++x) atEnd(x);
 }
 
 // The per-pixel key of PlateKeyer, step for step, on levels held as floats.
+// Written to planes of its own, which nothing else reads or writes
+// meanwhile (hence restrict, without which the loop is not vectorised):
+// stored as pixels here, each took four scalar stores.
 template <std::size_t K>
-[[gnu::always_inline]] inline void keyDeepRow(const PixelF* in, PixelF* out, std::size_t width, const float* backdrop,
-                                              const float* excess, const float* nearby, Tolerances t) {
+[[gnu::always_inline]] inline void keyDeepRow(const PixelF* __restrict in, float* __restrict keyed, std::size_t width,
+                                              const float* __restrict backdrop, const float* __restrict excess,
+                                              const float* __restrict nearby, Tolerances t) {
   constexpr std::size_t O1 = K == 0 ? 1 : 0;
   constexpr std::size_t O2 = K == 2 ? 1 : 2;
   for (std::size_t x = 0; x < width; ++x) {
@@ -89,41 +97,50 @@ template <std::size_t K>
     const float spill = spillable * smaller(larger(leftExcess, 0.0f) * perBackdropExcess, 1.0f);
     const float grey = (b[0] + b[1] + b[2]) * (1.0f / 3);
     for (std::size_t c = 0; c < 3; ++c) f[c] -= spill * (b[c] - grey);
-    out[x] = {f[0] / LevelsPerUnit, f[1] / LevelsPerUnit, f[2] / LevelsPerUnit, alpha};
+    keyed[x] = f[0] / LevelsPerUnit;
+    keyed[width + x] = f[1] / LevelsPerUnit;
+    keyed[2 * width + x] = f[2] / LevelsPerUnit;
+    keyed[3 * width + x] = alpha;
   }
+}
+
+// The keyed planes laid out as pixels.
+[[gnu::always_inline]] inline void layOut(const float* keyed, PixelF* out, std::size_t width) {
+  for (std::size_t x = 0; x < width; ++x) out[x] = {keyed[x], keyed[width + x], keyed[2 * width + x], keyed[3 * width + x]};
 }
 
 template <std::size_t K>
 [[gnu::always_inline]] inline void keyWholeRow(const PixelF* in, PixelF* out, std::size_t width, const float* backdrop,
-                                               float* excess, float* nearby, Tolerances t) {
+                                               float* excess, float* nearby, float* keyed, Tolerances t) {
   excessNearby<K>(in, excess, nearby, width);
-  keyDeepRow<K>(in, out, width, backdrop, excess, nearby, t);
+  keyDeepRow<K>(in, keyed, width, backdrop, excess, nearby, t);
+  layOut(keyed, out, width);
 }
 
-KVL_WIDE_VERSIONS void keyRedRow(const PixelF* in, PixelF* out, std::size_t width, const float* backdrop, float* excess,
-                                 float* nearby, Tolerances t) {
-  keyWholeRow<0>(in, out, width, backdrop, excess, nearby, t);
+KVL_WIDE_VERSIONS void keyRedRow(const PixelF* in, PixelF* out, std::size_t width, const float* backdrop,
+                                 float* excess, float* nearby, float* keyed, Tolerances t) {
+  keyWholeRow<0>(in, out, width, backdrop, excess, nearby, keyed, t);
 }
 KVL_WIDE_VERSIONS void keyGreenRow(const PixelF* in, PixelF* out, std::size_t width, const float* backdrop,
-                                   float* excess, float* nearby, Tolerances t) {
-  keyWholeRow<1>(in, out, width, backdrop, excess, nearby, t);
+                                 float* excess, float* nearby, float* keyed, Tolerances t) {
+  keyWholeRow<1>(in, out, width, backdrop, excess, nearby, keyed, t);
 }
 KVL_WIDE_VERSIONS void keyBlueRow(const PixelF* in, PixelF* out, std::size_t width, const float* backdrop,
-                                  float* excess, float* nearby, Tolerances t) {
-  keyWholeRow<2>(in, out, width, backdrop, excess, nearby, t);
+                                 float* excess, float* nearby, float* keyed, Tolerances t) {
+  keyWholeRow<2>(in, out, width, backdrop, excess, nearby, keyed, t);
 }
 
 }  // namespace
 
 DeepPlateKeyer::DeepPlateKeyer(const PlateSettings& settings, std::uint32_t width, std::uint32_t height)
-    : backdrop_(settings, width, height), width_(width), excess_(width), nearby_(width) {}
+    : backdrop_(settings, width, height), width_(width), excess_(width), nearby_(width), keyed_(4 * std::size_t{width}) {}
 
 void DeepPlateKeyer::keyPixels(const PixelF* in, PixelF* out, std::uint32_t topRow) {
   const PlateSettings& s = backdrop_.settings();
   const Tolerances t{static_cast<float>(s.backdropTolerance), static_cast<float>(s.foregroundTolerance),
                      static_cast<float>(s.hueTolerance), 1.0f / std::max<float>(1, s.hueRange)};
   const auto key = s.channel == RedChannel ? keyRedRow : s.channel == BlueChannel ? keyBlueRow : keyGreenRow;
-  key(in, out, width_, backdrop_.backdropOf(topRow), excess_.data(), nearby_.data(), t);
+  key(in, out, width_, backdrop_.backdropOf(topRow), excess_.data(), nearby_.data(), keyed_.data(), t);
 }
 
 void DeepPlateKeyer::keyRow(const PixelF* in, PixelF* out, std::uint32_t topRow) {

@@ -31,6 +31,7 @@ private:
   std::uint32_t width_;
   std::vector<float> excess_;
   std::vector<float> nearby_;
+  std::vector<float> keyed_;  // the keyed row as four planes, before it is laid out as pixels
   std::vector<PixelF> original_;  // the row as it came, for the edges' second look
   PlateKey::EdgeMarks edgeMarks_;
 };

@@ -27,7 +27,7 @@ packages=(
   # Packaging (scripts/package.sh): the .deb, its checks, the manual page
   # (written for scdoc, rendered by man), bash completion and the Windows zips
   dpkg-dev fakeroot lintian scdoc man-db groff-base bash-completion zip unzip
-  # Frame sequences: the PNG writer's deflate, and the one-node Slurm
+  # Frame sequences: the PNG writer's and OpenEXR ZIP's deflate, and the one-node Slurm
   # cluster of the slurm test stage
   libdeflate-dev slurm-wlm munge
   # Deep pictures: 16-bit TIFF and OpenEXR in and out, and the libraries'

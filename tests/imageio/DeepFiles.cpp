@@ -25,10 +25,12 @@ namespace {
 const char* const ExrChannels[4] = {"R", "G", "B", "A"};
 }
 
-void writeExr(const std::string& path, const DeepSamples& samples, bool half, int originX, int originY) {
+void writeExr(const std::string& path, const DeepSamples& samples, bool half, int originX, int originY,
+              bool oneLineBlocks) {
   const int w = static_cast<int>(samples.width), h = static_cast<int>(samples.height);
   const Imath::Box2i window({originX, originY}, {originX + w - 1, originY + h - 1});
   Imf::Header header(window, window);
+  header.compression() = oneLineBlocks ? Imf::ZIPS_COMPRESSION : Imf::ZIP_COMPRESSION;
   const int channels = samples.alpha ? 4 : 3;
   for (int c = 0; c < channels; ++c) header.channels().insert(ExrChannels[c], Imf::Channel(half ? Imf::HALF : Imf::FLOAT));
   std::vector<Imath::half> halves(samples.values.begin(), samples.values.end());

@@ -19,8 +19,9 @@ struct DeepSamples {
 
 #if KEYVALE_HAVE_EXR
 // half: 16-bit half floats, else 32-bit floats; the data window starts at
-// (originX, originY).
-void writeExr(const std::string& path, const DeepSamples& samples, bool half, int originX = 0, int originY = 0);
+// (originX, originY); ZIP compressed, in blocks of one line with oneLineBlocks.
+void writeExr(const std::string& path, const DeepSamples& samples, bool half, int originX = 0, int originY = 0,
+              bool oneLineBlocks = false);
 DeepSamples readExr(const std::string& path, bool& half, std::string& compression);
 #endif
 #if KEYVALE_HAVE_TIFF

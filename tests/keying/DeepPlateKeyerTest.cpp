@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <set>
 #include <vector>
 
@@ -151,5 +152,33 @@ TEST(DeepPlateKeyer, EightBitSamplesKeyAsTheEightBitKeyerKeysThem) {
   }
 }
 
+#if defined(__x86_64__) && defined(__linux__)
+// The per-pixel key's bits themselves (before the edges' second look), for rows narrower than the neighbourhood, as
+// wide as it and wider: a digest taken from the keyer before its loops
+// were reworked for speed, which every rework must give again. (Taken on
+// x86-64 Linux; both function versions there give it.)
+TEST(DeepPlateKeyer, KeysTheSameBitsAsBeforeItsLoopsWereReworked) {
+  const PlateSettings settings = flatGreen();
+  std::uint64_t digest = 14695981039346656037u;  // FNV-1a
+  for (const std::size_t width : {1, 2, 3, 4, 5, 6, 7, 9, 33, 1920}) {
+    const std::vector<Colour> row = testRow(width);
+    std::vector<PixelF> in(width), out(width);
+    for (std::size_t x = 0; x < width; ++x) {
+      in[x] = {static_cast<float>(row[x].r / 255), static_cast<float>(row[x].g / 255), static_cast<float>(row[x].b / 255), 0};
+    }
+    DeepPlateKeyer(settings, static_cast<std::uint32_t>(width), 3).keyPixels(in.data(), out.data(), 1);
+    for (const PixelF& p : out) {
+      for (const float v : {p.red, p.green, p.blue, p.alpha}) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        digest = (digest ^ bits) * 1099511628211u;
+      }
+    }
+  }
+  EXPECT_EQ(digest, 17252280244452520947u);
+}
+#endif
+
 }  // namespace
 }  // namespace Kvl::Test
+
