@@ -162,6 +162,27 @@ TEST(ShotCleanPlate, RefusalsNameTheReason) {
   }
 }
 
+// A file that is neither clip nor picture, given with an option that reads
+// a clip's other frames, is refused for what it is, naming it, as it is
+// without the option: not as though the option were misused.
+TEST(ShotCleanPlate, AFileThatIsNoClipIsRefusedForWhatItIs) {
+  TempDir dir;
+  const std::string empty = dir.file("empty.mov"), notes = dir.file("notes.mov");
+  std::ofstream(empty, std::ios::binary).flush();
+  std::ofstream(notes, std::ios::binary) << "not a clip, and longer than a Targa header would be\n";
+  for (const std::string& input : {empty, notes}) {
+    for (const std::vector<std::string>& option :
+         {std::vector<std::string>{"--steady-matte"}, {"--clean-plate-frames", "1-3"}, {"--clean-plate-from-shot"}}) {
+      std::vector<std::string> arguments = {"key", input, dir.file("o.mov"), "--keyer", "plate"};
+      arguments.insert(arguments.end(), option.begin(), option.end());
+      const CliRun run = runCli(arguments);
+      EXPECT_EQ(run.status, ExitFileError) << option.front() << "\n" << run.err;
+      EXPECT_EQ(run.err.rfind("keyvale-cli: " + input + ": ", 0), 0u) << run.err;
+      EXPECT_FALSE(fs::exists(dir.file("o.mov")));
+    }
+  }
+}
+
 TEST(ShotCleanPlate, AClipsOwnFramesCountFromZero) {
   SKIP_WITHOUT_VIDEO();
   TempDir dir;
