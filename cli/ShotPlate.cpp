@@ -36,8 +36,12 @@ std::string missingFrameReason(const char* option, long missing, long decoded, s
 }
 
 // The frames `wanted` (indices counted from 0, rising) of a clip, for `option`.
+// With `upToTheEnd`, a clip that ends sooner than it said gives the frames
+// it has: the count a container declares is often an estimate from its
+// duration, one or two over, and frames spread over a shot lose nothing
+// by the last one or two.
 std::optional<Frames> readClipFrames(const std::string& path, const std::vector<long>& wanted, const char* option,
-                                     std::ostream& err) {
+                                     bool upToTheEnd, std::ostream& err) {
   std::string error;
   const std::unique_ptr<ClipReader> reader = ClipReader::open(path, error);
   if (!reader) {
@@ -54,7 +58,7 @@ std::optional<Frames> readClipFrames(const std::string& path, const std::vector<
       ++next;
     }
   }
-  if (next < wanted.size()) {
+  if (next < wanted.size() && !(upToTheEnd && next > 0)) {
     reportError(err, path, missingFrameReason(option, wanted[next], index, reader->info().declaredFrames));
     return std::nullopt;
   }
@@ -119,7 +123,7 @@ std::optional<Frames> shotFrames(const Command& command, std::ostream& err) {
     chosen = spread;
   }
   return command.sequence() ? readSequenceFrames(input, chosen, err)
-                            : readClipFrames(input, chosen, "--clean-plate-from-shot", err);
+                            : readClipFrames(input, chosen, "--clean-plate-from-shot", true, err);
 }
 
 // The fitted backdrop's colour at every pixel, for the pixels no frame shows.
@@ -240,7 +244,7 @@ bool addShotCleanPlate(const Command& command, KeyingRequest& request, std::ostr
   try {
     const std::optional<Frames> frames =
         command.sequence() ? readSequenceFrames(input, wanted, err)
-                            : readClipFrames(input, wanted, "--clean-plate-frames", err);
+                            : readClipFrames(input, wanted, "--clean-plate-frames", false, err);
     if (!frames) return false;
     std::vector<Pixel32> median = medianOfFrames(frames->pixels, frames->width, frames->height);
     if (!placePlate(command, median, frames->width, frames->height, request.cleanPlateFile, err)) return false;
