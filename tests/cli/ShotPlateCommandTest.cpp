@@ -181,6 +181,9 @@ TEST(ShotCleanPlate, AFileThatIsNoClipIsRefusedForWhatItIs) {
       EXPECT_FALSE(fs::exists(dir.file("o.mov")));
     }
   }
+  const CliRun plain = runCli({"key", empty, dir.file("o.mov")});
+  EXPECT_EQ(plain.status, ExitFileError) << plain.err;
+  EXPECT_NE(plain.err.find(empty + ": the file is empty"), std::string::npos) << plain.err;
 }
 
 // A clip cut off mid-way declares frames it cannot give. Frames asked for
