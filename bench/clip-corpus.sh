@@ -13,10 +13,18 @@
 #   KEYVALE_CLI     the keyvale-cli to run (default: builds build/asan's)
 #   BENCH_TIMEOUT   seconds a clip may take (default 300)
 #   BENCH_VALGRIND  1: run each under valgrind's memcheck as well
+#   BENCH_OUTPUT    the output's name, which picks its codec (default out.mkv)
+#   BENCH_OPTIONS   the key's options instead of the new user's, e.g.
+#                   "--keyer plate --steady-matte --matte-out matte.mov";
+#                   a relative output name among them lands beside the output
+#
+# A run that leaves a temporary file behind, or a refused one that leaves
+# an output (but for frames that could not be decoded: those are reported,
+# the rest keyed, and the run exits 1), counts as a fault too.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")/.." && pwd)
-dir=${1:?usage: bench/clip-corpus.sh DIR}
+dir=$(readlink -f "${1:?usage: bench/clip-corpus.sh DIR}")
 limit=${BENCH_TIMEOUT:-300}
 cli=${KEYVALE_CLI:-}
 if [ -z "$cli" ]; then
@@ -29,15 +37,28 @@ trap 'rm -rf "$work"' EXIT
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:exitcode=99}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1:exitcode=99}
 
+output=${BENCH_OUTPUT:-out.mkv}
+read -r -a options <<<"${BENCH_OPTIONS:---channel auto --auto-adjust}"
+mkdir -p "$work/out"
+
 keyed=0 refused=0 faults=0
 while IFS= read -r -d '' clip; do
-  set -- timeout "$limit" "$cli" key "$clip" "$work/out.mkv" --channel auto --auto-adjust --overwrite --quiet
+  set -- timeout "$limit" "$cli" key "$clip" "$output" "${options[@]}" --overwrite --quiet
   [ "${BENCH_VALGRIND:-0}" = 1 ] && set -- timeout "$limit" valgrind -q --error-exitcode=98 "${@:3}"
   status=0
-  "$@" >"$work/out.txt" 2>"$work/err.txt" || status=$?
+  (cd "$work/out" && exec "$@") >"$work/out.txt" 2>"$work/err.txt" || status=$?
   reports=$(grep -c -E "ERROR: AddressSanitizer|runtime error:|LeakSanitizer|Invalid (read|write)" "$work/err.txt" || true)
+  leftover=$(find "$work/out" -name '*.kvl-partial' | wc -l)
+  # Lost frames exit 1 with the frames that decoded keyed; any other refusal
+  # leaves nothing.
+  if [ "$status" = 1 ] && [ -n "$(ls -A "$work/out")" ] && ! grep -q 'could not be decoded' "$work/err.txt"; then
+    leftover=$((leftover + 1))
+  fi
   name=${clip#"$dir"/}
-  if [ "$status" = 0 ] && [ "$reports" = 0 ]; then
+  if [ "$leftover" != 0 ]; then
+    faults=$((faults + 1))
+    echo "FAULT    $name: exit $status, left behind: $(ls -A "$work/out" | tr '\n' ' ')"
+  elif [ "$status" = 0 ] && [ "$reports" = 0 ]; then
     keyed=$((keyed + 1))
     echo "keyed    $name"
   elif [ "$status" = 1 ] && [ "$reports" = 0 ]; then
@@ -47,7 +68,7 @@ while IFS= read -r -d '' clip; do
     faults=$((faults + 1))
     echo "FAULT    $name: exit $status, $reports reports: $(grep -m1 -E 'ERROR|runtime error|Invalid|malloc' "$work/err.txt" || true)"
   fi
-  rm -f "$work/out.mkv"
+  find "$work/out" -mindepth 1 -delete
 done < <(find "$dir" -type f ! -name '*.kvl-partial' -print0 | sort -z)
 echo "clip-corpus: $keyed keyed, $refused refused with a reason, $faults faults"
 [ "$faults" = 0 ]

@@ -49,6 +49,24 @@ ff "${small[@]}" -c:v prores_ks -profile:v 3 -pix_fmt yuv422p10le "$dir/prores-1
 ff "${small[@]}" -c:v libx264 -flags +ilme+ildct -top 1 -field_order tt "$dir/interlaced.mov"
 ff -f lavfi -i "$(src 320x240),setpts='N*N/25/TB'" -frames:v 30 -fps_mode vfr -c:v libx264 "$dir/variable-rate.mp4"
 
+# Deep sources, keyed in float: 10-bit 4:2:0, 4:2:2 and 4:4:4, 12-bit ProRes
+# 4444 with alpha, DNxHR HQX, HEVC main10, and deep odd sizes, one rotated,
+# one interlaced and one cut off mid-frame.
+deep() { ff -f lavfi -i "$(src "$1")" -t "${2:-1}" "${@:3}"; }
+for chroma in 420 422 444; do deep 320x240 1 -c:v ffv1 -pix_fmt yuv${chroma}p10le "$dir/deep-$chroma-10bit.mkv"; done
+deep 320x240 1 -c:v prores_ks -profile:v 4 -pix_fmt yuva444p12le "$dir/deep-prores4444-12bit.mov"
+deep 320x240 1 -c:v prores_ks -profile:v 3 -pix_fmt yuv422p10le -vf scale=out_color_matrix=bt709 "$dir/deep-prores422-10bit.mov"
+deep 1280x720 0.5 -c:v dnxhd -profile:v dnxhr_hqx -pix_fmt yuv422p10le "$dir/deep-dnxhr-hqx.mov"
+deep 320x240 1 -c:v libx265 -x265-params log-level=none -pix_fmt yuv420p10le "$dir/deep-hevc-main10.mp4"
+deep 320x240 1 -c:v libx265 -x265-params log-level=none -pix_fmt yuv422p12le "$dir/deep-hevc-12bit.mkv"
+for size in 1x1 5x3 161x121 1000x560 1080x720; do deep $size 0.5 -c:v ffv1 -pix_fmt yuv444p12le "$dir/deep-size-$size.mkv"; done
+deep 161x121 1 -c:v ffv1 -pix_fmt yuv422p10le -metadata:s:v:0 rotate=90 "$dir/.deep-upright.mov"
+ff -i "$dir/.deep-upright.mov" -c copy -metadata:s:v:0 rotate=90 "$dir/deep-phone-90.mov"
+rm -f "$dir/.deep-upright.mov"
+deep 320x240 1 -c:v prores_ks -profile:v 3 -pix_fmt yuv422p10le -flags +ilme+ildct -field_order tt "$dir/deep-interlaced.mov"
+ff -f lavfi -i "$(src 320x240),setpts='N*N/25/TB'" -frames:v 20 -fps_mode vfr -c:v libx265 -x265-params log-level=none \
+  -pix_fmt yuv420p10le "$dir/deep-variable-rate.mp4"
+
 # Odd and tiny sizes, and real camera sizes through the automatic settings.
 for size in 1x1 5x3 161x121; do ff -f lavfi -i "$(src $size)" -t 2 -c:v ffv1 -pix_fmt yuv420p "$dir/size-$size.mkv"; done
 for size in 1080x720 1000x560 1080x1080 1920x1080 1440x1080; do
@@ -56,7 +74,7 @@ for size in 1080x720 1000x560 1080x1080 1920x1080 1440x1080; do
 done
 
 # Clips cut off mid-frame, and files that are no clip.
-for clip in web.mp4 broadcast.ts raw.h264 web.webm raw-mjpeg.avi; do
+for clip in web.mp4 broadcast.ts raw.h264 web.webm raw-mjpeg.avi deep-prores4444-12bit.mov deep-422-10bit.mkv; do
   bytes=$(stat -c %s "$dir/$clip")
   head -c $((bytes * 3 / 5)) "$dir/$clip" >"$dir/cut-$clip"
 done

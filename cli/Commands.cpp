@@ -254,8 +254,27 @@ int runCommandLine(const std::vector<std::string>& arguments, std::ostream& out,
   return ExitUsage;
 }
 
+namespace {
+
+// The options that read a clip's other frames (--steady-matte, the shot's
+// clean plates, --reference-frame), given one file that is no clip: a
+// file that is no picture either is refused for what it is, naming it,
+// rather than for the option.
+bool refusedUnreadableInput(const Command& command, std::ostream& err) {
+  const bool readsOtherFrames = command.referenceFrame || command.steadyMatte || command.cleanPlateFrames ||
+                                command.cleanPlateFromShot;
+  if (!readsOtherFrames || command.sequence() || command.inputs.size() != 1) return false;
+  const std::string reason = whyNotAPicture(command.inputs.front());
+  if (reason.empty()) return false;
+  reportFileError(err, command.inputs.front(), reason);
+  return true;
+}
+
+}  // namespace
+
 int runKey(const Command& command, std::ostream& out, std::ostream& err, ConsoleOptions console) {
   if (isClipCommand(command)) return runClipCommand(command, out, err, console);
+  if (refusedUnreadableInput(command, err)) return ExitFileError;
   if (command.referenceFrame && !command.sequence()) {
     err << "keyvale-cli: --reference-frame is for a clip or a --frames sequence\n";
     return ExitUsage;

@@ -1,5 +1,6 @@
 #include "FileKeying.h"
 
+#include <filesystem>
 #include <memory>
 #include <new>
 
@@ -122,6 +123,19 @@ namespace {
 
 // Open the input (any format), choose the settings, key its rows into the
 // output. Only the rows in hand are held, where the formats allow.
+// Neither a picture nor a clip: an empty file said to be empty (a clip
+// whose copy never arrived, named .mov, is no short Targa file), else the
+// video libraries' reason where they have one (a file that is no Targa
+// says little), else the picture's.
+std::string unreadableReason(const std::string& path, const std::string& pictureError, const std::string& notClip) {
+  std::error_code failed;
+  if (std::filesystem::is_regular_file(path, failed) && std::filesystem::file_size(path, failed) == 0 && !failed) {
+    return "the file is empty";
+  }
+  if (!notClip.empty()) return "not a picture or clip keyvale-cli can read (" + notClip + ")";
+  return pictureError;
+}
+
 FileOutcome keyPictureFile(const FileJob& job, const KeyingRequest& wanted) {
   FileOutcome outcome;
   const PictureFormat format = sniffPictureFormat(job.input);
@@ -135,9 +149,7 @@ FileOutcome keyPictureFile(const FileJob& job, const KeyingRequest& wanted) {
     if (deep) return failure(job.input, error);
     std::string notClip;
     if (isClip(job.input, notClip)) return failure(job.input, "a video clip: key it on its own, keyvale-cli key CLIP OUTPUT");
-    // Neither a Targa file nor a clip: the video libraries' reason, not the Targa reader's.
-    if (!notClip.empty()) return failure(job.input, "not a picture or clip keyvale-cli can read (" + notClip + ")");
-    return failure(job.input, error);
+    return failure(job.input, unreadableReason(job.input, error, notClip));
   }
   const auto noteDamage = [&] {
     if (source->damaged()) outcome.warning = damageWarning(format);
@@ -317,6 +329,18 @@ bool loadIntoPreview(PreviewWorkspace& workspace, const std::string& path, std::
   }
   if (source->damaged()) warning = damageWarning(format);
   return true;
+}
+
+std::string whyNotAPicture(const std::string& path) {
+  std::string error;
+  if (const std::optional<DeepFormat> deep = usableDeepFormat(path); deep && *deep != DeepFormat::Png16) {
+    return openDeepPicture(path, *deep, error) ? std::string() : error;
+  }
+  PictureError failed;
+  if (openPicture(path, sniffPictureFormat(path), failed)) return {};
+  std::string notClip;
+  isClip(path, notClip);
+  return unreadableReason(path, describe(failed), notClip);
 }
 
 }  // namespace Kvl::Cli

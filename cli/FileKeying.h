@@ -55,6 +55,10 @@ FileOutcome keyFile(const FileJob& job, const KeyingRequest& wanted);
 // reason in `error`, when the picture cannot be read.
 std::optional<Keying> chooseKeyingFor(const std::string& path, const KeyingRequest& wanted, std::string& error);
 
+// Why the file at `path` cannot be opened as a picture, in the words
+// keyFile would use; empty when it opens.
+std::string whyNotAPicture(const std::string& path);
+
 // Loads a picture of any accepted format into the workspace's preview, as
 // Open does. False with `error` set when it cannot be read; `warning` is
 // set when it was damaged but loaded.

@@ -25,8 +25,23 @@ void reportError(std::ostream& err, const std::string& path, const std::string& 
   err << "keyvale-cli: " << path << ": " << reason << '\n';
 }
 
-// The frames `wanted` (indices counted from 0, rising) of a clip.
-std::optional<Frames> readClipFrames(const std::string& path, const std::vector<long>& wanted, std::ostream& err) {
+// Why frame `missing` of a clip was not read, `decoded` frames in: one the
+// clip declares was lost (the clip is cut short or damaged), or there is none.
+std::string missingFrameReason(const char* option, long missing, long decoded, std::int64_t declared) {
+  if (missing < declared) {
+    return std::string(option) + ": frame " + std::to_string(missing) + " cannot be decoded (the clip declares " +
+           std::to_string(declared) + ", " + std::to_string(decoded) + " decode): it is cut short or damaged";
+  }
+  return std::string(option) + ": the clip has no frame " + std::to_string(missing) + " (frames count from 0)";
+}
+
+// The frames `wanted` (indices counted from 0, rising) of a clip, for `option`.
+// With `upToTheEnd`, a clip that ends sooner than it said gives the frames
+// it has: the count a container declares is often an estimate from its
+// duration, one or two over, and frames spread over a shot lose nothing
+// by the last one or two.
+std::optional<Frames> readClipFrames(const std::string& path, const std::vector<long>& wanted, const char* option,
+                                     bool upToTheEnd, std::ostream& err) {
   std::string error;
   const std::unique_ptr<ClipReader> reader = ClipReader::open(path, error);
   if (!reader) {
@@ -36,15 +51,15 @@ std::optional<Frames> readClipFrames(const std::string& path, const std::vector<
   Frames frames{{}, reader->info().width, reader->info().height};
   std::vector<Pixel32> frame;
   std::size_t next = 0;
-  for (long index = 0; next < wanted.size() && reader->readFrame(frame); ++index) {
+  long index = 0;
+  for (; next < wanted.size() && reader->readFrame(frame); ++index) {
     if (index == wanted[next]) {
       frames.pixels.push_back(frame);
       ++next;
     }
   }
-  if (next < wanted.size()) {
-    reportError(err, path, "--clean-plate-frames: the clip has no frame " + std::to_string(wanted[next]) +
-                               " (frames count from 0)");
+  if (next < wanted.size() && !(upToTheEnd && next > 0)) {
+    reportError(err, path, missingFrameReason(option, wanted[next], index, reader->info().declaredFrames));
     return std::nullopt;
   }
   return frames;
@@ -107,7 +122,8 @@ std::optional<Frames> shotFrames(const Command& command, std::ostream& err) {
     for (std::size_t i = 0; i < MostShotFrames; ++i) spread.push_back(chosen[i * (chosen.size() - 1) / (MostShotFrames - 1)]);
     chosen = spread;
   }
-  return command.sequence() ? readSequenceFrames(input, chosen, err) : readClipFrames(input, chosen, err);
+  return command.sequence() ? readSequenceFrames(input, chosen, err)
+                            : readClipFrames(input, chosen, "--clean-plate-from-shot", true, err);
 }
 
 // The fitted backdrop's colour at every pixel, for the pixels no frame shows.
@@ -227,7 +243,8 @@ bool addShotCleanPlate(const Command& command, KeyingRequest& request, std::ostr
   const std::string& input = command.inputs.front();
   try {
     const std::optional<Frames> frames =
-        command.sequence() ? readSequenceFrames(input, wanted, err) : readClipFrames(input, wanted, err);
+        command.sequence() ? readSequenceFrames(input, wanted, err)
+                            : readClipFrames(input, wanted, "--clean-plate-frames", false, err);
     if (!frames) return false;
     std::vector<Pixel32> median = medianOfFrames(frames->pixels, frames->width, frames->height);
     if (!placePlate(command, median, frames->width, frames->height, request.cleanPlateFile, err)) return false;

@@ -1,5 +1,7 @@
 // Any bytes through the clip reader, as keyvale-cli opens a clip: a file
 // that opens must hand out frames of the size it declares with alpha 0,
+// 8-bit ones and deep ones (through 16-bit RGBA, values 0..1) in turn, a
+// deep clip's first frame deep, so that both converters meet every stream,
 // and count what it lost without claiming more lost frames than it declares;
 // one that does not open must say why. Each clip then goes the way the
 // automatic settings take: read up to the reference frame a second in, and
@@ -30,6 +32,28 @@ void check(bool condition) {
   if (!condition) std::abort();
 }
 
+bool inUnitRange(float value) { return value >= 0.0f && value <= 1.0f; }
+
+// The next frame, deep or 8-bit; false at the end.
+bool readAndCheckFrame(Kvl::ClipReader& reader, bool deep) {
+  const Kvl::ClipInfo& info = reader.info();
+  const std::size_t pixels = std::size_t{info.width} * info.height;
+  if (deep) {
+    static std::vector<Kvl::PixelF> frame;
+    if (!reader.readDeepFrame(frame)) return false;
+    check(frame.size() == pixels);
+    for (const Kvl::PixelF& pixel : frame) {
+      check(inUnitRange(pixel.red) && inUnitRange(pixel.green) && inUnitRange(pixel.blue) && pixel.alpha == 0.0f);
+    }
+    return true;
+  }
+  static std::vector<Kvl::Pixel32> frame;
+  if (!reader.readFrame(frame)) return false;
+  check(frame.size() == pixels);
+  for (const Kvl::Pixel32 pixel : frame) check(Kvl::alphaOf(pixel) == 0);
+  return true;
+}
+
 }  // namespace
 
 #ifdef KEYVALE_HAVE_VIDEO
@@ -51,10 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const Kvl::ClipInfo& info = reader->info();
   check(info.width > 0 && info.height > 0 && info.width <= Kvl::MaximumClipSide && info.height <= Kvl::MaximumClipSide);
-  std::vector<Kvl::Pixel32> frame;
-  for (int i = 0; i < MostFramesRead && reader->readFrame(frame); ++i) {
-    check(frame.size() == std::size_t{info.width} * info.height);
-    for (const Kvl::Pixel32 pixel : frame) check(Kvl::alphaOf(pixel) == 0);
+  const bool deepFirst = info.bitsPerSample > 8;
+  for (int i = 0; i < MostFramesRead && readAndCheckFrame(*reader, (i % 2 == 0) == deepFirst); ++i) {
   }
   check(reader->loss().frames >= 0);
   Kvl::KeyingRequest automatic;

@@ -353,7 +353,10 @@ AVFrame* frameToFill(WriterState& state, AVFrame* spare) {
   AVFrame* frame = spare != nullptr ? spare : av_frame_alloc();
   if (frame == nullptr) return nullptr;
   if (spare == nullptr) {
-    if (av_frame_copy_props(frame, state.frameTemplate) < 0) return nullptr;
+    if (av_frame_copy_props(frame, state.frameTemplate) < 0) {
+      av_frame_free(&frame);
+      return nullptr;
+    }
     frame->format = state.frameTemplate->format;
     frame->width = state.frameTemplate->width;
     frame->height = state.frameTemplate->height;

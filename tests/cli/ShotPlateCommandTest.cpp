@@ -162,6 +162,56 @@ TEST(ShotCleanPlate, RefusalsNameTheReason) {
   }
 }
 
+// A file that is neither clip nor picture, given with an option that reads
+// a clip's other frames, is refused for what it is, naming it, as it is
+// without the option: not as though the option were misused.
+TEST(ShotCleanPlate, AFileThatIsNoClipIsRefusedForWhatItIs) {
+  TempDir dir;
+  const std::string empty = dir.file("empty.mov"), notes = dir.file("notes.mov");
+  std::ofstream(empty, std::ios::binary).flush();
+  std::ofstream(notes, std::ios::binary) << "not a clip, and longer than a Targa header would be\n";
+  for (const std::string& input : {empty, notes}) {
+    for (const std::vector<std::string>& option :
+         {std::vector<std::string>{"--steady-matte"}, {"--clean-plate-frames", "1-3"}, {"--clean-plate-from-shot"}}) {
+      std::vector<std::string> arguments = {"key", input, dir.file("o.mov"), "--keyer", "plate"};
+      arguments.insert(arguments.end(), option.begin(), option.end());
+      const CliRun run = runCli(arguments);
+      EXPECT_EQ(run.status, ExitFileError) << option.front() << "\n" << run.err;
+      EXPECT_EQ(run.err.rfind("keyvale-cli: " + input + ": ", 0), 0u) << run.err;
+      EXPECT_FALSE(fs::exists(dir.file("o.mov")));
+    }
+  }
+  const CliRun plain = runCli({"key", empty, dir.file("o.mov")});
+  EXPECT_EQ(plain.status, ExitFileError) << plain.err;
+  EXPECT_NE(plain.err.find(empty + ": the file is empty"), std::string::npos) << plain.err;
+}
+
+// A clip cut off mid-way declares frames it cannot give. Frames asked for
+// by number that were lost refuse the plate, saying so rather than that
+// the clip has none, and nothing is written; frames spread over the shot
+// are taken from those that decode (a container's count is often a frame
+// or two over), and the clip is keyed with its loss told.
+TEST(ShotCleanPlate, ACutClipsLostFramesAreToldAsLost) {
+  SKIP_WITHOUT_VIDEO();
+  TempDir dir;
+  const std::string whole = dir.file("whole.mkv"), cut = dir.file("cut.mkv");
+  ffmpeg("-f lavfi -i testsrc2=s=64x48:r=25 -frames:v 25 -c:v ffv1 -pix_fmt yuv422p10le '" + whole + "'");
+  const std::string bytes = bytesOf(whole);
+  std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() * 3 / 5);
+  const CliRun lost = runCli({"key", cut, dir.file("o.mov"), "--keyer", "plate", "--clean-plate-frames", "20-24"});
+  EXPECT_EQ(lost.status, ExitFileError) << lost.err;
+  EXPECT_NE(lost.err.find(cut + ": --clean-plate-frames: frame 20 cannot be decoded"), std::string::npos) << lost.err;
+  EXPECT_NE(lost.err.find("cut short or damaged"), std::string::npos) << lost.err;
+  EXPECT_FALSE(fs::exists(dir.file("o.mov")));
+  const CliRun beyond = runCli({"key", whole, dir.file("o.mov"), "--keyer", "plate", "--clean-plate-frames", "30-32"});
+  EXPECT_NE(beyond.err.find("the clip has no frame 30"), std::string::npos) << beyond.err;
+
+  const CliRun spread = runCli({"key", cut, dir.file("o.mov"), "--keyer", "plate", "--clean-plate-from-shot"});
+  EXPECT_EQ(spread.status, ExitFileError) << spread.err;
+  EXPECT_NE(spread.err.find("could not be decoded"), std::string::npos) << spread.err;
+  EXPECT_TRUE(fs::exists(dir.file("o.mov")));
+}
+
 TEST(ShotCleanPlate, AClipsOwnFramesCountFromZero) {
   SKIP_WITHOUT_VIDEO();
   TempDir dir;
