@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "PlateArithmetic.h"
 #include "PlateEdges.h"
 #include "WideVersions.h"
 
@@ -83,7 +84,8 @@ template <std::size_t K>
     const float perBackdropExcess = 1.0f / larger(backdropExcess, 1.0f);
     const float greenness = clamp01(pixelExcess * perBackdropExcess);
     const float byHue = greenness * clamp01((offLine - t.hue) * t.perHueRange);
-    const float single = larger(byDifference, byHue);
+    const float byMix = PlateKey::leastMixAlpha(p, b, pb, bb, t.backdrop);
+    const float single = larger(larger(byDifference, byHue), byMix);
     const float solidNearby =
         (nearby[x] <= t.foreground * 0.5f && single > 0) || nearby[x] <= -t.foreground * 0.5f ? 1.0f : 0.0f;
     const float clearNearby = nearby[x] >= backdropExcess - t.backdrop * 0.5f && byHue <= 0 && single < 1 ? 1.0f : 0.0f;

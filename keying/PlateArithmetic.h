@@ -20,4 +20,26 @@ struct Tolerances {
   return static_cast<std::uint32_t>(static_cast<std::int32_t>(smaller(larger(value, 0.0f), 255.0f) + 0.5f));
 }
 
+// How far from the backdrop model's brightness a backdrop pixel may stray
+// (fall-off, folds, shadow) when the mix test takes it as lit like the pixel.
+inline constexpr float MixDarkest = 0.7f, MixBrightest = 1.15f;
+
+// The least alpha at which some foreground colour (each channel within
+// 0..255 levels), laid over the backdrop `b`, gives the pixel `p`: the
+// backdrop taken as bright as the pixel within reason (`pb` and `bb` are
+// p.b and b.b), `noise` levels allowed for. Colour difference and hue both
+// miss a white, grey or black subject on a dim backdrop with little
+// excess: its channels lie beyond any mix with it.
+[[gnu::always_inline]] inline float leastMixAlpha(const float* p, const float* b, float pb, float bb, float noise) {
+  const float scale = smaller(larger(pb / larger(bb, 1.0f), MixDarkest), MixBrightest);
+  float least = 0;
+  for (int c = 0; c < 3; ++c) {
+    const float lit = scale * b[c];
+    const float above = (p[c] - lit - noise) / larger(255.0f - lit - noise, 1.0f);
+    const float below = (lit - p[c] - noise) / larger(lit - noise, 1.0f);
+    least = larger(least, larger(above, below));
+  }
+  return clamp01(least);
+}
+
 }  // namespace Kvl::PlateKey

@@ -12,6 +12,7 @@ namespace Kvl {
 using PlateFit::Colour;
 using PlateFit::colourOf;
 using PlateKey::clamp01;
+using PlateKey::leastMixAlpha;
 using PlateKey::larger;
 using PlateKey::levelBits;
 using PlateKey::smaller;
@@ -143,7 +144,8 @@ template <std::size_t K>
     const float perBackdropExcess = 1.0f / larger(backdropExcess, 1.0f);
     const float greenness = clamp01(pixelExcess * perBackdropExcess);
     const float byHue = greenness * clamp01((offLine - t.hue) * t.perHueRange);
-    const float single = larger(byDifference, byHue);
+    const float byMix = leastMixAlpha(p, b, pb, bb, t.backdrop);
+    const float single = larger(larger(byDifference, byHue), byMix);
     // Noise: where the pixel and its neighbours together are surely
     // foreground, or surely backdrop, the pixel is, if it leans that way.
     // (A neighbourhood with clearly less key channel than the others is

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <utility>
 #include <cmath>
 #include <cstring>
 #include <set>
@@ -44,7 +45,14 @@ PixelF referenceKey(const std::vector<Colour>& row, std::size_t x, const PlateSe
   const double bb = bd.r * bd.r + bd.g * bd.g + bd.b * bd.b, pb = p.r * bd.r + p.g * bd.g + p.b * bd.b;
   const double offLine = std::sqrt(std::max(0.0, p.r * p.r + p.g * p.g + p.b * p.b - pb * pb / bb));
   const double hue = std::clamp(ep / eb, 0.0, 1.0) * std::clamp((offLine - th) / range, 0.0, 1.0);
-  const double single = std::max(difference, hue);
+  // The least alpha of any mix with the backdrop, lit like the pixel within 0.7 to 1.15 of it.
+  const double scale = std::clamp(pb / bb, 0.7, 1.15);
+  double mix = 0;
+  for (const auto [own, back] : {std::pair{p.r, bd.r}, std::pair{p.g, bd.g}, std::pair{p.b, bd.b}}) {
+    const double lit = scale * back;
+    mix = std::max({mix, (own - lit - tb) / std::max(255 - lit - tb, 1.0), (lit - own - tb) / std::max(lit - tb, 1.0)});
+  }
+  const double single = std::max({difference, hue, std::min(mix, 1.0)});
   // The neighbourhood: the excess averaged over two pixels either side.
   double sum = 0;
   int count = 0;

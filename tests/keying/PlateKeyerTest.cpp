@@ -80,7 +80,7 @@ bool insideSquare(std::size_t i, int margin) {
   return x >= 50 + margin && x < 110 - margin && y >= 30 + margin && y < 90 - margin;
 }
 
-const Rgb ChromaGreen{40, 180, 60}, Lime{150, 170, 60}, BlueScreen{30, 60, 190};
+const Rgb ChromaGreen{40, 180, 60}, Lime{150, 170, 60}, BlueScreen{30, 60, 190}, DimLime{108, 124, 43};
 
 TEST(PlateKeyer, AFlatBackdropOfAnyHueKeysFullyClear) {
   for (const Rgb hue : {ChromaGreen, Lime, BlueScreen, Rgb{200, 90, 40}, Rgb{120, 60, 160}, Rgb{0, 255, 0}}) {
@@ -108,6 +108,12 @@ TEST(PlateKeyer, KeysUnevenBackdropsClearAndFarForegroundSolid) {
       {Lime, {0, 255, 0}},             // pure green: far from lime by hue
       {BlueScreen, {230, 200, 60}},
       {BlueScreen, {120, 20, 30}},     // dark red
+      // A dim lime wall with little green excess, where white, pale pink
+      // and black have no less excess than the wall, and only lie beyond
+      // any mix with it.
+      {DimLime, {250, 250, 250}},
+      {DimLime, {240, 215, 225}},
+      {DimLime, {25, 22, 20}},
   };
   for (const auto& c : cases) {
     const Picture picture = plate(c.backdrop, c.foreground, 0.4, 0.35, 3);
