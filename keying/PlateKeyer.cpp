@@ -199,14 +199,18 @@ KVL_WIDE_VERSIONS void keyBlueRow(const Pixel32* in, Pixel32* out, std::uint32_t
 
 void PlateKeyer::keyRow(const Pixel32* in, Pixel32* out, std::uint32_t topRow) {
   backdropRow(topRow);
-  original_.assign(in, in + width_);  // `out` may be `in`
+  // The edge pass reads the row as it came: kept aside only where the key
+  // writes over it.
+  const bool overlaps = out < in + width_ && in < out + width_;
+  if (overlaps) original_.assign(in, in + width_);
+  const Pixel32* original = overlaps ? original_.data() : in;
   const Tolerances t{static_cast<float>(settings_.backdropTolerance), static_cast<float>(settings_.foregroundTolerance),
                      static_cast<float>(settings_.hueTolerance), 1.0f / std::max<float>(1, settings_.hueRange)};
   const auto key = settings_.channel == RedChannel    ? keyRedRow
                    : settings_.channel == BlueChannel ? keyBlueRow
                                                       : keyGreenRow;
   key(in, out, width_, backdrop_.data(), excess_.data(), nearby_.data(), t);
-  PlateKey::refineEdges(original_.data(), out, width_, backdrop_.data(), settings_.channel, t, edgeMarks_);
+  PlateKey::refineEdges(original, out, width_, backdrop_.data(), settings_.channel, t, edgeMarks_);
 }
 
 }  // namespace Kvl
