@@ -189,22 +189,26 @@ void markCandidateRanges(const Row& row, std::uint32_t width, const std::uint8_t
   const std::size_t blocks = (std::size_t{width} + Block - 1) / Block;
   constexpr float none = std::numeric_limits<float>::infinity();
   marks.blockRanges.assign(blocks * RangeFloats, 0);
+  marks.blockHasCandidate.assign(blocks, 0);
   for (std::size_t j = 0; j < blocks; ++j) {
     float range[RangeFloats] = {none, none, none, -none, -none, -none};
     const std::size_t end = std::min<std::size_t>(width, (j + 1) * Block);
     for (std::size_t x = j * Block; x < end; ++x) {
       if (!sure[x]) continue;
+      marks.blockHasCandidate[j] = 1;
       const Colour f = row.colour(x);
       for (std::size_t c = 0; c < 3; ++c) range[c] = smaller(range[c], f[c]), range[3 + c] = larger(range[3 + c], f[c]);
     }
     std::copy(range, range + RangeFloats, marks.blockRanges.begin() + static_cast<std::ptrdiff_t>(j * RangeFloats));
   }
   marks.nearbyRanges.assign(blocks * RangeFloats, 0);
+  marks.candidateNearby.assign(blocks, 0);
   for (std::size_t j = 0; j < blocks; ++j) {
     float range[RangeFloats] = {none, none, none, -none, -none, -none};
     const std::size_t first = j < BlocksAround ? 0 : j - BlocksAround;
     const std::size_t last = std::min(blocks - 1, j + BlocksAround);
     for (std::size_t i = first; i <= last; ++i) {
+      marks.candidateNearby[j] |= marks.blockHasCandidate[i];
       const float* own = marks.blockRanges.data() + i * RangeFloats;
       for (std::size_t c = 0; c < 3; ++c) range[c] = smaller(range[c], own[c]), range[3 + c] = larger(range[3 + c], own[3 + c]);
     }
@@ -321,6 +325,7 @@ void refine(const Row& row, std::uint32_t width, const float* backdrop, KeyChann
   const std::uint8_t* rim = marks.solidRim.data();
   markCandidateRanges(row, width, sure, marks);
   const float* ranges = marks.nearbyRanges.data();
+  const std::uint8_t* candidateNearby = marks.candidateNearby.data();
   // Too close to the backdrop to measure by (squared).
   const float minimum = larger(4 * t.backdrop * t.backdrop, 64.0f);
   Side before, after;  // the candidates to the left and to the right
@@ -330,6 +335,9 @@ void refine(const Row& row, std::uint32_t width, const float* backdrop, KeyChann
     // little off, a backdrop pixel beside a subject projects onto its line
     // as a faint mix. Solid ones far from any edge stay solid.
     if (level <= NearlyClear || (solidLevel(level) && !rim[x])) continue;
+    // Without a candidate within reach, no side has one (gather): skipped
+    // before any other test, each of which only skips it too.
+    if (!candidateNearby[x / Block]) continue;
     const Colour p = row.colour(x);
     const float b[3] = {backdrop[x], backdrop[width + x], backdrop[2 * std::size_t{width} + x]};
     const float e[3] = {p[0] - b[0], p[1] - b[1], p[2] - b[2]};
