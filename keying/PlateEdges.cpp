@@ -174,52 +174,46 @@ float farthestOn(int step, std::uint32_t x, std::uint32_t width, const Row& row,
 }
 
 // A bound on the farthest candidate that costs next to nothing per pixel:
-// each channel's range over the candidates of the blocks of Block pixels
-// within reach (more pixels than the reach holds, so never less than the
-// farthest among those), its far corner's distance from the backdrop. Each
-// step of that sum rounds no lower than the same step for any candidate
-// does, so the bound is a true one, and a rim pixel it shows to stay solid
-// stays solid by the exact farthest too; others are asked again exactly.
+// each channel's range over the candidates of the pixels within
+// BlocksAround blocks of Block pixels of the pixel's own block (more pixels
+// than the reach holds, so never less than the farthest among those), its
+// far corner's distance from the backdrop. Each step of that sum rounds no
+// lower than the same step for any candidate does, so a finite bound is a
+// true one, and a rim pixel it shows to stay solid stays solid by the exact
+// farthest too; others are asked again exactly. Taken once per block, and
+// only for blocks with a pixel to look at. A colour that is not a number
+// spans the whole line, so that its bound is no finite one.
 constexpr std::uint32_t Block = 8;
 constexpr std::uint32_t BlocksAround = (EdgeReach + Block - 1) / Block;
-constexpr std::size_t RangeFloats = 6;  // the least red, green and blue, then the most
+
+struct NearbyCandidates {
+  float least[3] = {}, most[3] = {};
+  bool any = false;  // none: neither side gathers a candidate
+};
 
 template <typename Row>
-void markCandidateRanges(const Row& row, std::uint32_t width, const std::uint8_t* sure, EdgeMarks& marks) {
-  const std::size_t blocks = (std::size_t{width} + Block - 1) / Block;
-  constexpr float none = std::numeric_limits<float>::infinity();
-  marks.blockRanges.assign(blocks * RangeFloats, 0);
-  marks.blockHasCandidate.assign(blocks, 0);
-  for (std::size_t j = 0; j < blocks; ++j) {
-    float range[RangeFloats] = {none, none, none, -none, -none, -none};
-    const std::size_t end = std::min<std::size_t>(width, (j + 1) * Block);
-    for (std::size_t x = j * Block; x < end; ++x) {
-      if (!sure[x]) continue;
-      marks.blockHasCandidate[j] = 1;
-      const Colour f = row.colour(x);
-      for (std::size_t c = 0; c < 3; ++c) range[c] = smaller(range[c], f[c]), range[3 + c] = larger(range[3 + c], f[c]);
+NearbyCandidates nearbyCandidates(const Row& row, std::uint32_t width, const std::uint8_t* sure, std::size_t block) {
+  constexpr float Infinite = std::numeric_limits<float>::infinity();
+  NearbyCandidates near{{Infinite, Infinite, Infinite}, {-Infinite, -Infinite, -Infinite}};
+  const std::size_t first = block < BlocksAround ? 0 : (block - BlocksAround) * Block;
+  const std::size_t end = std::min<std::size_t>(width, (block + BlocksAround + 1) * Block);
+  for (std::size_t x = first; x < end; ++x) {
+    if (!sure[x]) continue;
+    near.any = true;
+    const Colour f = row.colour(x);
+    for (std::size_t c = 0; c < 3; ++c) {
+      const bool number = f[c] == f[c];
+      near.least[c] = number ? smaller(near.least[c], f[c]) : -Infinite;
+      near.most[c] = number ? larger(near.most[c], f[c]) : Infinite;
     }
-    std::copy(range, range + RangeFloats, marks.blockRanges.begin() + static_cast<std::ptrdiff_t>(j * RangeFloats));
   }
-  marks.nearbyRanges.assign(blocks * RangeFloats, 0);
-  marks.candidateNearby.assign(blocks, 0);
-  for (std::size_t j = 0; j < blocks; ++j) {
-    float range[RangeFloats] = {none, none, none, -none, -none, -none};
-    const std::size_t first = j < BlocksAround ? 0 : j - BlocksAround;
-    const std::size_t last = std::min(blocks - 1, j + BlocksAround);
-    for (std::size_t i = first; i <= last; ++i) {
-      marks.candidateNearby[j] |= marks.blockHasCandidate[i];
-      const float* own = marks.blockRanges.data() + i * RangeFloats;
-      for (std::size_t c = 0; c < 3; ++c) range[c] = smaller(range[c], own[c]), range[3 + c] = larger(range[3 + c], own[3 + c]);
-    }
-    std::copy(range, range + RangeFloats, marks.nearbyRanges.begin() + static_cast<std::ptrdiff_t>(j * RangeFloats));
-  }
+  return near;
 }
 
-float farthestAtMost(const float* range, const float b[3]) {
-  if (!(range[0] <= range[3])) return 0;  // no candidate near
-  const float m[3] = {larger(range[3] - b[0], b[0] - range[0]), larger(range[4] - b[1], b[1] - range[1]),
-                      larger(range[5] - b[2], b[2] - range[2])};
+float farthestAtMost(const NearbyCandidates& near, const float b[3]) {
+  if (!near.any) return 0;
+  float m[3];
+  for (std::size_t c = 0; c < 3; ++c) m[c] = larger(near.most[c] - b[c], b[c] - near.least[c]);
   return squaredLength(m);
 }
 
@@ -247,6 +241,12 @@ std::int32_t candidateOf(const Side& side, const float e[3], float minimum) {
 bool staysSolid(const float e[3], float farthest, Tolerances t) {
   const float bound = SpillAtMost * SpillAtMost * farthest * 1.001f + t.hue * t.hue + 1.0f;
   return squaredLength(e) >= bound;
+}
+
+// staysSolid for a bound on the farthest (farthestAtMost): only a finite
+// one is a true bound.
+bool boundedFarthestStaysSolid(const float e[3], float bound, Tolerances t) {
+  return bound < std::numeric_limits<float>::infinity() && staysSolid(e, bound, t);
 }
 
 template <typename Row>
@@ -323,9 +323,8 @@ void refine(const Row& row, std::uint32_t width, const float* backdrop, KeyChann
   markSolidRim(row, width, marks.solidRim);
   const std::uint8_t* sure = marks.surelySolid.data();
   const std::uint8_t* rim = marks.solidRim.data();
-  markCandidateRanges(row, width, sure, marks);
-  const float* ranges = marks.nearbyRanges.data();
-  const std::uint8_t* candidateNearby = marks.candidateNearby.data();
+  NearbyCandidates near;
+  std::size_t nearBlock = std::numeric_limits<std::size_t>::max();  // the block `near` was taken for
   // Too close to the backdrop to measure by (squared).
   const float minimum = larger(4 * t.backdrop * t.backdrop, 64.0f);
   Side before, after;  // the candidates to the left and to the right
@@ -337,14 +336,15 @@ void refine(const Row& row, std::uint32_t width, const float* backdrop, KeyChann
     if (level <= NearlyClear || (solidLevel(level) && !rim[x])) continue;
     // Without a candidate within reach, no side has one (gather): skipped
     // before any other test, each of which only skips it too.
-    if (!candidateNearby[x / Block]) continue;
+    if (x / Block != nearBlock) nearBlock = x / Block, near = nearbyCandidates(row, width, sure, nearBlock);
+    if (!near.any) continue;
     const Colour p = row.colour(x);
     const float b[3] = {backdrop[x], backdrop[width + x], backdrop[2 * std::size_t{width} + x]};
     const float e[3] = {p[0] - b[0], p[1] - b[1], p[2] - b[2]};
     // Most of the rim is settled by the farthest candidates alone: asked
     // first, before the hue and the candidates themselves (the order of
     // these tests changes nothing, each only skips the pixel).
-    if (solidLevel(level) && (staysSolid(e, farthestAtMost(ranges + x / Block * RangeFloats, b), t) ||
+    if (solidLevel(level) && (boundedFarthestStaysSolid(e, farthestAtMost(near, b), t) ||
                               staysSolid(e, larger(farthestOn(-1, x, width, row, sure, b),
                                                    farthestOn(1, x, width, row, sure, b)), t))) {
       continue;

@@ -17,9 +17,6 @@ namespace Kvl::PlateKey {
 struct EdgeMarks {
   std::vector<std::uint8_t> surelySolid;  // keyed solid amid solid ones
   std::vector<std::uint8_t> solidRim;     // keyed solid near one that is not
-  std::vector<float> blockRanges;         // the candidates' colour ranges by block (PlateEdges.cpp)
-  std::vector<float> nearbyRanges;        // the same over the blocks within reach of each
-  std::vector<std::uint8_t> blockHasCandidate, candidateNearby;  // whether there is any, the same way
 };
 
 // Refines the keyed row `out` (the key's output) of the row `original` as it
