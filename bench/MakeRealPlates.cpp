@@ -5,10 +5,14 @@
 //
 // DATA holds input/GTnn.png and gt/GTnn.png (bench/fetch-matting-data.sh).
 // For each plate NAME: NAME.png, or NAME.jpg for the JPEG ones (4:2:0,
-// quality 75); NAME-truth.png (true straight colour, true alpha); NAME.txt,
-// lines "plate FILE", "screen green|blue", "key 0xRRGGBB" (the backdrop's
-// mean colour), "photo GTnn" and "share S" (the subject's share of the
-// frame, 0-1). Prints each plate's name as it is written.
+// quality 75); NAME-truth.png (true straight colour, true alpha);
+// NAME-clean.png or NAME-clean.jpg, the clean plate: another exposure of the
+// same lit backdrop with nothing in front of it, noise of its own (drawn
+// from a stream apart from the plate's, so the plate's bytes do not depend
+// on it) and the plate's JPEG step; NAME.txt, lines "plate FILE", "clean
+// FILE", "screen green|blue", "key 0xRRGGBB" (the backdrop's mean colour),
+// "photo GTnn" and "share S" (the subject's share of the frame, 0-1). Prints
+// each plate's name as it is written.
 
 #include <cstdio>
 #include <fstream>
@@ -29,10 +33,10 @@ std::string hexColour(Pixel32 colour) {
   return text;
 }
 
-bool writeDescription(const std::string& path, const std::string& plateFile, const RealPlateRecipe& recipe,
-                      const Plate& plate) {
+bool writeDescription(const std::string& path, const std::string& plateFile, const std::string& cleanFile,
+                      const RealPlateRecipe& recipe, const Plate& plate) {
   std::ofstream out(path);
-  out << "plate " << plateFile << "\nscreen " << (recipe.plate.screen == ScreenChannel::Green ? "green" : "blue")
+  out << "plate " << plateFile << "\nclean " << cleanFile << "\nscreen " << (recipe.plate.screen == ScreenChannel::Green ? "green" : "blue")
       << "\nkey " << hexColour(plate.backdropMean) << "\nphoto " << recipe.photo << "\nshare " << subjectShare(plate)
       << "\n";
   out.close();
@@ -62,22 +66,27 @@ bool writePlate(const std::string& data, const std::string& folder, const RealPl
   }
   const Plate plate = makeRealPlate(recipe, foreground);
   const std::string& name = recipe.plate.name;
-  const std::string plateFile = name + (recipe.plate.jpegQuality > 0 ? ".jpg" : ".png");
-  std::unique_ptr<PictureSink> plateSink = recipe.plate.jpegQuality > 0
-                                               ? makeFootageJpegSink(recipe.plate.jpegQuality)
-                                               : makePngSink(DefaultPngLevel);
+  const bool jpeg = recipe.plate.jpegQuality > 0;
+  const std::string plateFile = name + (jpeg ? ".jpg" : ".png");
+  const std::string cleanFile = name + (jpeg ? "-clean.jpg" : "-clean.png");
+  const auto footageSink = [&] {
+    return jpeg ? makeFootageJpegSink(recipe.plate.jpegQuality) : makePngSink(DefaultPngLevel);
+  };
+  std::unique_ptr<PictureSink> plateSink = footageSink();
+  std::unique_ptr<PictureSink> cleanSink = footageSink();
   std::unique_ptr<PictureSink> truthSink = makePngSink(DefaultPngLevel);
-  if (!plateSink || !truthSink) {
+  if (!plateSink || !cleanSink || !truthSink) {
     std::fprintf(stderr, "keyvale_make_real_plates: this build writes no PNG or JPEG files\n");
     return false;
   }
   if (!writeWholePicture(*plateSink, folder + "/" + plateFile, plate.width, plate.height, plate.composite, error) ||
       !writeWholePicture(*truthSink, folder + "/" + name + "-truth.png", plate.width, plate.height, plate.truth,
-                         error)) {
+                         error) ||
+      !writeWholePicture(*cleanSink, folder + "/" + cleanFile, plate.width, plate.height, plate.cleanPlate, error)) {
     std::fprintf(stderr, "keyvale_make_real_plates: %s\n", error.c_str());
     return false;
   }
-  if (!writeDescription(folder + "/" + name + ".txt", plateFile, recipe, plate)) {
+  if (!writeDescription(folder + "/" + name + ".txt", plateFile, cleanFile, recipe, plate)) {
     std::fprintf(stderr, "keyvale_make_real_plates: cannot write %s/%s.txt\n", folder.c_str(), name.c_str());
     return false;
   }
