@@ -15,6 +15,13 @@ struct CleanPlate {
   std::uint32_t width = 0;
   std::uint32_t height = 0;
   std::vector<Pixel32> pixels;  // top row first, alpha 0
+  // The noise of one exposure, per channel, in levels (a standard
+  // deviation): what the smoothing took out, measured robustly. 0 when not
+  // measured (pixels not smoothed).
+  float noise = 0;
+  // The picture as it came, before the smoothing (empty when not smoothed):
+  // a crease or a shadow's edge as sharp as it was, which the smoothing softens.
+  std::vector<Pixel32> unsmoothed;
 
   Pixel32 at(std::uint32_t x, std::uint32_t y) const { return pixels[std::size_t{y} * width + x]; }
 };
@@ -22,7 +29,8 @@ struct CleanPlate {
 // A picture of the empty set made ready to key against: its sensor noise,
 // which would add to the plate's, averaged away over 5 x 5 pixels (a box,
 // in integers: the same bytes everywhere), which keeps anything of the
-// backdrop wider than a few pixels. `pixels` is top row first.
+// backdrop wider than a few pixels. `pixels` is top row first. The noise it
+// took out is measured on the way (CleanPlate::noise).
 CleanPlate smoothedCleanPlate(std::vector<Pixel32> pixels, std::uint32_t width, std::uint32_t height);
 
 // Each pixel's median over `frames` (each width x height, top row first;

@@ -37,7 +37,7 @@ PlateKeyer::PlateKeyer(const PlateSettings& settings, std::uint32_t width, std::
 // greens, then its blues.
 void PlateKeyer::backdropRow(std::uint32_t topRow) {
   const CleanPlate* clean = settings_.cleanPlate.get();
-  if (clean && clean->width == width_ && clean->height == height_ && topRow < height_) {
+  if (usesCleanPlate() && topRow < height_) {
     const Pixel32* row = clean->pixels.data() + std::size_t{topRow} * width_;
     for (std::size_t x = 0; x < width_; ++x) {
       const Colour c = colourOf(row[x]);
@@ -211,6 +211,13 @@ void PlateKeyer::keyRow(const Pixel32* in, Pixel32* out, std::uint32_t topRow) {
                                                       : keyGreenRow;
   key(in, out, width_, backdrop_.data(), excess_.data(), nearby_.data(), t);
   PlateKey::refineEdges(original, out, width_, backdrop_.data(), settings_.channel, t, edgeMarks_);
+  if (usesCleanPlate()) {
+    const CleanPlate& clean = *settings_.cleanPlate;
+    const Pixel32* unsmoothed =
+        clean.unsmoothed.size() == clean.pixels.size() ? clean.unsmoothed.data() + std::size_t{topRow} * width_ : nullptr;
+    PlateKey::keyAgainstCleanPlate(original, out, width_, backdrop_.data(), unsmoothed, settings_.channel, clean.noise,
+                                   t.backdrop, cleanMarks_);
+  }
 }
 
 }  // namespace Kvl

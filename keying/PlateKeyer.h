@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "CleanPlate.h"
+#include "CleanPlateEdges.h"
 #include "PlateEdges.h"
 #include "Pixel.h"
 
@@ -159,6 +160,11 @@ public:
 
 private:
   void backdropRow(std::uint32_t topRow);
+  // A clean plate of the picture's size is given: each pixel is keyed against it.
+  bool usesCleanPlate() const {
+    const CleanPlate* clean = settings_.cleanPlate.get();
+    return clean && clean->width == width_ && clean->height == height_;
+  }
 
   PlateSettings settings_;
   std::uint32_t width_;
@@ -171,6 +177,7 @@ private:
   std::vector<float> nearby_;       // each pixel's key-channel excess, averaged with its neighbours'
   std::vector<Pixel32> original_;   // the row as it came, for the edges' second look
   PlateKey::EdgeMarks edgeMarks_;   // the edge pass's per-pixel marks
+  PlateKey::CleanPlateMarks cleanMarks_;  // the clean plate pass's
 };
 
 }  // namespace Kvl

@@ -1,7 +1,10 @@
 // Keying against a clean plate: a backdrop with a hard shadow and a crease
 // narrower than the model's cells keys clear against a picture of the empty
-// set where the fitted model leaves them; frames of the empty set combine
-// without a passer-by; smoothing takes the clean plate's own noise away.
+// set where the fitted model leaves them; a soft edge of a foreground far
+// from the key's assumption keys to its alpha against it, lone noise stays
+// clear, and the bytes do not depend on the threads; frames of the empty set
+// combine without a passer-by; smoothing takes the clean plate's own noise
+// away and measures it.
 
 #include <gtest/gtest.h>
 
@@ -94,6 +97,95 @@ TEST(CleanPlate, KeysClearWhatTheModelCannotFollow) {
   EXPECT_EQ(mismatched, byModel);
 }
 
+// A pale yellow subject (a blonde strand's colour) with a soft left edge,
+// alpha rising over SoftEdge pixels, in front of the set: the key's colour
+// difference, which takes a foreground to have none of the backdrop's
+// excess, keys a mix of a foreground with green of its own too hard.
+constexpr std::uint32_t SoftEdge = 12;
+double trueAlpha(std::uint32_t x, std::uint32_t y) {
+  if (y < 80 || y >= 180 || x >= 340 || x + SoftEdge < 240) return 0;
+  return x >= 240 ? 1.0 : (x + SoftEdge + 1 - 240) / double(SoftEdge + 1);
+}
+std::vector<Pixel32> softEdgedShot() {
+  std::vector<Pixel32> pixels = emptySet(1, 3);
+  const std::vector<Pixel32> empty = emptySet(1, 0);
+  std::mt19937 random(7);
+  std::normal_distribution<double> grain(0, 3);
+  for (std::uint32_t y = 0; y < Height; ++y) {
+    for (std::uint32_t x = 0; x < Width; ++x) {
+      const double a = trueAlpha(x, y);
+      if (a == 0) continue;
+      const Pixel32 b = empty[std::size_t{y} * Width + x];
+      const auto level = [&](double f, int backdrop) {
+        return static_cast<std::uint8_t>(std::clamp(std::lround(a * f + (1 - a) * backdrop + grain(random)), 0L, 255L));
+      };
+      pixels[std::size_t{y} * Width + x] = makePixel(level(230, redOf(b)), level(220, greenOf(b)), level(150, blueOf(b)));
+    }
+  }
+  return pixels;
+}
+
+double softEdgeError(const std::vector<Pixel32>& keyed) {
+  double sum = 0, count = 0;
+  for (std::uint32_t y = 80; y < 180; ++y) {
+    for (std::uint32_t x = 240 - SoftEdge - 2; x < 242; ++x) {
+      sum += std::abs(alphaOf(keyed[std::size_t{y} * Width + x]) - 255 * trueAlpha(x, y));
+      count += 1;
+    }
+  }
+  return sum / count;
+}
+
+TEST(CleanPlate, KeysASoftEdgeToItsAlphaWhateverTheForegroundsHue) {
+  const std::vector<Pixel32> picture = softEdgedShot();
+  BackdropSurvey survey(Width, Height);
+  for (std::uint32_t y = 0; y < Height; ++y) survey.addRow(picture.data() + std::size_t{y} * Width, y);
+  const auto fitted = fitPlate(survey, {std::nullopt, true});
+  ASSERT_TRUE(fitted);
+  Keying keying{KeyerKind::Plate, {}, *fitted};
+  std::vector<Pixel32> byModel = picture;
+  keyFrame(byModel.data(), Width, Height, keying);
+
+  keying.plate.cleanPlate = std::make_shared<const CleanPlate>(smoothedCleanPlate(emptySet(2, 3), Width, Height));
+  std::vector<Pixel32> byPlate = picture;
+  keyFrame(byPlate.data(), Width, Height, keying);
+  EXPECT_LT(softEdgeError(byPlate), 8.0);
+  EXPECT_LT(softEdgeError(byPlate), softEdgeError(byModel) * 0.75);
+  double backdrop = 0, left = 0;
+  for (std::uint32_t y = 0; y < Height; ++y) {
+    for (std::uint32_t x = 0; x < Width; ++x) {
+      if (trueAlpha(x, y) > 0) continue;
+      backdrop += 1;
+      left += alphaOf(byPlate[std::size_t{y} * Width + x]) > 32;
+    }
+  }
+  EXPECT_LT(left / backdrop, 0.0005);
+  for (std::uint32_t y = 80; y < 180; ++y) {
+    for (std::uint32_t x = 240; x < 340; ++x) ASSERT_EQ(alphaOf(byPlate[std::size_t{y} * Width + x]), 255) << x << "," << y;
+  }
+  // The pass reads only its own row: the same bytes on any number of threads.
+  for (const int threads : {2, 5}) {
+    std::vector<Pixel32> again = picture;
+    keyFrame(again.data(), Width, Height, keying, threads);
+    EXPECT_EQ(again, byPlate) << threads << " threads";
+  }
+}
+
+// A lone pixel well above the clean plate's noise, along the backdrop's
+// line (a glint the key takes for backdrop), is no strand: it stays clear.
+TEST(CleanPlate, ALonePixelTheKeyLeftClearStaysClear) {
+  const std::vector<Pixel32> empty = emptySet(1, 0);
+  std::vector<Pixel32> row(empty.begin() + 20 * std::ptrdiff_t{Width}, empty.begin() + 21 * std::ptrdiff_t{Width});
+  const Pixel32 p = row[60];
+  const auto brighter = [](std::uint8_t level) { return static_cast<std::uint8_t>(std::min(255, level * 9 / 8)); };
+  row[60] = makePixel(brighter(redOf(p)), brighter(greenOf(p)), brighter(blueOf(p)));
+  PlateSettings settings;
+  settings.cleanPlate = std::make_shared<const CleanPlate>(smoothedCleanPlate(empty, Width, Height));
+  PlateKeyer keyer(settings, Width, Height);
+  keyer.keyRow(row.data(), row.data(), 20);
+  for (std::uint32_t x = 0; x < Width; ++x) EXPECT_EQ(alphaOf(row[x]), 0) << x;
+}
+
 // The median of the frames leaves out what crosses the set in a few of
 // them; smoothing then takes most of the noise.
 TEST(CleanPlate, FramesOfTheEmptySetCombineWithoutAPasserBy) {
@@ -122,6 +214,16 @@ TEST(CleanPlate, FramesOfTheEmptySetCombineWithoutAPasserBy) {
     }
   }
   EXPECT_LT(std::sqrt(squares / (Width * Height)), 1.0);  // from 3 levels of noise in each frame
+}
+
+// The noise the smoothing takes out is one exposure's, whatever the
+// backdrop's light does: the crease and the shadow band's edges, which the
+// box also changes, are too few to move the median.
+TEST(CleanPlate, MeasuresTheNoiseOfOneExposure) {
+  EXPECT_NEAR(smoothedCleanPlate(emptySet(4, 3), Width, Height).noise, 3.0, 0.5);
+  EXPECT_NEAR(smoothedCleanPlate(emptySet(5, 8), Width, Height).noise, 8.0, 1.2);
+  EXPECT_LT(smoothedCleanPlate(emptySet(6, 0), Width, Height).noise, 0.8);
+  EXPECT_EQ(smoothedCleanPlate({}, 0, 0).noise, 0.0f);
 }
 
 // Made from frames with a subject in them: only the samples marked as
