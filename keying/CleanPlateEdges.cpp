@@ -34,7 +34,11 @@ namespace Kvl::PlateKey {
 // smoothing (a crease or a shadow's edge as sharp as it was, which the key
 // rightly left clear). A pixel the key made solid
 // is lowered only below SpillAtMost: the backdrop's light spilled onto a rim
-// looks exactly like a mix of up to a third of it. The pass is scalar.
+// looks exactly like a mix of up to a third of it; one the key left nearly
+// clear (below NearlyClear) is raised no further than that, since a
+// compressed plate's colour bleeds from the subject into the backdrop round
+// it, a difference that points at the subject just as a faint mix does. The
+// pass is scalar and touches only the pixels not solid amid solid ones.
 namespace {
 
 constexpr std::uint32_t Reach = 48;
@@ -42,6 +46,7 @@ constexpr float Aligned = 0.85f;
 constexpr float ClearNoises = 3.5f;  // chi with three degrees of freedom: 99.5% of the noise within it
 constexpr float SpillAtMost = 0.65f;
 constexpr float SolidFrom = 0.97f;
+constexpr float NearlyClear = 32.0f / 255;  // the backdrop that shows over a new background
 constexpr float TwoExposures = 1.4142f;  // the noise of a difference of two exposures, per one's
 
 void markSurelySolid(const Pixel32* out, std::uint32_t width, std::vector<std::uint8_t>& sure) {
@@ -154,6 +159,10 @@ void keyAgainstCleanPlate(const Pixel32* original, Pixel32* out, std::uint32_t w
     float alpha = distance > 0 ? length / distance
                                : std::max(keyed, std::min(1.0f, length / std::max(cubeExit(b, direction), length)));
     if (alpha >= SolidFrom || (keyed == 1 && alpha >= SpillAtMost)) alpha = 1;
+    // A pixel the key left nearly clear is raised no further than that: next
+    // to a compressed subject its colour bleeds into the backdrop, a
+    // difference that points at the subject as a faint mix would.
+    if (keyed > 0 && keyed < NearlyClear) alpha = std::min(alpha, NearlyClear - 1.0f / 255);
     out[x] = unmixed(b, d, alpha, k);
   }
 }
