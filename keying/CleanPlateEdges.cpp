@@ -49,12 +49,15 @@ constexpr float SolidFrom = 0.97f;
 constexpr float NearlyClear = 32.0f / 255;  // the backdrop that shows over a new background
 constexpr float TwoExposures = 1.4142f;  // the noise of a difference of two exposures, per one's
 
-void markSurelySolid(const Pixel32* out, std::uint32_t width, std::vector<std::uint8_t>& sure) {
-  sure.assign(width, 0);
+// Marks the keyed pixels solid amid solid ones, two on either side, and
+// lists them (the candidates for F), left to right.
+void markSurelySolid(const Pixel32* out, std::uint32_t width, CleanPlateMarks& marks) {
+  marks.surelySolid.assign(width, 0);
+  marks.solidColumns.clear();
   std::uint32_t run = 0;
   for (std::uint32_t x = 0; x < width; ++x) {
     run = (out[x] >> 24) == 255 ? run + 1 : 0;
-    if (run >= 5) sure[x - 2] = 1;
+    if (run >= 5) marks.surelySolid[x - 2] = 1, marks.solidColumns.push_back(x - 2);
   }
 }
 
@@ -64,14 +67,13 @@ float dot(const float a[3], const float b[3]) { return a[0] * b[0] + a[1] * b[1]
 // the solid pixel within Reach of x whose own difference points most nearly
 // the same way (at least Aligned, a cosine), the colour line passing closest
 // to the pixel; below 0 when none is aligned.
-float foregroundDistance(const CleanPlateMarks& marks, std::uint32_t width, std::uint32_t x, const float direction[3]) {
+float foregroundDistance(const CleanPlateMarks& marks, std::uint32_t x, const float direction[3]) {
+  const std::vector<std::uint32_t>& solid = marks.solidColumns;
   const std::uint32_t first = x < Reach ? 0 : x - Reach;
-  const std::uint32_t end = std::min(width, x + Reach + 1);
   float bestCosine = Aligned, distance = -1;
-  for (std::uint32_t i = first; i < end; ++i) {
-    if (!marks.surelySolid[i]) continue;
-    const float along = dot(marks.difference.data() + std::size_t{i} * 3, direction);
-    if (along > bestCosine * marks.length[i]) bestCosine = along / marks.length[i], distance = along;
+  for (auto i = std::lower_bound(solid.begin(), solid.end(), first); i != solid.end() && *i <= x + Reach; ++i) {
+    const float along = dot(marks.difference.data() + std::size_t{*i} * 3, direction);
+    if (along > bestCosine * marks.length[*i]) bestCosine = along / marks.length[*i], distance = along;
   }
   return distance < 0 ? distance : std::max(distance, marks.length[x]);
 }
@@ -137,7 +139,7 @@ void keyAgainstCleanPlate(const Pixel32* original, Pixel32* out, std::uint32_t w
                           const Pixel32* unsmoothed, KeyChannel channel, float noise, float backdropTolerance,
                           CleanPlateMarks& marks) {
   differences(original, width, backdrop, marks);
-  markSurelySolid(out, width, marks.surelySolid);
+  markSurelySolid(out, width, marks);
   const float clearBelow = std::max(ClearNoises * noise, backdropTolerance);
   const std::size_t k = static_cast<std::size_t>(std::clamp(channel, RedChannel, BlueChannel));
   for (std::uint32_t x = 0; x < width; ++x) {
@@ -155,7 +157,7 @@ void keyAgainstCleanPlate(const Pixel32* original, Pixel32* out, std::uint32_t w
       continue;
     }
     const float direction[3] = {d[0] / length, d[1] / length, d[2] / length};
-    const float distance = foregroundDistance(marks, width, x, direction);
+    const float distance = foregroundDistance(marks, x, direction);
     float alpha = distance > 0 ? length / distance
                                : std::max(keyed, std::min(1.0f, length / std::max(cubeExit(b, direction), length)));
     if (alpha >= SolidFrom || (keyed == 1 && alpha >= SpillAtMost)) alpha = 1;

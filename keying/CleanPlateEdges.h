@@ -18,7 +18,8 @@ namespace Kvl::PlateKey {
 struct CleanPlateMarks {
   std::vector<float> difference;  // the pixel less its backdrop: width x 3
   std::vector<float> length;      // that difference's length
-  std::vector<std::uint8_t> surelySolid;
+  std::vector<std::uint8_t> surelySolid;    // keyed solid amid solid ones
+  std::vector<std::uint32_t> solidColumns;  // those pixels' columns, left to right
 };
 
 // Keys again the row `out` (the key's and the edge pass's output) of the row

@@ -216,6 +216,36 @@ TEST(CleanPlate, FramesOfTheEmptySetCombineWithoutAPasserBy) {
   EXPECT_LT(std::sqrt(squares / (Width * Height)), 1.0);  // from 3 levels of noise in each frame
 }
 
+// The smoothing, row by row with its interior sums written out, gives the
+// bytes of the plain 5 x 5 box (the mean over the part inside the picture,
+// rounded half up) at every size, down to pictures narrower than the box.
+TEST(CleanPlate, SmoothsToThePlainBoxsBytesAtEverySize) {
+  std::mt19937 random(11);
+  for (const auto [width, height] : {std::pair{37u, 23u}, {11u, 9u}, {10u, 10u}, {4u, 3u}, {1u, 7u}, {64u, 1u}}) {
+    std::vector<Pixel32> pixels(std::size_t{width} * height);
+    for (Pixel32& p : pixels) p = random() & 0xFFFFFFu;
+    const CleanPlate plate = smoothedCleanPlate(pixels, width, height);
+    ASSERT_EQ(plate.unsmoothed, pixels);
+    for (std::uint32_t y = 0; y < height; ++y) {
+      for (std::uint32_t x = 0; x < width; ++x) {
+        const std::uint32_t x0 = x < 2 ? 0 : x - 2, x1 = std::min(width, x + 3);
+        const std::uint32_t y0 = y < 2 ? 0 : y - 2, y1 = std::min(height, y + 3);
+        for (int shift = 0; shift <= 16; shift += 8) {
+          // Across first, rounded, then down, rounded: the box's two passes.
+          std::uint32_t down = 0;
+          for (std::uint32_t v = y0; v < y1; ++v) {
+            std::uint32_t across = 0;
+            for (std::uint32_t u = x0; u < x1; ++u) across += (pixels[std::size_t{v} * width + u] >> shift) & 0xFF;
+            down += (across + (x1 - x0) / 2) / (x1 - x0);
+          }
+          const std::uint32_t expected = (down + (y1 - y0) / 2) / (y1 - y0);
+          ASSERT_EQ((plate.at(x, y) >> shift) & 0xFF, expected) << width << "x" << height << " at " << x << "," << y;
+        }
+      }
+    }
+  }
+}
+
 // The noise the smoothing takes out is one exposure's, whatever the
 // backdrop's light does: the crease and the shadow band's edges, which the
 // box also changes, are too few to move the median.
