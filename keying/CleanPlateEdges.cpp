@@ -41,7 +41,7 @@ namespace Kvl::PlateKey {
 // pass is scalar and touches only the pixels not solid amid solid ones.
 namespace {
 
-constexpr std::uint32_t Reach = 48;
+constexpr std::uint32_t Reach = 96;  // along the row each way: the body beside a strand of hair
 constexpr float Aligned = 0.85f;
 constexpr float ClearNoises = 3.5f;  // chi with three degrees of freedom: 99.5% of the noise within it
 constexpr float SpillAtMost = 0.65f;
