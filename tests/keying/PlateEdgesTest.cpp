@@ -85,6 +85,27 @@ TEST(PlateEdges, GivesAPaleSoftEdgeOverADimLimeWallItsAlpha) {
   EXPECT_LT(error / count, 50) << "mean alpha error over the ramp's middle";
 }
 
+// The ramp's faint start, a fifth to two fifths covered: the key clears it
+// (its excess is within the noise of the wall's), but it lies far off the
+// wall's colour, and un-mixed against the subject it gets its alpha back;
+// the wall beside it, within the noise of its model, stays clear.
+TEST(PlateEdges, GivesAFaintPaleEdgeTheKeyClearedItsAlphaAndLeavesTheWallClear) {
+  const Rgb pale{230, 212, 185};
+  const std::vector<Pixel32> out = keyedWithAutoSettings(plate(pale, rampAlpha, [](std::uint32_t) { return 0.0; }));
+  double error = 0;
+  int count = 0;
+  for (std::uint32_t y = Top + 2; y < Bottom - 2; ++y) {
+    for (std::uint32_t x = Left + 3; x < Left + 6; ++x) {
+      error += std::abs(alphaOf(out[std::size_t{y} * Width + x]) - 255 * rampAlpha(x));
+      ++count;
+    }
+    for (std::uint32_t x = Left - 12; x < Left; ++x) {
+      ASSERT_LE(alphaOf(out[std::size_t{y} * Width + x]), 32) << "the wall, at " << x << ", " << y;
+    }
+  }
+  EXPECT_LT(error / count, 20) << "mean alpha error over the ramp's faint start";
+}
+
 TEST(PlateEdges, KeepsARimWithTheBackdropsLightSpilledOnItSolid) {
   const Rgb pale{225, 222, 205};
   // A hard edge, the wall's colour spilled into the subject's first five
