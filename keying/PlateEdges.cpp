@@ -131,6 +131,24 @@ void markSolidRim(const Row& row, std::uint32_t width, std::vector<std::uint8_t>
   }
 }
 
+// Marks the pixels within EdgeReach of a pixel solid amid solid ones, on
+// either side: those for which `gather` can find a candidate at all. A
+// byte a pixel, so that the backdrop the key cleared, most of a picture, is
+// passed over at the cost of one test each.
+void markNearSure(const std::vector<std::uint8_t>& sure, std::uint32_t width, std::vector<std::uint8_t>& near) {
+  near.resize(width);
+  std::uint32_t since = EdgeReach + 1;  // pixels since the last sure one, up to EdgeReach + 1
+  for (std::uint32_t x = 0; x < width; ++x) {
+    near[x] = since <= EdgeReach ? 1 : 0;
+    since = sure[x] ? 1 : std::min(since + 1, EdgeReach + 1);
+  }
+  since = EdgeReach + 1;
+  for (std::uint32_t x = width; x-- > 0;) {
+    near[x] |= since <= EdgeReach ? 1 : 0;
+    since = sure[x] ? 1 : std::min(since + 1, EdgeReach + 1);
+  }
+}
+
 float squaredLength(const float v[3]) { return v[0] * v[0] + v[1] * v[1] + v[2] * v[2]; }
 
 // How far P lies off the line from B through F, squared, and its alpha on it.
@@ -325,9 +343,12 @@ void writeUnmixed(const Row& row, std::size_t x, const Colour& p, const float b[
 // excess, so the larger of the two alphas is kept.
 // The most alpha a solid rim pixel may be lowered to (below it): SpillAtMost,
 // or SpillAtMostOnLowExcess over a backdrop of little excess.
+bool lowExcess(const float b[3], KeyChannel channel, Tolerances t) {
+  return excessOf({b[0], b[1], b[2]}, channel) < t.backdrop + t.foreground;
+}
+
 float spillLimit(const float b[3], KeyChannel channel, Tolerances t) {
-  const float backdropExcess = excessOf({b[0], b[1], b[2]}, channel);
-  return backdropExcess < t.backdrop + t.foreground ? SpillAtMostOnLowExcess : SpillAtMost;
+  return lowExcess(b, channel, t) ? SpillAtMostOnLowExcess : SpillAtMost;
 }
 
 float solidRimAlpha(const Colour& p, const float b[3], const Unmixed& u, KeyChannel channel, Tolerances t) {
@@ -338,15 +359,15 @@ float solidRimAlpha(const Colour& p, const float b[3], const Unmixed& u, KeyChan
   return alpha < spillLimit(b, channel, t) ? alpha : -1.0f;
 }
 
-template <typename Row>
-void refine(const Row& row, std::uint32_t width, const float* backdrop, KeyChannel channel, Tolerances t,
-            EdgeMarks& marks) {
-  // Decided on the key's own alphas, before any is changed: the candidates
-  // are solid ones.
-  markSurelySolid(row, width, marks.surelySolid);
-  markSolidRim(row, width, marks.solidRim);
+// The pass over the row's pixels, once the marks are taken; ClearOnesLookedAt
+// known when compiled, so that a row with none to look at loops as tightly
+// as it did before the nearly clear ones were looked at.
+template <bool ClearOnesLookedAt, typename Row>
+void refinePixels(const Row& row, std::uint32_t width, const float* backdrop, KeyChannel channel, Tolerances t,
+                  EdgeMarks& marks) {
   const std::uint8_t* sure = marks.surelySolid.data();
   const std::uint8_t* rim = marks.solidRim.data();
+  const std::uint8_t* nearSure = marks.nearSure.data();
   NearbyCandidates near;
   std::size_t nearBlock = std::numeric_limits<std::size_t>::max();  // the block `near` was taken for
   // Too close to the backdrop to measure by (squared).
@@ -354,8 +375,10 @@ void refine(const Row& row, std::uint32_t width, const float* backdrop, KeyChann
   Side before, after;  // the candidates to the left and to the right
   for (std::uint32_t x = 0; x < width; ++x) {
     const float level = row.level(x);
-    // Solid pixels far from any edge stay solid.
-    if (solidLevel(level) && !rim[x]) continue;
+    // A nearly clear pixel with no candidate within reach is skipped before
+    // anything of it is read (the other tests only skip it too). Solid
+    // pixels far from any edge stay solid.
+    if (level <= NearlyClear ? !ClearOnesLookedAt || !nearSure[x] : solidLevel(level) && !rim[x]) continue;
     // Without a candidate within reach, no side has one (gather): skipped
     // before any other test, each of which only skips it too.
     if (x / Block != nearBlock) nearBlock = x / Block, near = nearbyCandidates(row, width, sure, nearBlock);
@@ -365,11 +388,13 @@ void refine(const Row& row, std::uint32_t width, const float* backdrop, KeyChann
     const float e[3] = {p[0] - b[0], p[1] - b[1], p[2] - b[2]};
     // Nearly clear pixels close to the backdrop in colour stay nearly clear:
     // where the model's backdrop is a little off, a backdrop pixel beside a
-    // subject projects onto its line as a faint mix. Farther off, the key
-    // may have cleared a mix it could not measure (a pale strand over a dim
-    // lime wall, whose excess it hardly lowers), which the line measures.
+    // subject projects onto its line as a faint mix. Farther off, over a
+    // backdrop of little excess, the key may have cleared a mix it could not
+    // measure (a pale strand over a dim lime wall, whose excess it hardly
+    // lowers), which the line measures; over any other the colour
+    // difference measures such mixes itself.
     const float clearBeyond = ClearBeyondTolerances * t.backdrop;
-    if (level <= NearlyClear && squaredLength(e) < clearBeyond * clearBeyond) continue;
+    if (level <= NearlyClear && (!lowExcess(b, channel, t) || squaredLength(e) < clearBeyond * clearBeyond)) continue;
     const float spillAtMost = spillLimit(b, channel, t);
     // Most of the rim is settled by the farthest candidates alone: asked
     // first, before the hue and the candidates themselves (the order of
@@ -404,16 +429,32 @@ void refine(const Row& row, std::uint32_t width, const float* backdrop, KeyChann
   }
 }
 
+template <typename Row>
+void refine(const Row& row, std::uint32_t width, const float* backdrop, KeyChannel channel, Tolerances t,
+            bool mayHaveLowExcess, EdgeMarks& marks) {
+  // Decided on the key's own alphas, before any is changed: the candidates
+  // are solid ones.
+  markSurelySolid(row, width, marks.surelySolid);
+  markSolidRim(row, width, marks.solidRim);
+  // Nearly clear pixels are looked at only over a backdrop of little excess.
+  if (mayHaveLowExcess) {
+    markNearSure(marks.surelySolid, width, marks.nearSure);
+    refinePixels<true>(row, width, backdrop, channel, t, marks);
+  } else {
+    refinePixels<false>(row, width, backdrop, channel, t, marks);
+  }
+}
+
 }  // namespace
 
 void refineEdges(const Pixel32* original, Pixel32* out, std::uint32_t width, const float* backdrop, KeyChannel channel,
-                 Tolerances t, EdgeMarks& marks) {
-  refine(EightBitRow{original, out}, width, backdrop, channel, t, marks);
+                 Tolerances t, bool mayHaveLowExcess, EdgeMarks& marks) {
+  refine(EightBitRow{original, out}, width, backdrop, channel, t, mayHaveLowExcess, marks);
 }
 
 void refineEdges(const PixelF* original, PixelF* out, std::uint32_t width, const float* backdrop, KeyChannel channel,
-                 Tolerances t, EdgeMarks& marks) {
-  refine(FloatRow{original, out}, width, backdrop, channel, t, marks);
+                 Tolerances t, bool mayHaveLowExcess, EdgeMarks& marks) {
+  refine(FloatRow{original, out}, width, backdrop, channel, t, mayHaveLowExcess, marks);
 }
 
 }  // namespace Kvl::PlateKey
