@@ -46,6 +46,10 @@ namespace {
 
 constexpr std::uint32_t EdgeReach = 24;
 constexpr std::uint32_t SolidRim = 20;
+// Over a backdrop of little excess the colour difference keys the mixes of
+// a soft subject (blonde hair, fur) solid much farther in than that: the
+// rim looked at there.
+constexpr std::uint32_t WideSolidRim = 40;
 constexpr float NearlyClear = 32;  // alpha levels: the backdrop that shows over a new background
 // A pixel the key left nearly clear is looked at again only this many
 // backdrop tolerances or more from the local backdrop in colour: beyond the
@@ -62,7 +66,7 @@ constexpr float SpillAtMost = 0.65f;
 // together (a dim lime wall) the colour difference keys the rim's mixes
 // solid well beyond that share, and spill, the backdrop's own dull colour,
 // moves a rim's colour less: the limit there.
-constexpr float SpillAtMostOnLowExcess = 0.7f;
+constexpr float SpillAtMostOnLowExcess = 0.8f;
 // The hue's alpha below which it does not count as having made the pixel
 // foreground (keyedByHue): over a dim lime wall a pale or warm mix lies a
 // little off the backdrop's line, which gives it a faint hue alpha, while
@@ -113,21 +117,22 @@ void markSurelySolid(const Row& row, std::uint32_t width, std::vector<std::uint8
   }
 }
 
-// Marks the solid pixels within SolidRim of one the key left below solid:
-// the rim of the solid matte, where the colour difference keys a mix with a
+// Marks the solid pixels within `reach` (at most 255) of one the key left
+// below solid with their distance from the nearest such one, others 0: the
+// rim of the solid matte, where the colour difference keys a mix with a
 // foreground of as little excess as the backdrop's solid.
 template <typename Row>
-void markSolidRim(const Row& row, std::uint32_t width, std::vector<std::uint8_t>& rim) {
+void markSolidRim(const Row& row, std::uint32_t width, std::uint32_t reach, std::vector<std::uint8_t>& rim) {
   rim.assign(width, 0);
-  std::uint32_t since = SolidRim + 1;  // pixels since the last one below solid
+  std::uint32_t since = reach + 1;  // pixels since the last one below solid
   for (std::uint32_t x = 0; x < width; ++x) {
-    since = solidLevel(row.level(x)) ? since + 1 : 0;
-    if (since > 0 && since <= SolidRim) rim[x] = 1;
+    since = solidLevel(row.level(x)) ? std::min(since + 1, reach + 1) : 0;
+    if (since > 0 && since <= reach) rim[x] = static_cast<std::uint8_t>(since);
   }
-  since = SolidRim + 1;
+  since = reach + 1;
   for (std::uint32_t x = width; x-- > 0;) {
-    since = solidLevel(row.level(x)) ? since + 1 : 0;
-    if (since > 0 && since <= SolidRim) rim[x] = 1;
+    since = solidLevel(row.level(x)) ? std::min(since + 1, reach + 1) : 0;
+    if (since > 0 && since <= reach && (rim[x] == 0 || since < rim[x])) rim[x] = static_cast<std::uint8_t>(since);
   }
 }
 
@@ -359,10 +364,11 @@ float solidRimAlpha(const Colour& p, const float b[3], const Unmixed& u, KeyChan
   return alpha < spillLimit(b, channel, t) ? alpha : -1.0f;
 }
 
-// The pass over the row's pixels, once the marks are taken; ClearOnesLookedAt
-// known when compiled, so that a row with none to look at loops as tightly
-// as it did before the nearly clear ones were looked at.
-template <bool ClearOnesLookedAt, typename Row>
+// The pass over the row's pixels, once the marks are taken. LowExcessRow:
+// some pixel of the row may lie over a backdrop of little excess, where the
+// nearly clear pixels and the wide rim are looked at too; known when
+// compiled, so that a row with none loops as tightly as it did before.
+template <bool LowExcessRow, typename Row>
 void refinePixels(const Row& row, std::uint32_t width, const float* backdrop, KeyChannel channel, Tolerances t,
                   EdgeMarks& marks) {
   const std::uint8_t* sure = marks.surelySolid.data();
@@ -378,7 +384,7 @@ void refinePixels(const Row& row, std::uint32_t width, const float* backdrop, Ke
     // A nearly clear pixel with no candidate within reach is skipped before
     // anything of it is read (the other tests only skip it too). Solid
     // pixels far from any edge stay solid.
-    if (level <= NearlyClear ? !ClearOnesLookedAt || !nearSure[x] : solidLevel(level) && !rim[x]) continue;
+    if (level <= NearlyClear ? !LowExcessRow || !nearSure[x] : solidLevel(level) && !rim[x]) continue;
     // Without a candidate within reach, no side has one (gather): skipped
     // before any other test, each of which only skips it too.
     if (x / Block != nearBlock) nearBlock = x / Block, near = nearbyCandidates(row, width, sure, nearBlock);
@@ -395,6 +401,8 @@ void refinePixels(const Row& row, std::uint32_t width, const float* backdrop, Ke
     // difference measures such mixes itself.
     const float clearBeyond = ClearBeyondTolerances * t.backdrop;
     if (level <= NearlyClear && (!lowExcess(b, channel, t) || squaredLength(e) < clearBeyond * clearBeyond)) continue;
+    // Beyond SolidRim, the rim is looked at only over a backdrop of little excess.
+    if (LowExcessRow && rim[x] > SolidRim && !lowExcess(b, channel, t)) continue;
     const float spillAtMost = spillLimit(b, channel, t);
     // Most of the rim is settled by the farthest candidates alone: asked
     // first, before the hue and the candidates themselves (the order of
@@ -435,8 +443,9 @@ void refine(const Row& row, std::uint32_t width, const float* backdrop, KeyChann
   // Decided on the key's own alphas, before any is changed: the candidates
   // are solid ones.
   markSurelySolid(row, width, marks.surelySolid);
-  markSolidRim(row, width, marks.solidRim);
-  // Nearly clear pixels are looked at only over a backdrop of little excess.
+  markSolidRim(row, width, mayHaveLowExcess ? WideSolidRim : SolidRim, marks.solidRim);
+  // Nearly clear pixels and the wide rim are looked at only over a backdrop
+  // of little excess.
   if (mayHaveLowExcess) {
     markNearSure(marks.surelySolid, width, marks.nearSure);
     refinePixels<true>(row, width, backdrop, channel, t, marks);
