@@ -183,14 +183,18 @@ std::vector<RealPlateRecipe> realPlates() {
   const Pixel32 green = makePixel(45, 170, 70), lime = makePixel(150, 172, 60), blue = makePixel(30, 65, 185);
   const ScreenChannel g = ScreenChannel::Green, b = ScreenChannel::Blue;
   // name, backdrop, screen, JPEG, seed; photograph, zoom, from x/y, to x/y.
+  // A subject the photograph cuts off at its top (the troll dolls' hair, the
+  // potted plant, the bonsai) is zoomed until the photograph reaches the
+  // plate's top: ending in a straight line in mid-air, it would be a hard
+  // edge no real subject has.
   return {
       {{"red-hair-doll", green, g, 0, 1001}, "GT03", 0.75, 0.5, 1, 0.5, 1},
-      {{"troll-dolls", blue, b, 0, 1002}, "GT04", 0.9, 0.5, 1, 0.5, 1},
+      {{"troll-dolls", blue, b, 0, 1002}, "GT04", 1.066, 0.5, 1, 0.5, 1},
       {{"plush-sheep", lime, g, 0, 1003}, "GT07", 1.05, 0.5, 1, 0.5, 1},
       {{"blonde-doll", lime, g, 75, 1004}, "GT08", 0.9, 0.5, 1, 0.5, 1},
       {{"teddy-scarf", blue, b, 0, 1005}, "GT10", 1.0, 0.5, 1, 0.5, 1},
       {{"thistle", green, g, 0, 1006}, "GT11", 0.8, 0, 0.5, 0, 0.5},
-      {{"potted-plant", blue, b, 75, 1007}, "GT13", 1.0, 0.5, 1, 0.5, 1},
+      {{"potted-plant", blue, b, 75, 1007}, "GT13", 1.0085, 0.5, 1, 0.5, 1},
       {{"white-rabbit", green, g, 75, 1008}, "GT15", 0.8, 0.5, 1, 0.45, 1},
       {{"koala", lime, g, 0, 1009}, "GT16", 1.0, 0.5, 1, 0.5, 1},
       {{"giraffe-plush", blue, b, 75, 1010}, "GT17", 1.0, 0.5, 1, 0.5, 1},
@@ -199,7 +203,7 @@ std::vector<RealPlateRecipe> realPlates() {
       {{"teddy-jumper", green, g, 75, 1013}, "GT22", 1.1, 0.5, 1, 0.5, 1},
       {{"purple-donkey", lime, g, 75, 1014}, "GT24", 0.95, 0.5, 1, 0.5, 1},
       {{"pencil-cup", green, g, 0, 1015}, "GT25", 1.25, 0.5, 1, 0.5, 1},
-      {{"bonsai", lime, g, 0, 1016}, "GT26", 0.9, 0.5, 1, 0.5, 1},
+      {{"bonsai", lime, g, 0, 1016}, "GT26", 0.994, 0.5, 1, 0.5, 1},
       {{"wool-strands", green, g, 75, 1017}, "GT27", 1.0, 0.5, 1, 0.5, 1},
       {{"bear-jacket-small", blue, b, 0, 1018}, "GT05", 0.8, 0.5, 1, 0.55, 1},
   };

@@ -152,7 +152,8 @@ void DeepPlateKeyer::keyRow(const PixelF* in, PixelF* out, std::uint32_t topRow)
   const PlateSettings& s = backdrop_.settings();
   const PlateKey::Tolerances t{static_cast<float>(s.backdropTolerance), static_cast<float>(s.foregroundTolerance),
                                static_cast<float>(s.hueTolerance), 1.0f / std::max<float>(1, s.hueRange)};
-  PlateKey::refineEdges(original_.data(), out, width_, backdrop_.backdropOf(topRow), s.channel, t, edgeMarks_);
+  const float* backdrop = backdrop_.backdropOf(topRow);
+  PlateKey::refineEdges(original_.data(), out, width_, backdrop, s.channel, t, backdrop_.mayHaveLowExcess(), edgeMarks_);
 }
 
 }  // namespace Kvl

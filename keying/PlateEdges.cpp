@@ -39,19 +39,39 @@ using PlateFit::excessOf;
 // is taken, and only when that distance is within the hue tolerance, the
 // noise off the line: otherwise the pixel is a mix of something else (glass
 // over the backdrop, a strand in front of another) and keeps its alpha.
-// The pixels the key left partly transparent are looked at again, and the
-// solid ones within SolidRim of them; the pass is scalar.
+// The pixels the key left partly transparent are looked at again, the
+// solid ones within SolidRim of them, and the nearly clear ones that lie
+// well off the backdrop's colour; the pass is scalar.
 namespace {
 
 constexpr std::uint32_t EdgeReach = 24;
 constexpr std::uint32_t SolidRim = 20;
+// Over a backdrop of little excess the colour difference keys the mixes of
+// a soft subject (blonde hair, fur) solid much farther in than that: the
+// rim looked at there.
+constexpr std::uint32_t WideSolidRim = 40;
 constexpr float NearlyClear = 32;  // alpha levels: the backdrop that shows over a new background
+// A pixel the key left nearly clear is looked at again only this many
+// backdrop tolerances or more from the local backdrop in colour: beyond the
+// noise and the model's error, so a backdrop pixel beside a subject, which
+// would project onto its line as a faint mix, stays clear.
+constexpr float ClearBeyondTolerances = 2.5f;
 // A candidate at least this share of the farthest one's squared distance from B.
 constexpr float FarEnough = 0.85f;
 // A solid pixel is lowered only to an alpha below this: the backdrop's
 // light spilled onto a subject's rim mixes up to about a third of the
 // backdrop's colour into it, which looks exactly like a mix of that alpha.
 constexpr float SpillAtMost = 0.65f;
+// Over a backdrop with less key-channel excess than the two tolerances
+// together (a dim lime wall) the colour difference keys the rim's mixes
+// solid well beyond that share, and spill, the backdrop's own dull colour,
+// moves a rim's colour less: the limit there.
+constexpr float SpillAtMostOnLowExcess = 0.8f;
+// The hue's alpha below which it does not count as having made the pixel
+// foreground (keyedByHue): over a dim lime wall a pale or warm mix lies a
+// little off the backdrop's line, which gives it a faint hue alpha, while
+// the colour difference, with next to no excess to measure, says nothing.
+constexpr float HueSpeaksFrom = 0.4f;
 
 struct Unmixed {
   float alpha = -1;  // below 0: no candidate explains the pixel
@@ -97,21 +117,40 @@ void markSurelySolid(const Row& row, std::uint32_t width, std::vector<std::uint8
   }
 }
 
-// Marks the solid pixels within SolidRim of one the key left below solid:
-// the rim of the solid matte, where the colour difference keys a mix with a
+// Marks the solid pixels within `reach` (at most 255) of one the key left
+// below solid with their distance from the nearest such one, others 0: the
+// rim of the solid matte, where the colour difference keys a mix with a
 // foreground of as little excess as the backdrop's solid.
 template <typename Row>
-void markSolidRim(const Row& row, std::uint32_t width, std::vector<std::uint8_t>& rim) {
+void markSolidRim(const Row& row, std::uint32_t width, std::uint32_t reach, std::vector<std::uint8_t>& rim) {
   rim.assign(width, 0);
-  std::uint32_t since = SolidRim + 1;  // pixels since the last one below solid
+  std::uint32_t since = reach + 1;  // pixels since the last one below solid
   for (std::uint32_t x = 0; x < width; ++x) {
-    since = solidLevel(row.level(x)) ? since + 1 : 0;
-    if (since > 0 && since <= SolidRim) rim[x] = 1;
+    since = solidLevel(row.level(x)) ? std::min(since + 1, reach + 1) : 0;
+    if (since > 0 && since <= reach) rim[x] = static_cast<std::uint8_t>(since);
   }
-  since = SolidRim + 1;
+  since = reach + 1;
   for (std::uint32_t x = width; x-- > 0;) {
-    since = solidLevel(row.level(x)) ? since + 1 : 0;
-    if (since > 0 && since <= SolidRim) rim[x] = 1;
+    since = solidLevel(row.level(x)) ? std::min(since + 1, reach + 1) : 0;
+    if (since > 0 && since <= reach && (rim[x] == 0 || since < rim[x])) rim[x] = static_cast<std::uint8_t>(since);
+  }
+}
+
+// Marks the pixels within EdgeReach of a pixel solid amid solid ones, on
+// either side: those for which `gather` can find a candidate at all. A
+// byte a pixel, so that the backdrop the key cleared, most of a picture, is
+// passed over at the cost of one test each.
+void markNearSure(const std::vector<std::uint8_t>& sure, std::uint32_t width, std::vector<std::uint8_t>& near) {
+  near.resize(width);
+  std::uint32_t since = EdgeReach + 1;  // pixels since the last sure one, up to EdgeReach + 1
+  for (std::uint32_t x = 0; x < width; ++x) {
+    near[x] = since <= EdgeReach ? 1 : 0;
+    since = sure[x] ? 1 : std::min(since + 1, EdgeReach + 1);
+  }
+  since = EdgeReach + 1;
+  for (std::uint32_t x = width; x-- > 0;) {
+    near[x] |= since <= EdgeReach ? 1 : 0;
+    since = sure[x] ? 1 : std::min(since + 1, EdgeReach + 1);
   }
 }
 
@@ -238,15 +277,15 @@ std::int32_t candidateOf(const Side& side, const float e[3], float minimum) {
 // SpillAtMost^2 times the farthest candidate's plus the tolerance's square
 // (a margin added for rounding), so a pixel as far from the backdrop as
 // that, most of a subject's rim, needs no closer look.
-bool staysSolid(const float e[3], float farthest, Tolerances t) {
-  const float bound = SpillAtMost * SpillAtMost * farthest * 1.001f + t.hue * t.hue + 1.0f;
+bool staysSolid(const float e[3], float farthest, Tolerances t, float spillAtMost) {
+  const float bound = spillAtMost * spillAtMost * farthest * 1.001f + t.hue * t.hue + 1.0f;
   return squaredLength(e) >= bound;
 }
 
 // staysSolid for a bound on the farthest (farthestAtMost): only a finite
 // one is a true bound.
-bool boundedFarthestStaysSolid(const float e[3], float bound, Tolerances t) {
-  return bound < std::numeric_limits<float>::infinity() && staysSolid(e, bound, t);
+bool boundedFarthestStaysSolid(const float e[3], float bound, Tolerances t, float spillAtMost) {
+  return bound < std::numeric_limits<float>::infinity() && staysSolid(e, bound, t, spillAtMost);
 }
 
 template <typename Row>
@@ -282,7 +321,8 @@ bool keyedByHue(const Colour& p, const float b[3], KeyChannel channel, Tolerance
   const float pp = p[0] * p[0] + p[1] * p[1] + p[2] * p[2];
   const float offLine = std::sqrt(larger(0.0f, pp - pb * pb / larger(bb, 1.0f)));
   const float greenness = clamp01(pixelExcess / larger(backdropExcess, 1.0f));
-  return greenness * clamp01((offLine - t.hue) * t.perHueRange) > byDifference;
+  const float byHue = greenness * clamp01((offLine - t.hue) * t.perHueRange);
+  return byHue > byDifference && byHue >= HueSpeaksFrom;
 }
 
 template <typename Row>
@@ -306,23 +346,34 @@ void writeUnmixed(const Row& row, std::size_t x, const Colour& p, const float b[
 // where the candidate has clearly less than the backdrop: the shading and
 // weave within a subject move off its colour, not towards the backdrop's
 // excess, so the larger of the two alphas is kept.
+// The most alpha a solid rim pixel may be lowered to (below it): SpillAtMost,
+// or SpillAtMostOnLowExcess over a backdrop of little excess.
+bool lowExcess(const float b[3], KeyChannel channel, Tolerances t) {
+  return excessOf({b[0], b[1], b[2]}, channel) < t.backdrop + t.foreground;
+}
+
+float spillLimit(const float b[3], KeyChannel channel, Tolerances t) {
+  return lowExcess(b, channel, t) ? SpillAtMostOnLowExcess : SpillAtMost;
+}
+
 float solidRimAlpha(const Colour& p, const float b[3], const Unmixed& u, KeyChannel channel, Tolerances t) {
   const float backdropExcess = excessOf({b[0], b[1], b[2]}, channel);
   const float contrast = backdropExcess - u.candidateExcess;
   const float byExcess = contrast > 2 * t.backdrop ? clamp01((backdropExcess - excessOf(p, channel)) / contrast) : 0.0f;
   const float alpha = larger(u.alpha, byExcess);
-  return alpha < SpillAtMost ? alpha : -1.0f;
+  return alpha < spillLimit(b, channel, t) ? alpha : -1.0f;
 }
 
-template <typename Row>
-void refine(const Row& row, std::uint32_t width, const float* backdrop, KeyChannel channel, Tolerances t,
-            EdgeMarks& marks) {
-  // Decided on the key's own alphas, before any is changed: the candidates
-  // are solid ones.
-  markSurelySolid(row, width, marks.surelySolid);
-  markSolidRim(row, width, marks.solidRim);
+// The pass over the row's pixels, once the marks are taken. LowExcessRow:
+// some pixel of the row may lie over a backdrop of little excess, where the
+// nearly clear pixels and the wide rim are looked at too; known when
+// compiled, so that a row with none loops as tightly as it did before.
+template <bool LowExcessRow, typename Row>
+void refinePixels(const Row& row, std::uint32_t width, const float* backdrop, KeyChannel channel, Tolerances t,
+                  EdgeMarks& marks) {
   const std::uint8_t* sure = marks.surelySolid.data();
   const std::uint8_t* rim = marks.solidRim.data();
+  const std::uint8_t* nearSure = marks.nearSure.data();
   NearbyCandidates near;
   std::size_t nearBlock = std::numeric_limits<std::size_t>::max();  // the block `near` was taken for
   // Too close to the backdrop to measure by (squared).
@@ -330,10 +381,10 @@ void refine(const Row& row, std::uint32_t width, const float* backdrop, KeyChann
   Side before, after;  // the candidates to the left and to the right
   for (std::uint32_t x = 0; x < width; ++x) {
     const float level = row.level(x);
-    // Nearly clear pixels stay nearly clear: where the model's backdrop is a
-    // little off, a backdrop pixel beside a subject projects onto its line
-    // as a faint mix. Solid ones far from any edge stay solid.
-    if (level <= NearlyClear || (solidLevel(level) && !rim[x])) continue;
+    // A nearly clear pixel with no candidate within reach is skipped before
+    // anything of it is read (the other tests only skip it too). Solid
+    // pixels far from any edge stay solid.
+    if (level <= NearlyClear ? !LowExcessRow || !nearSure[x] : solidLevel(level) && !rim[x]) continue;
     // Without a candidate within reach, no side has one (gather): skipped
     // before any other test, each of which only skips it too.
     if (x / Block != nearBlock) nearBlock = x / Block, near = nearbyCandidates(row, width, sure, nearBlock);
@@ -341,12 +392,24 @@ void refine(const Row& row, std::uint32_t width, const float* backdrop, KeyChann
     const Colour p = row.colour(x);
     const float b[3] = {backdrop[x], backdrop[width + x], backdrop[2 * std::size_t{width} + x]};
     const float e[3] = {p[0] - b[0], p[1] - b[1], p[2] - b[2]};
+    // Nearly clear pixels close to the backdrop in colour stay nearly clear:
+    // where the model's backdrop is a little off, a backdrop pixel beside a
+    // subject projects onto its line as a faint mix. Farther off, over a
+    // backdrop of little excess, the key may have cleared a mix it could not
+    // measure (a pale strand over a dim lime wall, whose excess it hardly
+    // lowers), which the line measures; over any other the colour
+    // difference measures such mixes itself.
+    const float clearBeyond = ClearBeyondTolerances * t.backdrop;
+    if (level <= NearlyClear && (!lowExcess(b, channel, t) || squaredLength(e) < clearBeyond * clearBeyond)) continue;
+    // Beyond SolidRim, the rim is looked at only over a backdrop of little excess.
+    if (LowExcessRow && rim[x] > SolidRim && !lowExcess(b, channel, t)) continue;
+    const float spillAtMost = spillLimit(b, channel, t);
     // Most of the rim is settled by the farthest candidates alone: asked
     // first, before the hue and the candidates themselves (the order of
     // these tests changes nothing, each only skips the pixel).
-    if (solidLevel(level) && (boundedFarthestStaysSolid(e, farthestAtMost(near, b), t) ||
+    if (solidLevel(level) && (boundedFarthestStaysSolid(e, farthestAtMost(near, b), t, spillAtMost) ||
                               staysSolid(e, larger(farthestOn(-1, x, width, row, sure, b),
-                                                   farthestOn(1, x, width, row, sure, b)), t))) {
+                                                   farthestOn(1, x, width, row, sure, b)), t, spillAtMost))) {
       continue;
     }
     if (keyedByHue(p, b, channel, t)) continue;
@@ -374,16 +437,33 @@ void refine(const Row& row, std::uint32_t width, const float* backdrop, KeyChann
   }
 }
 
+template <typename Row>
+void refine(const Row& row, std::uint32_t width, const float* backdrop, KeyChannel channel, Tolerances t,
+            bool mayHaveLowExcess, EdgeMarks& marks) {
+  // Decided on the key's own alphas, before any is changed: the candidates
+  // are solid ones.
+  markSurelySolid(row, width, marks.surelySolid);
+  markSolidRim(row, width, mayHaveLowExcess ? WideSolidRim : SolidRim, marks.solidRim);
+  // Nearly clear pixels and the wide rim are looked at only over a backdrop
+  // of little excess.
+  if (mayHaveLowExcess) {
+    markNearSure(marks.surelySolid, width, marks.nearSure);
+    refinePixels<true>(row, width, backdrop, channel, t, marks);
+  } else {
+    refinePixels<false>(row, width, backdrop, channel, t, marks);
+  }
+}
+
 }  // namespace
 
 void refineEdges(const Pixel32* original, Pixel32* out, std::uint32_t width, const float* backdrop, KeyChannel channel,
-                 Tolerances t, EdgeMarks& marks) {
-  refine(EightBitRow{original, out}, width, backdrop, channel, t, marks);
+                 Tolerances t, bool mayHaveLowExcess, EdgeMarks& marks) {
+  refine(EightBitRow{original, out}, width, backdrop, channel, t, mayHaveLowExcess, marks);
 }
 
 void refineEdges(const PixelF* original, PixelF* out, std::uint32_t width, const float* backdrop, KeyChannel channel,
-                 Tolerances t, EdgeMarks& marks) {
-  refine(FloatRow{original, out}, width, backdrop, channel, t, marks);
+                 Tolerances t, bool mayHaveLowExcess, EdgeMarks& marks) {
+  refine(FloatRow{original, out}, width, backdrop, channel, t, mayHaveLowExcess, marks);
 }
 
 }  // namespace Kvl::PlateKey

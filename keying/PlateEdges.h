@@ -17,16 +17,21 @@ namespace Kvl::PlateKey {
 struct EdgeMarks {
   std::vector<std::uint8_t> surelySolid;  // keyed solid amid solid ones
   std::vector<std::uint8_t> solidRim;     // keyed solid near one that is not
+  std::vector<std::uint8_t> nearSure;     // within reach of a surely solid one
 };
 
 // Refines the keyed row `out` (the key's output) of the row `original` as it
 // came, against the backdrop colour of each pixel (`backdrop`: the row's
 // reds, then greens, then blues, in levels). The row alone decides it.
+// `mayHaveLowExcess` is false only where no pixel of the row lies over a
+// backdrop with less key-channel excess than the two tolerances together
+// (PlateKeyer::mayHaveLowExcess): the pass then passes over the pixels the
+// key cleared without reading them.
 void refineEdges(const Pixel32* original, Pixel32* out, std::uint32_t width, const float* backdrop, KeyChannel channel,
-                 Tolerances t, EdgeMarks& marks);
+                 Tolerances t, bool mayHaveLowExcess, EdgeMarks& marks);
 // The same for float samples (1.0 is 255 levels), unclamped as the float
 // key writes them.
 void refineEdges(const PixelF* original, PixelF* out, std::uint32_t width, const float* backdrop, KeyChannel channel,
-                 Tolerances t, EdgeMarks& marks);
+                 Tolerances t, bool mayHaveLowExcess, EdgeMarks& marks);
 
 }  // namespace Kvl::PlateKey

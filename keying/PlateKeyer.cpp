@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "PlateCells.h"
 #include "PlateEdges.h"
@@ -43,6 +44,7 @@ void PlateKeyer::backdropRow(std::uint32_t topRow) {
       const Colour c = colourOf(row[x]);
       for (std::size_t k = 0; k < 3; ++k) backdrop_[k * width_ + x] = c[k];
     }
+    mayHaveLowExcess_ = true;  // not worth a pass over the row to tell
     return;
   }
   const BackdropModel& model = settings_.backdrop;
@@ -55,6 +57,17 @@ void PlateKeyer::backdropRow(std::uint32_t topRow) {
     const Colour b = colourOf(model.at(column, lower));
     for (std::size_t c = 0; c < 3; ++c) gridRow_[static_cast<std::size_t>(column) * 3 + c] = a[c] + (b[c] - a[c]) * down;
   }
+  // Each pixel's colour lies between two of these cells', and the excess
+  // (the key channel less the larger other) of a colour between two is no
+  // less than the smaller of theirs: the cells tell whether any pixel may
+  // have little excess, a level of margin kept for the rounding between.
+  const auto [other1, other2] = PlateFit::othersOf(settings_.channel);
+  const std::size_t key = PlateFit::slotOf(settings_.channel);
+  float leastExcess = std::numeric_limits<float>::infinity();
+  for (std::size_t cell = 0; cell < gridRow_.size(); cell += 3) {
+    leastExcess = std::min(leastExcess, gridRow_[cell + key] - std::max(gridRow_[cell + other1], gridRow_[cell + other2]));
+  }
+  mayHaveLowExcess_ = !(leastExcess >= static_cast<float>(settings_.backdropTolerance + settings_.foregroundTolerance) + 1.0f);
   // Pixels between the same two cell centres come in runs: one straight
   // line per run and channel.
   const std::size_t lastColumn = static_cast<std::size_t>(model.columns - 1) * 3;
@@ -210,7 +223,7 @@ void PlateKeyer::keyRow(const Pixel32* in, Pixel32* out, std::uint32_t topRow) {
                    : settings_.channel == BlueChannel ? keyBlueRow
                                                       : keyGreenRow;
   key(in, out, width_, backdrop_.data(), excess_.data(), nearby_.data(), t);
-  PlateKey::refineEdges(original, out, width_, backdrop_.data(), settings_.channel, t, edgeMarks_);
+  PlateKey::refineEdges(original, out, width_, backdrop_.data(), settings_.channel, t, mayHaveLowExcess_, edgeMarks_);
   if (usesCleanPlate()) {
     const CleanPlate& clean = *settings_.cleanPlate;
     const Pixel32* unsmoothed =

@@ -156,6 +156,10 @@ public:
     backdropRow(topRow);
     return backdrop_.data();
   }
+  // Whether some pixel of the row last asked for (backdropOf, keyRow) may
+  // lie over a backdrop with less key-channel excess than the backdrop and
+  // foreground tolerances together: never false where one does.
+  bool mayHaveLowExcess() const { return mayHaveLowExcess_; }
   const PlateSettings& settings() const { return settings_; }
 
 private:
@@ -173,6 +177,7 @@ private:
   std::vector<float> rightWeight_;  // and how far towards the next one it is
   std::vector<float> gridRow_;      // the model interpolated to one row's height: columns x 3
   std::vector<float> backdrop_;     // the backdrop colour of each pixel of the row: width x 3
+  bool mayHaveLowExcess_ = true;    // of the row in backdrop_ (mayHaveLowExcess)
   std::vector<float> excess_;       // each pixel's key-channel excess
   std::vector<float> nearby_;       // each pixel's key-channel excess, averaged with its neighbours'
   std::vector<Pixel32> original_;   // the row as it came, for the edges' second look
