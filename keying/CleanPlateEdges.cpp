@@ -34,10 +34,11 @@ namespace Kvl::PlateKey {
 // smoothing (a crease or a shadow's edge as sharp as it was, which the key
 // rightly left clear). A pixel the key made solid is lowered only below
 // SpillAtMost: the backdrop's light spilled onto a rim looks exactly like a
-// mix of up to a third of it (the edge pass keeps 0.65 for that; here, with
-// F's line known better, the hair keyed solid between 0.65 and 0.8 that
-// this lowers outweighs the spilled rims it lowers too); one the key left nearly
-// clear (below NearlyClear) is raised no further than that, since a
+// mix of up to a third of it (the edge pass keeps 0.65 for that over a
+// backdrop of ample excess; here, with F's line known better, the hair
+// keyed solid between 0.65 and 0.8 that this lowers outweighs the spilled
+// rims it lowers too); one the key left nearly clear (below NearlyClear)
+// is raised no further than that, since a
 // compressed plate's colour bleeds from the subject into the backdrop round
 // it, a difference that points at the subject just as a faint mix does. The
 // pass is scalar and touches only the pixels not solid amid solid ones.
@@ -47,7 +48,7 @@ constexpr std::uint32_t Reach = 96;  // along the row each way: the body beside 
 constexpr float Aligned = 0.85f;
 constexpr float ClearNoises = 3.5f;  // chi with three degrees of freedom: 99.5% of the noise within it
 constexpr float SpillAtMost = 0.8f;
-constexpr float SolidFrom = 0.97f;
+constexpr float SolidFrom = 0.97f;  // a mix this near solid is solid: within the candidate's noise
 constexpr float NearlyClear = 32.0f / 255;  // the backdrop that shows over a new background
 constexpr float TwoExposures = 1.4142f;  // the noise of a difference of two exposures, per one's
 
