@@ -160,23 +160,25 @@ bool writePlate(const std::string& path, const std::vector<Pixel32>& pixels, std
 std::vector<std::uint8_t> surelyBackdrop(const std::vector<Pixel32>& keyed, std::uint32_t width,
                                          std::uint32_t height) {
   constexpr std::uint32_t Reach = 2;
+  // A pixel's own mark: 2 keyed nearly clear, 1 less than half opaque, 0 else.
+  auto markOf = [](Pixel32 p) -> std::uint8_t { return alphaOf(p) < 32 ? 2 : alphaOf(p) < 128 ? 1 : 0; };
   std::vector<std::uint8_t> across(keyed.size()), sure(keyed.size());
   for (std::uint32_t y = 0; y < height; ++y) {
     for (std::uint32_t x = 0; x < width; ++x) {
-      bool clear = true;
+      std::uint8_t least = 2;
       for (std::uint32_t i = x > Reach ? x - Reach : 0; i <= std::min(width - 1, x + Reach); ++i) {
-        clear = clear && alphaOf(keyed[std::size_t{y} * width + i]) < 128;
+        least = std::min(least, markOf(keyed[std::size_t{y} * width + i]));
       }
-      across[std::size_t{y} * width + x] = clear ? 1 : 0;
+      across[std::size_t{y} * width + x] = least;
     }
   }
   for (std::uint32_t y = 0; y < height; ++y) {
     for (std::uint32_t x = 0; x < width; ++x) {
-      bool clear = true;
+      std::uint8_t least = 2;
       for (std::uint32_t j = y > Reach ? y - Reach : 0; j <= std::min(height - 1, y + Reach); ++j) {
-        clear = clear && across[std::size_t{j} * width + x] != 0;
+        least = std::min(least, across[std::size_t{j} * width + x]);
       }
-      sure[std::size_t{y} * width + x] = clear ? 1 : 0;
+      sure[std::size_t{y} * width + x] = least;
     }
   }
   return sure;

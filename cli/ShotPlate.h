@@ -38,13 +38,13 @@ inline constexpr std::size_t MostShotFrames = 15;
 
 // --clean-plate-from-shot: a clean plate for a shot that has no empty
 // frame. Frames spread over the shot are keyed with `keying` (its setting
-// already chosen); where a frame's key leaves every pixel of a pixel's
-// 5 x 5 neighbourhood less than half opaque, that frame's pixel counts as
-// backdrop (a crease or shadow the fitted model misses keys partly opaque,
-// so a stricter test would never see it; a strand of hair counted so is
-// outvoted by the frames where it has moved on), and each pixel's median
-// over the frames where it counts is the plate; a pixel no frame counts
-// keeps the fitted backdrop's colour. Written and named as for
+// already chosen); each pixel's median over the frames whose key leaves its
+// whole 5 x 5 neighbourhood nearly clear is the plate. Where no frame does,
+// the frames that leave it less than half opaque count instead, if they are
+// at least half the frames: a crease or shadow the fitted model misses keys
+// partly opaque in every frame the subject leaves it, while a pixel by a
+// swaying subject's edge is under its hair whenever it is not under the
+// subject. A pixel no frame counts keeps the fitted backdrop's colour. Written and named as for
 // --clean-plate-frames, and put into `keying`. False, told on `err`, when
 // a frame cannot be read or the plate written.
 bool addCleanPlateFromShot(const Command& command, Keying& keying, int threads, std::ostream& err);

@@ -7,6 +7,10 @@
 namespace Kvl {
 namespace {
 
+// The surest mark backdropMedianOfFrames is given: the pixel's whole
+// neighbourhood keyed nearly clear.
+constexpr std::uint8_t SurelyClear = 2;
+
 constexpr std::uint32_t Reach = 2;  // the box is 2 * Reach + 1 pixels wide (boxLine writes out its sum)
 
 // One channel's box sum along a line of `count` values `stride` apart, as
@@ -132,23 +136,37 @@ std::vector<Pixel32> backdropMedianOfFrames(const std::vector<std::vector<Pixel3
                                             std::uint32_t height) {
   const std::size_t count = std::size_t{width} * height;
   std::vector<Pixel32> median(fallback.size() == count ? fallback : std::vector<Pixel32>(count, 0));
+  std::vector<std::size_t> whole;  // the frames, and their marks, of the right size
+  for (std::size_t f = 0; f < frames.size() && f < backdrop.size(); ++f) {
+    if (frames[f].size() == count && backdrop[f].size() == count) whole.push_back(f);
+  }
   std::vector<std::uint8_t> values;
   for (std::size_t i = 0; i < count; ++i) {
+    // Only the frames of the surest mark this pixel has: where some frames
+    // show it surely clear, the frames where a strand of hair passed it by
+    // half covered say nothing of the backdrop. A pixel never surely clear
+    // counts only where at least half the frames show it: a crease the
+    // model misses is there in every frame the subject leaves it, while the
+    // edge of a swaying subject covers a pixel as often as it shows it.
+    std::uint8_t surest = 0;
+    std::size_t showing = 0;
+    for (std::size_t f : whole) {
+      surest = std::max(surest, backdrop[f][i]);
+      if (backdrop[f][i] != 0) ++showing;
+    }
+    if (surest == 0 || (surest < SurelyClear && 2 * showing < whole.size())) continue;
     std::array<std::uint8_t, 3> middle{};
     for (int c = 0; c < 3; ++c) {
       const int shift = 16 - 8 * c;
       values.clear();
-      for (std::size_t f = 0; f < frames.size() && f < backdrop.size(); ++f) {
-        if (frames[f].size() == count && backdrop[f].size() == count && backdrop[f][i] != 0) {
-          values.push_back(static_cast<std::uint8_t>((frames[f][i] >> shift) & 0xFF));
-        }
+      for (std::size_t f : whole) {
+        if (backdrop[f][i] == surest) values.push_back(static_cast<std::uint8_t>((frames[f][i] >> shift) & 0xFF));
       }
-      if (values.empty()) break;
       const auto at = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
       std::nth_element(values.begin(), at, values.end());
       middle[static_cast<std::size_t>(c)] = *at;
     }
-    if (!values.empty()) median[i] = makePixel(middle[0], middle[1], middle[2]);
+    median[i] = makePixel(middle[0], middle[1], middle[2]);
   }
   return median;
 }

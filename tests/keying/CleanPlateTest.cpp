@@ -256,17 +256,24 @@ TEST(CleanPlate, MeasuresTheNoiseOfOneExposure) {
   EXPECT_EQ(smoothedCleanPlate({}, 0, 0).noise, 0.0f);
 }
 
-// Made from frames with a subject in them: only the samples marked as
-// backdrop count, the median outvotes one stray sample, and a pixel no
-// frame marks keeps the fallback.
+// Made from frames with a subject in them: only the samples of the surest
+// mark count, the median outvotes one stray sample, a pixel shown only half
+// covered counts only where most frames show it, and a pixel no frame
+// marks keeps the fallback.
 TEST(CleanPlateOfAShot, BackdropSamplesOnlyWithTheFallbackWhereNoneShows) {
   const Pixel32 green = makePixel(40, 180, 60), skin = makePixel(200, 150, 120), fallback = makePixel(1, 2, 3);
-  // Three pixels, three frames: pixel 0 is backdrop in all (once with a
-  // passer-by's colour), pixel 1 only in the last, pixel 2 in none.
-  const std::vector<std::vector<Pixel32>> frames = {{green, skin, skin}, {skin, skin, skin}, {green, green, skin}};
-  const std::vector<std::vector<std::uint8_t>> backdrop = {{1, 0, 0}, {1, 0, 0}, {1, 1, 0}};
-  const std::vector<Pixel32> plate = backdropMedianOfFrames(frames, backdrop, {fallback, fallback, fallback}, 3, 1);
-  EXPECT_EQ(plate, (std::vector<Pixel32>{green, green, fallback}));
+  const Pixel32 hair = makePixel(90, 160, 70);
+  // Five pixels, three frames: pixel 0 is surely backdrop in all (once with
+  // a passer-by's colour), pixel 1 only in the last, and half covered by
+  // hair in the second, which does not count; pixel 2 in none; pixel 3 only
+  // half covered, but in every frame (a crease the model misses); pixel 4
+  // half covered in one frame only (a swaying subject's hair).
+  const std::vector<std::vector<Pixel32>> frames = {{green, skin, skin, green, skin},
+                                                    {skin, hair, skin, green, skin},
+                                                    {green, green, skin, green, hair}};
+  const std::vector<std::vector<std::uint8_t>> backdrop = {{2, 0, 0, 1, 0}, {2, 1, 0, 1, 0}, {2, 2, 0, 1, 1}};
+  const std::vector<Pixel32> plate = backdropMedianOfFrames(frames, backdrop, std::vector<Pixel32>(5, fallback), 5, 1);
+  EXPECT_EQ(plate, (std::vector<Pixel32>{green, green, fallback, green, fallback}));
 }
 
 }  // namespace
