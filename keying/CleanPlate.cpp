@@ -13,31 +13,27 @@ constexpr std::uint8_t SurelyClear = 2;
 
 constexpr std::uint32_t Reach = 2;  // the box is 2 * Reach + 1 pixels wide (boxLine writes out its sum)
 
-// One channel's box sum along a line of `count` values `stride` apart, as
-// the mean over the part of the box inside the picture.
-void boxLine(const std::uint16_t* in, std::uint16_t* out, std::uint32_t count, std::size_t stride = 1) {
+// One channel's box sum along a row of `count` values, as the mean over
+// the part of the box inside the picture.
+void boxLine(const std::uint16_t* in, std::uint16_t* out, std::uint32_t count) {
   constexpr std::uint32_t Box = 2 * Reach + 1;
-  if (stride == 1 && count > 2 * Box) {  // the whole box inside: a divisor the compiler knows
-    for (std::uint32_t i = Reach; i + Reach < count; ++i) {
-      const std::uint32_t sum = std::uint32_t{in[i - 2]} + in[i - 1] + in[i] + in[i + 1] + in[i + 2];
-      out[i] = static_cast<std::uint16_t>((sum + Box / 2) / Box);
-    }
-    for (std::uint32_t i : {0u, 1u, count - 2, count - 1}) {
-      const std::uint32_t first = i < Reach ? 0 : i - Reach;
-      const std::uint32_t end = std::min(count, i + Reach + 1);
-      std::uint32_t sum = 0;
-      for (std::uint32_t j = first; j < end; ++j) sum += in[j];
-      out[i] = static_cast<std::uint16_t>((sum + (end - first) / 2) / (end - first));
-    }
-    return;
-  }
-  for (std::uint32_t i = 0; i < count; ++i) {
+  const auto boxAt = [&](std::uint32_t i) {
     const std::uint32_t first = i < Reach ? 0 : i - Reach;
     const std::uint32_t end = std::min(count, i + Reach + 1);
     std::uint32_t sum = 0;
-    for (std::uint32_t j = first; j < end; ++j) sum += in[j * stride];
-    out[i * stride] = static_cast<std::uint16_t>((sum + (end - first) / 2) / (end - first));
+    for (std::uint32_t j = first; j < end; ++j) sum += in[j];
+    out[i] = static_cast<std::uint16_t>((sum + (end - first) / 2) / (end - first));
+  };
+  if (count <= 2 * Box) {
+    for (std::uint32_t i = 0; i < count; ++i) boxAt(i);
+    return;
   }
+  // The whole box inside: a divisor the compiler knows.
+  for (std::uint32_t i = Reach; i + Reach < count; ++i) {
+    const std::uint32_t sum = std::uint32_t{in[i - 2]} + in[i - 1] + in[i] + in[i + 1] + in[i + 2];
+    out[i] = static_cast<std::uint16_t>((sum + Box / 2) / Box);
+  }
+  for (std::uint32_t i : {0u, 1u, count - 2, count - 1}) boxAt(i);
 }
 
 // Row `y` of the box down the columns: the same sums as boxLine down each
@@ -94,7 +90,7 @@ CleanPlate smoothedCleanPlate(std::vector<Pixel32> pixels, std::uint32_t width, 
     const int shift = 16 - 8 * c;
     for (std::size_t i = 0; i < count; ++i) channel[i] = static_cast<std::uint16_t>((plate.pixels[i] >> shift) & 0xFF);
     for (std::uint32_t y = 0; y < height; ++y) {
-      boxLine(channel.data() + std::size_t{y} * width, across.data() + std::size_t{y} * width, width, 1);
+      boxLine(channel.data() + std::size_t{y} * width, across.data() + std::size_t{y} * width, width);
     }
     for (std::uint32_t y = 0; y < height; ++y) boxRows(across.data(), down.data() + std::size_t{y} * width, width, height, y);
     smoothed[static_cast<std::size_t>(c)] = down;

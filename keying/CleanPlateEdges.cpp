@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "PlateCells.h"
+
 namespace Kvl::PlateKey {
 
 // With a clean plate, B, the backdrop behind a pixel P, is known, not
@@ -123,15 +125,12 @@ void differences(const Pixel32* original, std::uint32_t width, const float* back
 
 // The pixel's colour un-mixed against the clean plate at `alpha`, then
 // despilled as the key does.
-Pixel32 unmixed(const float b[3], const float d[3], float alpha, std::size_t k) {
-  float f[3];
+Pixel32 unmixed(const float b[3], const float d[3], float alpha, KeyChannel channel) {
+  PlateFit::Colour f;
   for (std::size_t c = 0; c < 3; ++c) f[c] = std::clamp(b[c] + d[c] / alpha, 0.0f, 255.0f);
-  const std::size_t o1 = k == 0 ? 1 : 0, o2 = k == 2 ? 1 : 2;
-  const float backdropExcess = b[k] - std::max(b[o1], b[o2]);
+  const float backdropExcess = PlateFit::excessOf({b[0], b[1], b[2]}, channel);
   if (backdropExcess > 1) {
-    const float spill = std::clamp((f[k] - std::max(f[o1], f[o2])) / backdropExcess, 0.0f, 1.0f);
-    const float grey = (b[0] + b[1] + b[2]) * (1.0f / 3);
-    for (std::size_t c = 0; c < 3; ++c) f[c] -= spill * (b[c] - grey);
+    PlateFit::takeOutSpill(f.data(), b, std::clamp(PlateFit::excessOf(f, channel) / backdropExcess, 0.0f, 1.0f));
   }
   return levelBits(f[0]) << 16 | levelBits(f[1]) << 8 | levelBits(f[2]) | levelBits(alpha * 255) << 24;
 }
@@ -144,7 +143,6 @@ void keyAgainstCleanPlate(const Pixel32* original, Pixel32* out, std::uint32_t w
   differences(original, width, backdrop, marks);
   markSurelySolid(out, width, marks);
   const float clearBelow = std::max(ClearNoises * noise, backdropTolerance);
-  const std::size_t k = static_cast<std::size_t>(std::clamp(channel, RedChannel, BlueChannel));
   for (std::uint32_t x = 0; x < width; ++x) {
     if (marks.surelySolid[x]) continue;
     const float length = marks.length[x];
@@ -168,7 +166,7 @@ void keyAgainstCleanPlate(const Pixel32* original, Pixel32* out, std::uint32_t w
     // to a compressed subject its colour bleeds into the backdrop, a
     // difference that points at the subject as a faint mix would.
     if (keyed > 0 && keyed < NearlyClear) alpha = std::min(alpha, NearlyClear - 1.0f / 255);
-    out[x] = unmixed(b, d, alpha, k);
+    out[x] = unmixed(b, d, alpha, channel);
   }
 }
 

@@ -34,6 +34,13 @@ inline float excessOf(const Colour& colour, KeyChannel channel) {
   return colour[slotOf(channel)] - std::max(colour[a], colour[b]);
 }
 
+// Takes the share `spill` (0 to 1) of the backdrop `b`'s colour less its
+// grey out of the foreground colour `f`: spill goes, the brightness stays.
+inline void takeOutSpill(float* f, const float* b, float spill) {
+  const float grey = (b[0] + b[1] + b[2]) * (1.0f / 3);
+  for (std::size_t c = 0; c < 3; ++c) f[c] -= spill * (b[c] - grey);
+}
+
 inline Colour colourOf(Pixel32 pixel) {
   return {static_cast<float>(redOf(pixel)), static_cast<float>(greenOf(pixel)), static_cast<float>(blueOf(pixel))};
 }

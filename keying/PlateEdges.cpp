@@ -11,6 +11,7 @@ namespace Kvl::PlateKey {
 using PlateFit::Colour;
 using PlateFit::colourOf;
 using PlateFit::excessOf;
+using PlateFit::takeOutSpill;
 
 // Edges, un-mixed along the row against the foreground beside them.
 //
@@ -346,9 +347,7 @@ void writeUnmixed(const Row& row, std::size_t x, const Colour& p, const float b[
   const float backdropExcess = excessOf({b[0], b[1], b[2]}, channel);
   const float leftExcess = excessOf({f[0], f[1], f[2]}, channel);
   const float spillable = backdropExcess > 1 && u.candidateExcess < backdropExcess * 0.5f ? 1.0f : 0.0f;
-  const float spill = spillable * smaller(larger(leftExcess, 0.0f) / larger(backdropExcess, 1.0f), 1.0f);
-  const float grey = (b[0] + b[1] + b[2]) * (1.0f / 3);
-  for (std::size_t c = 0; c < 3; ++c) f[c] -= spill * (b[c] - grey);
+  takeOutSpill(f, b, spillable * smaller(larger(leftExcess, 0.0f) / larger(backdropExcess, 1.0f), 1.0f));
   row.write(x, f, u.alpha);
 }
 

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <memory>
 #include <random>
+#include <optional>
 #include <vector>
 
 #include "keying/CleanPlate.h"
@@ -57,6 +58,16 @@ std::vector<Pixel32> shot() {
   return pixels;
 }
 
+// The plate keyer's setting fitted to `picture` with its tolerances
+// measured, as --auto-adjust chooses it; none when the fit fails.
+std::optional<Keying> plateKeyingFittedTo(const std::vector<Pixel32>& picture) {
+  BackdropSurvey survey(Width, Height);
+  for (std::uint32_t y = 0; y < Height; ++y) survey.addRow(picture.data() + std::size_t{y} * Width, y);
+  const auto fitted = fitPlate(survey, {std::nullopt, true});
+  if (!fitted) return std::nullopt;
+  return Keying{KeyerKind::Plate, {}, *fitted};
+}
+
 double backdropLeft(const std::vector<Pixel32>& keyed) {
   double backdrop = 0, left = 0;
   for (std::uint32_t y = 0; y < Height; ++y) {
@@ -71,11 +82,9 @@ double backdropLeft(const std::vector<Pixel32>& keyed) {
 
 TEST(CleanPlate, KeysClearWhatTheModelCannotFollow) {
   const std::vector<Pixel32> picture = shot();
-  BackdropSurvey survey(Width, Height);
-  for (std::uint32_t y = 0; y < Height; ++y) survey.addRow(picture.data() + std::size_t{y} * Width, y);
-  const auto fitted = fitPlate(survey, {std::nullopt, true});
+  const std::optional<Keying> fitted = plateKeyingFittedTo(picture);
   ASSERT_TRUE(fitted);
-  Keying keying{KeyerKind::Plate, {}, *fitted};
+  Keying keying = *fitted;
 
   std::vector<Pixel32> byModel = picture;
   keyFrame(byModel.data(), Width, Height, keying);
@@ -138,11 +147,9 @@ double softEdgeError(const std::vector<Pixel32>& keyed) {
 
 TEST(CleanPlate, KeysASoftEdgeToItsAlphaWhateverTheForegroundsHue) {
   const std::vector<Pixel32> picture = softEdgedShot();
-  BackdropSurvey survey(Width, Height);
-  for (std::uint32_t y = 0; y < Height; ++y) survey.addRow(picture.data() + std::size_t{y} * Width, y);
-  const auto fitted = fitPlate(survey, {std::nullopt, true});
+  const std::optional<Keying> fitted = plateKeyingFittedTo(picture);
   ASSERT_TRUE(fitted);
-  Keying keying{KeyerKind::Plate, {}, *fitted};
+  Keying keying = *fitted;
   std::vector<Pixel32> byModel = picture;
   keyFrame(byModel.data(), Width, Height, keying);
 
