@@ -56,7 +56,7 @@ void Background::composeRows(Pixel32* rows, std::uint32_t topRow, std::size_t co
 }
 
 std::optional<std::vector<Pixel32>> readWholePicture(const std::string& path, std::uint32_t& width, std::uint32_t& height,
-                                              std::string& error, ChromaUpsampling chroma) {
+                                              std::string& error, ChromaUpsampling chroma, float* colourQuantisation) {
   PictureError failed;
   const std::unique_ptr<PictureSource> source = openPicture(path, sniffPictureFormat(path), failed, chroma);
   if (!source) {
@@ -65,6 +65,7 @@ std::optional<std::vector<Pixel32>> readWholePicture(const std::string& path, st
   }
   width = source->width();
   height = source->height();
+  if (colourQuantisation) *colourQuantisation = source->colourQuantisation();
   // The readers refuse pictures larger than this machine can address.
   std::vector<Pixel32> pixels(static_cast<std::size_t>(source->pixelCount()));
   for (std::uint64_t i = 0; i < height; ++i) {

@@ -34,11 +34,13 @@ private:
   std::vector<Pixel32> pixels_;  // empty for a colour
 };
 
-// The whole picture at `path`, top row first, and its size; nothing, with
-// the reason, when it cannot be read.
+// The whole picture at `path`, top row first, and its size (and, when asked
+// for, its colour quantisation step, PictureSource::colourQuantisation);
+// nothing, with the reason, when it cannot be read.
 std::optional<std::vector<Pixel32>> readWholePicture(const std::string& path, std::uint32_t& width,
                                                      std::uint32_t& height, std::string& error,
-                                                     ChromaUpsampling chroma = ChromaUpsampling::Smooth);
+                                                     ChromaUpsampling chroma = ChromaUpsampling::Smooth,
+                                                     float* colourQuantisation = nullptr);
 
 // "#RRGGBB", or a picture file of any format read by imageio, for a frame of
 // width x height. Nothing, with the reason in `error`, when it is neither.

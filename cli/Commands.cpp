@@ -60,8 +60,13 @@ std::shared_ptr<const CleanPlate> readCleanPlate(const std::string& path, std::o
   std::uint32_t width = 0, height = 0;
   std::string error;
   try {
-    auto pixels = readWholePicture(path, width, height, error, ChromaUpsampling::LumaGuided);
-    if (pixels) return std::make_shared<const CleanPlate>(smoothedCleanPlate(std::move(*pixels), width, height));
+    float colourQuantisation = 0;
+    auto pixels = readWholePicture(path, width, height, error, ChromaUpsampling::LumaGuided, &colourQuantisation);
+    if (pixels) {
+      CleanPlate plate = smoothedCleanPlate(std::move(*pixels), width, height);
+      plate.colourQuantisation = colourQuantisation;
+      return std::make_shared<const CleanPlate>(std::move(plate));
+    }
   } catch (const std::bad_alloc&) {
     error = "not enough memory for the image";
   }

@@ -74,6 +74,29 @@ public:
     finishRows();
   }
 
+  // Whether a whole picture is keyed twice: against a clean plate, the
+  // second time with the foreground sought in every direction.
+  bool keysWholePictures() const { return keyers_[0].usesCleanPlate(); }
+
+  // Keys a whole picture held in memory, top row first, from `original`
+  // into `keyed`; against a clean plate, keys every row again once all are
+  // keyed.
+  void keyWholePicture(const Pixel32* original, Pixel32* keyed, std::uint32_t width, std::uint32_t height) {
+    std::vector<RowJob> rows(height);
+    for (std::uint32_t y = 0; y < height; ++y) {
+      const std::size_t start = std::size_t{y} * width;
+      rows[y] = {original + start, keyed + start, y};
+    }
+    keyRows(rows.data(), rows.size());
+    if (!keysWholePictures()) return;
+    std::vector<std::uint8_t> surelySolid(std::size_t{width} * height);
+    PlateKey::markSurelySolid(keyed, width, height, surelySolid.data());
+    const PlateKey::CleanPlatePicture picture{original, keyed, surelySolid.data(), width, height};
+    picture_ = &picture;
+    keyRows(nullptr, height);
+    picture_ = nullptr;
+  }
+
 private:
   // Helper `index` keys rows of every chunk started that wakes it, until
   // the keyer stops. (A mutex and condition variables, not semaphores:
@@ -100,7 +123,13 @@ private:
       const std::size_t first = next_.fetch_add(RowsPerClaim, std::memory_order_relaxed);
       if (first >= count_) return;
       const std::size_t last = std::min(first + RowsPerClaim, count_);
-      for (std::size_t i = first; i < last; ++i) keyer.keyRow(rows_[i].in, rows_[i].out, rows_[i].topRow);
+      for (std::size_t i = first; i < last; ++i) {
+        if (picture_) {
+          keyer.keyRowAgainstCleanPlate(*picture_, static_cast<std::uint32_t>(i));
+        } else {
+          keyer.keyRow(rows_[i].in, rows_[i].out, rows_[i].topRow);
+        }
+      }
     }
   }
 
@@ -110,6 +139,9 @@ private:
   std::condition_variable wake_;      // a chunk started, or the keyer stops
   std::condition_variable finished_;  // the last helper woken is done
   const RowJob* rows_ = nullptr;      // the chunk started
+  // Or, in the second pass against a clean plate, the picture whose rows
+  // are keyed again (their count is the chunk's).
+  const PlateKey::CleanPlatePicture* picture_ = nullptr;
   std::size_t count_ = 0;
   std::atomic<std::size_t> next_{0};  // its first row not yet claimed
   std::size_t woken_ = 0;             // the helpers that key it
@@ -117,6 +149,21 @@ private:
   std::uint64_t started_ = 0;         // chunks started
   bool stopping_ = false;
 };
+
+// Keys a picture against a clean plate: read whole, since its second pass
+// looks for the foreground across rows, then written in the sink's order.
+void keyWholePicture(PictureSource& source, PlateRowKeyer& keyer, PictureSink& sink) {
+  const std::uint32_t width = source.width(), height = source.height();
+  std::vector<Pixel32> original(std::size_t{width} * height), keyed(original.size());
+  const bool topDown = source.rowOrder() == RowOrder::TopDown;
+  const auto topRowOf = [&](std::uint32_t handedOut) { return topDown ? handedOut : height - 1 - handedOut; };
+  for (std::uint32_t i = 0; i < height; ++i) source.readRows(original.data() + std::size_t{topRowOf(i)} * width, 1);
+  keyer.keyWholePicture(original.data(), keyed.data(), width, height);
+  for (std::uint32_t i = 0; i < height; ++i) {
+    const std::uint32_t topRow = topRowOf(i);
+    sink.writeRows(height - 1 - topRow, keyed.data() + std::size_t{topRow} * width, 1);
+  }
+}
 
 // Reads the rows the survey wants, skipping the others, in the source's order.
 std::optional<PlateSettings> surveyPlate(PictureSource& source, const KeyingRequest& request, std::string& refusal) {
@@ -192,7 +239,11 @@ void keyPicture(PictureSource& source, const Keying& keying, PictureSink& sink, 
     return;
   }
   PlateRowKeyer keyer(keying.plate, source.width(), source.height(), threads);
-  keyPicture(source, keyer, sink);
+  if (keyer.keysWholePictures()) {
+    keyWholePicture(source, keyer, sink);
+  } else {
+    keyPicture(source, keyer, sink);
+  }
 }
 
 void keyFrame(Pixel32* pixels, std::uint32_t width, std::uint32_t height, const Keying& keying, int threads) {
@@ -201,12 +252,13 @@ void keyFrame(Pixel32* pixels, std::uint32_t width, std::uint32_t height, const 
     keyAndLevel(pixels, std::size_t{width} * height, s.channel, levelTable(s.contrast, s.offset));
     return;
   }
-  std::vector<RowJob> rows(height);
-  for (std::uint32_t y = 0; y < height; ++y) {
-    Pixel32* row = pixels + std::size_t{y} * width;
-    rows[y] = {row, row, y};
+  PlateRowKeyer keyer(keying.plate, width, height, threads);
+  if (keyer.keysWholePictures()) {
+    const std::vector<Pixel32> original(pixels, pixels + std::size_t{width} * height);
+    keyer.keyWholePicture(original.data(), pixels, width, height);
+  } else {
+    keyer.keyWholePicture(pixels, pixels, width, height);
   }
-  PlateRowKeyer(keying.plate, width, height, threads).keyRows(rows.data(), rows.size());
 }
 
 }  // namespace Kvl

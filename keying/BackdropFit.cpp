@@ -227,14 +227,6 @@ void BackdropSurvey::addRow(const Pixel32* row, std::uint32_t topRow) {
   }
 }
 
-// How far a colour lies from grey: the length of its chroma (Cb, Cr) as
-// JPEG reckons it.
-float chromaOf(const Colour& c) {
-  const float cb = -0.168736f * c[0] - 0.331264f * c[1] + 0.5f * c[2];
-  const float cr = 0.5f * c[0] - 0.418688f * c[1] - 0.081312f * c[2];
-  return std::hypot(cb, cr);
-}
-
 struct ToleranceLevels {
   std::uint8_t backdrop, foreground, hue;
 };
@@ -255,14 +247,11 @@ void setTolerances(PlateSettings& settings, const Noise& noise) {
 }
 
 // A compressed picture's flat backdrop shows less noise than its edges
-// carry error: compression smooths the one, and at the other the colour,
-// stored coarsely and at half resolution, rings and bleeds by an amount
-// that grows with the quantisation step and with the colour's jump across
-// the edge, which against most foregrounds is about the backdrop's own
-// chroma. That error adds to the noise as an independent spread; its size
-// (step x chroma / 64) was measured on 4:2:0 test plates of quality 50 to
-// 95. It may not lift a tolerance past a quarter more than the backdrop's
-// excess, beyond which the key would eat foreground near the backdrop's colour.
+// carry error: compression smooths the one, and at the other the colour
+// rings and bleeds (compressionErrorOf, at the backdrop's median chroma),
+// which adds to the noise as an independent spread. It may not lift a
+// tolerance past a quarter more than the backdrop's excess, beyond which
+// the key would eat foreground near the backdrop's colour.
 void allowForCompression(PlateSettings& settings, const CellStats& stats, const std::vector<bool>& backdrop,
                          const Noise& noise, float colourQuantisation) {
   std::vector<float> chroma, excess;
@@ -271,7 +260,7 @@ void allowForCompression(PlateSettings& settings, const CellStats& stats, const 
     chroma.push_back(chromaOf(stats.mean[i]));
     excess.push_back(excessOf(stats.mean[i], settings.channel));
   }
-  const float compression = colourQuantisation * median(chroma) / 64;
+  const float compression = compressionErrorOf(median(chroma), colourQuantisation);
   const ToleranceLevels wider =
       tolerancesFor({std::hypot(noise.excess, compression), std::hypot(noise.offLine, compression)});
   const float cap = 1.25f * median(excess);

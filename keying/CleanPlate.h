@@ -22,6 +22,10 @@ struct CleanPlate {
   // The picture as it came, before the smoothing (empty when not smoothed):
   // a crease or a shadow's edge as sharp as it was, which the smoothing softens.
   std::vector<Pixel32> unsmoothed;
+  // The colour quantisation step of the file it came from (0: not
+  // compressed, PictureSource::colourQuantisation): a plate compressed as it
+  // is bleeds colour across its edges by that much more than its noise.
+  float colourQuantisation = 0;
 
   Pixel32 at(std::uint32_t x, std::uint32_t y) const { return pixels[std::size_t{y} * width + x]; }
 };

@@ -11,14 +11,18 @@ namespace Kvl::PlateKey {
 // modelled, and a mix P = a F + (1 - a) B lies on the segment from B to the
 // foreground F: the difference P - B points from B straight at F over the
 // whole colour vector, whatever F's hue, and its length is a times F's
-// distance from B. Only F is unknown. The foreground beside the pixel tells
-// it: of the pixels solid amid solid ones within Reach along the row (not
-// the pixel itself), the one whose own difference points most nearly the
-// same way (at least Aligned, a cosine) is taken as F, and
+// distance from B. Only F is unknown. The foreground round the pixel tells
+// it: of the pixels solid amid solid ones within Reach along eight rays
+// (the row, the column and both diagonals, each way; not the pixel
+// itself), the one whose own difference points most nearly the same way
+// (at least Aligned, a cosine) is taken as F, and
 //
 //     a = |P - B| / ((F - B) . u),   u = (P - B) / |P - B|.
 //
-// The key's colour difference instead takes F to have none of the
+// The rays find the body above or below a strand as well as beside it: the
+// fuzz along the top of a fleece has no solid pixel in its own row. Further
+// than Reach, the body's other colours win the choice more often than they
+// help. The key's colour difference instead takes F to have none of the
 // backdrop's excess, which keys a red or a pale strand far too hard; the
 // edge pass's candidates are only where the key left the pixel partly
 // transparent, and looked for along the backdrop's line, not over the
@@ -27,60 +31,82 @@ namespace Kvl::PlateKey {
 // at least |P - B| over that distance (a faint strand far from the body
 // keeps that much), and at least what the key said.
 //
-// A difference within ClearNoises of the clean plate's noise, or within the
-// key's backdrop tolerance (which allows for the plate's compression, which
-// the clean plate's smoothing does not see), is the backdrop: clear. A pixel
-// the key left clear stays so unless its neighbours on both sides are above
-// that too (one pixel of noise is not a strand) and it differs by more than
-// the noise of two exposures from the clean plate as it came, before the
-// smoothing (a crease or a shadow's edge as sharp as it was, which the key
-// rightly left clear). A pixel the key made solid is lowered only below
-// SpillAtMost: the backdrop's light spilled onto a rim looks exactly like a
-// mix of up to a third of it (the edge pass keeps 0.65 for that over a
-// backdrop of ample excess; here, with F's line known better, the hair
-// keyed solid between 0.65 and 0.8 that this lowers outweighs the spilled
-// rims it lowers too); one the key left nearly clear (below NearlyClear)
-// is raised no further than that, since a
-// compressed plate's colour bleeds from the subject into the backdrop round
-// it, a difference that points at the subject just as a faint mix does. The
+// A difference within ClearNoises of the clean plate's noise, or within
+// half the key's backdrop tolerance, is the backdrop: clear. The key's
+// tolerance is wide enough to clear a backdrop it only models; against the
+// backdrop itself, half of it lets through the faint mixes the whole would
+// clear. Where the clean plate came compressed, a difference of nearly no
+// brightness whose chroma lies within the compression's error is the
+// backdrop too (compressionErrorOnly). A pixel the key left clear stays so unless it differs by
+// more than the whole tolerance (a compressed plate's colour bleeds from the
+// subject into the backdrop round it, a difference that points at the
+// subject just as a faint mix does), its neighbours on both sides are above
+// the clear limit too (one pixel of noise is not a strand), and it differs
+// by more than the noise of two exposures from the clean plate as it came,
+// before the smoothing (a crease or a shadow's edge as sharp as it was,
+// which the key rightly left clear). A pixel the key made solid is lowered
+// only below SpillAtMost: the backdrop's light spilled onto a rim looks
+// exactly like a mix of up to a third of it (the edge pass keeps 0.65 for
+// that over a backdrop of ample excess; here, with F's line known better,
+// the hair keyed solid between 0.65 and 0.8 that this lowers outweighs the
+// spilled rims it lowers too); one the key left nearly clear (below
+// NearlyClear) is raised no further than that, for the same bleeding. The
 // pass is scalar and touches only the pixels not solid amid solid ones.
 namespace {
 
-constexpr std::uint32_t Reach = 96;  // along the row each way: the body beside a strand of hair
+constexpr std::uint32_t Reach = 48;  // along each ray, in steps of a pixel along the row or column
 constexpr float Aligned = 0.85f;
 constexpr float ClearNoises = 3.5f;  // chi with three degrees of freedom: 99.5% of the noise within it
+constexpr float ClearTolerances = 0.5f;
+constexpr float CompressedClearNoises = 2;  // Cb and Cr carry about half a channel's noise each
 constexpr float SpillAtMost = 0.8f;
 constexpr float SolidFrom = 0.97f;  // a mix this near solid is solid: within the candidate's noise
 constexpr float NearlyClear = 32.0f / 255;  // the backdrop that shows over a new background
 constexpr float TwoExposures = 1.4142f;  // the noise of a difference of two exposures, per one's
 
-// Marks the keyed pixels solid amid solid ones, two on either side, and
-// lists them (the candidates for F), left to right.
-void markSurelySolid(const Pixel32* out, std::uint32_t width, CleanPlateMarks& marks) {
-  marks.surelySolid.assign(width, 0);
-  marks.solidColumns.clear();
-  std::uint32_t run = 0;
-  for (std::uint32_t x = 0; x < width; ++x) {
-    run = (out[x] >> 24) == 255 ? run + 1 : 0;
-    if (run >= 5) marks.surelySolid[x - 2] = 1, marks.solidColumns.push_back(x - 2);
+float dot(const float a[3], const float b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
+
+// A ray searched for the foreground: its step, and how many steps reach
+// about as far as Reach along the row does.
+struct Ray {
+  int dx, dy;
+  std::uint32_t steps;
+};
+constexpr std::uint32_t DiagonalReach = Reach * 7 / 10;
+constexpr Ray Rays[] = {{1, 0, Reach},          {-1, 0, Reach},         {0, 1, Reach},          {0, -1, Reach},
+                        {1, 1, DiagonalReach}, {-1, 1, DiagonalReach}, {1, -1, DiagonalReach}, {-1, -1, DiagonalReach}};
+
+// The difference from the clean plate of the pixel at `index`.
+void differenceAt(const CleanPlatePicture& picture, const CleanPlate& clean, std::size_t index, float d[3]) {
+  const Pixel32 p = picture.original[index], b = clean.pixels[index];
+  for (int c = 0, shift = 16; c < 3; ++c, shift -= 8) {
+    d[c] = static_cast<float>((p >> shift) & 0xFF) - static_cast<float>((b >> shift) & 0xFF);
   }
 }
 
-float dot(const float a[3], const float b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-
 // F's distance from B along `direction` (unit, the pixel's own): that of
-// the solid pixel within Reach of x whose own difference points most nearly
-// the same way (at least Aligned, a cosine), the colour line passing closest
-// to the pixel; below 0 when none is aligned.
-float foregroundDistance(const CleanPlateMarks& marks, std::uint32_t x, const float direction[3]) {
-  const std::vector<std::uint32_t>& solid = marks.solidColumns;
-  const std::uint32_t first = x < Reach ? 0 : x - Reach;
+// the solid pixel within Reach of (x, y) along the rays whose own
+// difference points most nearly the same way (at least Aligned, a cosine),
+// the colour line passing closest to the pixel; below 0 when none is aligned.
+float foregroundDistance(const CleanPlatePicture& picture, const CleanPlate& clean, std::uint32_t x, std::uint32_t y,
+                         float ownLength, const float direction[3]) {
   float bestCosine = Aligned, distance = -1;
-  for (auto i = std::lower_bound(solid.begin(), solid.end(), first); i != solid.end() && *i <= x + Reach; ++i) {
-    const float along = dot(marks.difference.data() + std::size_t{*i} * 3, direction);
-    if (along > bestCosine * marks.length[*i]) bestCosine = along / marks.length[*i], distance = along;
+  for (const Ray& ray : Rays) {
+    std::int64_t px = x, py = y;
+    for (std::uint32_t step = 0; step < ray.steps; ++step) {
+      px += ray.dx, py += ray.dy;
+      if (px < 0 || py < 0 || px >= picture.width || py >= picture.height) break;
+      const std::size_t index = static_cast<std::size_t>(py) * picture.width + static_cast<std::size_t>(px);
+      if (!picture.surelySolid[index]) continue;
+      float d[3];
+      differenceAt(picture, clean, index, d);
+      const float along = dot(d, direction);
+      if (along <= 0) continue;
+      const float length = std::sqrt(dot(d, d));
+      if (along > bestCosine * length) bestCosine = along / length, distance = along;
+    }
   }
-  return distance < 0 ? distance : std::max(distance, marks.length[x]);
+  return distance < 0 ? distance : std::max(distance, ownLength);
 }
 
 // How far from b along `direction` (unit) the colour cube ends.
@@ -135,35 +161,74 @@ Pixel32 unmixed(const float b[3], const float d[3], float alpha, KeyChannel chan
   return levelBits(f[0]) << 16 | levelBits(f[1]) << 8 | levelBits(f[2]) | levelBits(alpha * 255) << 24;
 }
 
+// Whether a difference `d` from the clean plate is the compression's error
+// alone, where the clean plate came compressed (and the plate with it):
+// a compressed picture keeps its brightness nearly whole, and rings and
+// bleeds its colour (compressionErrorOf, against this backdrop's chroma),
+// so the difference's brightness must lie within the noise (`clearBelow`)
+// and its chroma within the compression's error added to the noise.
+bool compressionErrorOnly(const float b[3], const float d[3], const CleanPlate& clean, float clearBelow) {
+  if (clean.colourQuantisation <= 0) return false;
+  const float luma = 0.299f * d[0] + 0.587f * d[1] + 0.114f * d[2];
+  if (std::abs(luma) > clearBelow) return false;
+  const float compression = PlateFit::compressionErrorOf(PlateFit::chromaOf({b[0], b[1], b[2]}), clean.colourQuantisation);
+  const float noise = std::sqrt(clean.noise * clean.noise + compression * compression);
+  return PlateFit::chromaOf({d[0], d[1], d[2]}) <= CompressedClearNoises * noise;
+}
+
 }  // namespace
 
-void keyAgainstCleanPlate(const Pixel32* original, Pixel32* out, std::uint32_t width, const float* backdrop,
-                          const Pixel32* unsmoothed, KeyChannel channel, float noise, float backdropTolerance,
+void markSurelySolid(const Pixel32* keyed, std::uint32_t width, std::uint32_t height, std::uint8_t* marks) {
+  const auto solid = [&](std::int64_t x, std::int64_t y) {
+    return x >= 0 && y >= 0 && x < width && y < height &&
+           (keyed[static_cast<std::size_t>(y) * width + static_cast<std::size_t>(x)] >> 24) == 255;
+  };
+  for (std::uint32_t y = 0; y < height; ++y) {
+    for (std::uint32_t x = 0; x < width; ++x) {
+      bool amidSolid = solid(x, y);
+      for (std::int64_t k = 1; amidSolid && k <= 2; ++k) {
+        amidSolid = solid(x - k, y) && solid(x + k, y) && solid(x, y - k) && solid(x, y + k);
+      }
+      marks[std::size_t{y} * width + x] = amidSolid;
+    }
+  }
+}
+
+void keyAgainstCleanPlate(const CleanPlatePicture& picture, std::uint32_t topRow, const float* backdrop,
+                          const CleanPlate& clean, KeyChannel channel, float backdropTolerance,
                           CleanPlateMarks& marks) {
+  const std::uint32_t width = picture.width;
+  const std::size_t rowStart = std::size_t{topRow} * width;
+  const Pixel32* original = picture.original + rowStart;
+  Pixel32* out = picture.keyed + rowStart;
+  const Pixel32* unsmoothed = clean.unsmoothed.size() == clean.pixels.size() ? clean.unsmoothed.data() + rowStart : nullptr;
   differences(original, width, backdrop, marks);
-  markSurelySolid(out, width, marks);
-  const float clearBelow = std::max(ClearNoises * noise, backdropTolerance);
+  const float clearBelow = std::max(ClearNoises * clean.noise, ClearTolerances * backdropTolerance);
   for (std::uint32_t x = 0; x < width; ++x) {
-    if (marks.surelySolid[x]) continue;
+    if (picture.surelySolid[rowStart + x]) continue;
     const float length = marks.length[x];
     if (length <= clearBelow) {
       out[x] = original[x] & 0x00FFFFFFu;
       continue;
     }
-    const float keyed = static_cast<float>(out[x] >> 24) / 255.0f;
-    const float* d = marks.difference.data() + std::size_t{x} * 3;
     const float b[3] = {backdrop[x], backdrop[width + x], backdrop[2 * std::size_t{width} + x]};
-    if (keyed == 0 && (alone(marks, width, x, clearBelow) ||
+    const float* d = marks.difference.data() + std::size_t{x} * 3;
+    if (compressionErrorOnly(b, d, clean, clearBelow)) {
+      out[x] = original[x] & 0x00FFFFFFu;
+      continue;
+    }
+    const float keyed = static_cast<float>(out[x] >> 24) / 255.0f;
+    if (keyed == 0 && (length <= backdropTolerance || alone(marks, width, x, clearBelow) ||
                        (unsmoothed && colourDistance(original[x], unsmoothed[x]) <= TwoExposures * clearBelow))) {
       continue;
     }
     const float direction[3] = {d[0] / length, d[1] / length, d[2] / length};
-    const float distance = foregroundDistance(marks, x, direction);
+    const float distance = foregroundDistance(picture, clean, x, topRow, length, direction);
     float alpha = distance > 0 ? length / distance
                                : std::max(keyed, std::min(1.0f, length / std::max(cubeExit(b, direction), length)));
     if (alpha >= SolidFrom || (keyed == 1 && alpha >= SpillAtMost)) alpha = 1;
     // A pixel the key left nearly clear is raised no further than that: next
-    // to a compressed subject its colour bleeds into the backdrop, a
+    // to a compressed subject its colour bleeds into the backdrop round it, a
     // difference that points at the subject as a faint mix would.
     if (keyed > 0 && keyed < NearlyClear) alpha = std::min(alpha, NearlyClear - 1.0f / 255);
     out[x] = unmixed(b, d, alpha, channel);

@@ -8,32 +8,47 @@
 #include <cstdint>
 #include <vector>
 
+#include "CleanPlate.h"
 #include "PlateArithmetic.h"
 #include "Pixel.h"
 
 namespace Kvl::PlateKey {
 
-// Per-pixel values the pass works with, kept between rows so that a row
-// allocates nothing.
+// Per-pixel values of one row the pass works with, kept between rows so
+// that a row allocates nothing.
 struct CleanPlateMarks {
   std::vector<float> difference;  // the pixel less its backdrop: width x 3
   std::vector<float> length;      // that difference's length
-  std::vector<std::uint8_t> surelySolid;    // keyed solid amid solid ones
-  std::vector<std::uint32_t> solidColumns;  // those pixels' columns, left to right
 };
 
-// Keys again the row `out` (the key's and the edge pass's output) of the row
-// `original` as it came, against the clean plate's colour of each pixel
-// (`backdrop`: the row's reds, then greens, then blues, in levels; and the
-// row of the clean plate as it came, before smoothing, `unsmoothed`, which
-// may be null). `noise`
-// is the clean plate's own noise (CleanPlate::noise): a difference within a
-// few times it is the backdrop, as is one within the key's backdrop
-// tolerance (`backdropTolerance`, levels: it allows for the plate's
-// compression, which a clean plate's smoothing does not see). The row alone
-// decides it.
-void keyAgainstCleanPlate(const Pixel32* original, Pixel32* out, std::uint32_t width, const float* backdrop,
-                          const Pixel32* unsmoothed, KeyChannel channel, float noise, float backdropTolerance,
+// A whole picture as the pass sees it, top row first: the plate as it came
+// (`original`), and the key's and the edge pass's output (`keyed`), which
+// the pass keys again in place; `surelySolid` marks the pixels keyed solid
+// amid solid ones (markSurelySolid), the candidates for the foreground.
+struct CleanPlatePicture {
+  const Pixel32* original = nullptr;
+  Pixel32* keyed = nullptr;
+  const std::uint8_t* surelySolid = nullptr;
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+};
+
+// Marks, in `marks` (width x height, top row first), the pixels of `keyed`
+// that are solid and have solid pixels two on either side along the row and
+// along the column. Done once every row is keyed, before any is keyed again.
+void markSurelySolid(const Pixel32* keyed, std::uint32_t width, std::uint32_t height, std::uint8_t* marks);
+
+// Keys again the row `topRow` of the picture against the clean plate's
+// colour of each pixel (`backdrop`: the row's reds, then greens, then
+// blues, in levels; `clean`, the clean plate, of the picture's size: its
+// smoothed pixels for the foreground's candidates elsewhere, the row as it
+// came before smoothing, its noise and its compression). A difference
+// within a few times the noise is the backdrop, as is one within half the
+// key's backdrop tolerance (`backdropTolerance`, levels). The row reads
+// only its own pixels of `keyed`, so rows may be keyed again in any order,
+// on any thread.
+void keyAgainstCleanPlate(const CleanPlatePicture& picture, std::uint32_t topRow, const float* backdrop,
+                          const CleanPlate& clean, KeyChannel channel, float backdropTolerance,
                           CleanPlateMarks& marks);
 
 }  // namespace Kvl::PlateKey

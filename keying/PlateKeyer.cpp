@@ -224,13 +224,13 @@ void PlateKeyer::keyRow(const Pixel32* in, Pixel32* out, std::uint32_t topRow) {
                                                       : keyGreenRow;
   key(in, out, width_, backdrop_.data(), excess_.data(), nearby_.data(), t);
   PlateKey::refineEdges(original, out, width_, backdrop_.data(), settings_.channel, t, mayHaveLowExcess_, edgeMarks_);
-  if (usesCleanPlate()) {
-    const CleanPlate& clean = *settings_.cleanPlate;
-    const Pixel32* unsmoothed =
-        clean.unsmoothed.size() == clean.pixels.size() ? clean.unsmoothed.data() + std::size_t{topRow} * width_ : nullptr;
-    PlateKey::keyAgainstCleanPlate(original, out, width_, backdrop_.data(), unsmoothed, settings_.channel, clean.noise,
-                                   t.backdrop, cleanMarks_);
-  }
+}
+
+void PlateKeyer::keyRowAgainstCleanPlate(const PlateKey::CleanPlatePicture& picture, std::uint32_t topRow) {
+  if (!usesCleanPlate()) return;
+  backdropRow(topRow);
+  PlateKey::keyAgainstCleanPlate(picture, topRow, backdrop_.data(), *settings_.cleanPlate, settings_.channel,
+                                 static_cast<float>(settings_.backdropTolerance), cleanMarks_);
 }
 
 }  // namespace Kvl

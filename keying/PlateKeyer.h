@@ -141,7 +141,8 @@ std::optional<PlateSettings> fitPlate(const BackdropSurvey& survey, const PlateR
 // Keys the rows of one picture against a plate setting. Each row comes with
 // its place counted from the top; rows are independent of each other, so a
 // picture may be keyed in any order and in pieces on several threads (one
-// keyer each), always to the same bytes.
+// keyer each), always to the same bytes. Against a clean plate, a second
+// pass over the keyed picture follows, its rows independent too.
 class PlateKeyer {
 public:
   PlateKeyer(const PlateSettings& settings, std::uint32_t width, std::uint32_t height);
@@ -149,6 +150,18 @@ public:
   // Writes the keyed row (straight alpha; colour un-mixed and despilled)
   // from `in` to `out`, which may be the same array.
   void keyRow(const Pixel32* in, Pixel32* out, std::uint32_t topRow);
+
+  // With a clean plate of the picture's size: keys the row `topRow` again,
+  // in place, against the clean plate, once keyRow has keyed every row of
+  // the picture (keying/CleanPlateEdges.h: the foreground is sought in the
+  // rows around it too). Without one, leaves the row as it is.
+  void keyRowAgainstCleanPlate(const PlateKey::CleanPlatePicture& picture, std::uint32_t topRow);
+  // Whether keyRowAgainstCleanPlate has work: a clean plate of the
+  // picture's size is given.
+  bool usesCleanPlate() const {
+    const CleanPlate* clean = settings_.cleanPlate.get();
+    return clean && clean->width == width_ && clean->height == height_;
+  }
 
   // The backdrop colour of each pixel of row `topRow`, in levels: the row's
   // reds, then its greens, then its blues. Valid until the next call.
@@ -164,11 +177,6 @@ public:
 
 private:
   void backdropRow(std::uint32_t topRow);
-  // A clean plate of the picture's size is given: each pixel is keyed against it.
-  bool usesCleanPlate() const {
-    const CleanPlate* clean = settings_.cleanPlate.get();
-    return clean && clean->width == width_ && clean->height == height_;
-  }
 
   PlateSettings settings_;
   std::uint32_t width_;

@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <random>
 #include <vector>
 
 #include "engine/Keying.h"
+#include "keying/CleanPlate.h"
 #include "keying/PlateKeyer.h"
 #include "imageio/PictureFiles.h"
 #include "support/TgaBytes.h"
@@ -229,26 +231,36 @@ private:
 // A picture of several chunks, streamed from a file in either row order:
 // each chunk is keyed while the one before is written and the next read,
 // and the output is the picture keyed whole, for any number of threads.
+// Against a clean plate, whose second pass looks across rows, too.
 TEST(PlateKeyer, StreamsPicturesOfManyChunksToTheBytesOfTheWholeKey) {
   const std::uint32_t width = 700, height = 800;  // three chunks, the last a short one
-  const Picture tile = plate(ChromaGreen, {230, 210, 30}, 0.4, 0.3, 3);
-  Picture picture(std::size_t{width} * height);
-  for (std::size_t i = 0; i < picture.size(); ++i) picture[i] = tile[(i / width % Height) * Width + i % width % Width];
+  const auto tiled = [&](const Picture& tile) {
+    Picture picture(std::size_t{width} * height);
+    for (std::size_t i = 0; i < picture.size(); ++i) picture[i] = tile[(i / width % Height) * Width + i % width % Width];
+    return picture;
+  };
+  const Picture picture = tiled(plate(ChromaGreen, {230, 210, 30}, 0.4, 0.3, 3));
+  const auto cleanPlate =
+      std::make_shared<const CleanPlate>(smoothedCleanPlate(tiled(plate(ChromaGreen, ChromaGreen, 0.4, 0.3, 3)), width, height));
   for (const RowOrder order : {RowOrder::BottomUp, RowOrder::TopDown}) {
     MemorySource source(picture, width, height, order);
     std::string refusal;
-    const Keying keying = *chooseKeying(source, {KeyerKind::Plate, SettingsRequest::automatic(), std::nullopt}, refusal);
-    Picture whole = picture;
-    keyFrame(whole.data(), width, height, keying);
-    for (const int threads : {1, 2, 3}) {
-      ASSERT_TRUE(source.rewind());
-      MemorySink sink;
-      ASSERT_TRUE(sink.open("", width, height, order));
-      keyPicture(source, keying, sink, threads);
-      const std::string what =
-          std::to_string(threads) + " threads, " + (order == RowOrder::TopDown ? "top" : "bottom") + " row first";
-      EXPECT_EQ(sink.rows, whole) << what;
-      EXPECT_TRUE(std::all_of(sink.writes.begin(), sink.writes.end(), [](int n) { return n == 1; })) << what;
+    Keying keying = *chooseKeying(source, {KeyerKind::Plate, SettingsRequest::automatic(), std::nullopt}, refusal);
+    for (const bool againstCleanPlate : {false, true}) {
+      if (againstCleanPlate) keying.plate.cleanPlate = cleanPlate;
+      Picture whole = picture;
+      keyFrame(whole.data(), width, height, keying);
+      for (const int threads : {1, 2, 3}) {
+        ASSERT_TRUE(source.rewind());
+        MemorySink sink;
+        ASSERT_TRUE(sink.open("", width, height, order));
+        keyPicture(source, keying, sink, threads);
+        const std::string what = std::to_string(threads) + " threads, " +
+                                 (order == RowOrder::TopDown ? "top" : "bottom") + " row first" +
+                                 (againstCleanPlate ? ", clean plate" : "");
+        EXPECT_EQ(sink.rows, whole) << what;
+        EXPECT_TRUE(std::all_of(sink.writes.begin(), sink.writes.end(), [](int n) { return n == 1; })) << what;
+      }
     }
   }
 }
