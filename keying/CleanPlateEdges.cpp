@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
+#include "DeepPixel.h"
 #include "PlateCells.h"
 
 namespace Kvl::PlateKey {
@@ -59,6 +61,7 @@ constexpr float Aligned = 0.85f;
 constexpr float ClearNoises = 3.5f;  // chi with three degrees of freedom: 99.5% of the noise within it
 constexpr float ClearTolerances = 0.5f;
 constexpr float CompressedClearNoises = 2;  // Cb and Cr carry about half a channel's noise each
+constexpr std::ptrdiff_t NearestSolid = 4;  // against the modelled backdrop: on either side
 constexpr float SpillAtMost = 0.8f;
 constexpr float SolidFrom = 0.97f;  // a mix this near solid is solid: within the candidate's noise
 constexpr float NearlyClear = 32.0f / 255;  // the backdrop that shows over a new background
@@ -149,16 +152,25 @@ void differences(const Pixel32* original, std::uint32_t width, const float* back
   }
 }
 
-// The pixel's colour un-mixed against the clean plate at `alpha`, then
-// despilled as the key does.
-Pixel32 unmixed(const float b[3], const float d[3], float alpha, KeyChannel channel) {
-  PlateFit::Colour f;
-  for (std::size_t c = 0; c < 3; ++c) f[c] = std::clamp(b[c] + d[c] / alpha, 0.0f, 255.0f);
+// The pixel's colour un-mixed against its backdrop at `alpha`, then
+// despilled as the key does, in `f`.
+void unmixedColour(const float b[3], const float d[3], float alpha, KeyChannel channel, float f[3]) {
+  const float unmix = 1 / alpha;
+  for (std::size_t c = 0; c < 3; ++c) f[c] = std::clamp(b[c] + d[c] * unmix, 0.0f, 255.0f);
   const float backdropExcess = PlateFit::excessOf({b[0], b[1], b[2]}, channel);
   if (backdropExcess > 1) {
-    PlateFit::takeOutSpill(f.data(), b, std::clamp(PlateFit::excessOf(f, channel) / backdropExcess, 0.0f, 1.0f));
+    PlateFit::takeOutSpill(f, b, std::clamp(PlateFit::excessOf({f[0], f[1], f[2]}, channel) / backdropExcess, 0.0f, 1.0f));
   }
+}
+
+Pixel32 eightBitPixel(const float f[3], float alpha) {
   return levelBits(f[0]) << 16 | levelBits(f[1]) << 8 | levelBits(f[2]) | levelBits(alpha * 255) << 24;
+}
+
+Pixel32 unmixed(const float b[3], const float d[3], float alpha, KeyChannel channel) {
+  float f[3];
+  unmixedColour(b, d, alpha, channel, f);
+  return eightBitPixel(f, alpha);
 }
 
 // Whether a difference `d` from the clean plate is the compression's error
@@ -174,6 +186,196 @@ bool compressionErrorOnly(const float b[3], const float d[3], const CleanPlate& 
   const float compression = PlateFit::compressionErrorOf(PlateFit::chromaOf({b[0], b[1], b[2]}), clean.colourQuantisation);
   const float noise = std::sqrt(clean.noise * clean.noise + compression * compression);
   return PlateFit::chromaOf({d[0], d[1], d[2]}) <= CompressedClearNoises * noise;
+}
+
+// The alpha of a pixel not solid amid solid ones, keyed again from its
+// difference `d` (of `length`) from its backdrop `b`: `fromForeground`,
+// its difference's length over F's distance along its way (0 or below
+// when no solid pixel near points that way: then at least what the key
+// said, and at least its length over the distance to the colour cube's
+// side), then the limits the key's own verdict (`keyed`, its alpha) sets.
+float alphaAgain(float keyed, const float b[3], const float d[3], float length, float fromForeground) {
+  float alpha = fromForeground;
+  if (alpha <= 0) {
+    const float direction[3] = {d[0] / length, d[1] / length, d[2] / length};
+    alpha = std::max(keyed, std::min(1.0f, length / std::max(cubeExit(b, direction), length)));
+  }
+  if (alpha >= SolidFrom || (keyed == 1 && alpha >= SpillAtMost)) alpha = 1;
+  // A pixel the key left nearly clear is raised no further than that: next
+  // to a compressed subject its colour bleeds into the backdrop round it, a
+  // difference that points at the subject as a faint mix would.
+  if (keyed > 0 && keyed < NearlyClear) alpha = std::min(alpha, NearlyClear - 1.0f / 255);
+  return alpha;
+}
+
+// The first index from x on (up to `width`) whose byte is not `value`,
+// eight at a time where it can.
+std::uint32_t endOfRun(const std::uint8_t* bytes, std::uint32_t x, std::uint32_t width, std::uint8_t value) {
+  const std::uint64_t all = 0x0101010101010101u * value;
+  for (std::uint64_t word; x + 8 <= width && (std::memcpy(&word, bytes + x, 8), word == all);) x += 8;
+  while (x < width && bytes[x] == value) ++x;
+  return x;
+}
+
+// The keyed row as the pass against the model sees it, for 8-bit pixels
+// and for float ones: the colours as they came, in levels; each keyed
+// pixel's alpha, and what it is (0 clear, 255 solid, between: neither);
+// the pixel cleared or written back un-mixed.
+struct EightBitPixels {
+  const Pixel32* original;
+  Pixel32* out;
+  PlateFit::Colour colour(std::size_t x) const { return PlateFit::colourOf(original[x]); }
+  float alpha(std::size_t x) const { return static_cast<float>(out[x] >> 24) / 255.0f; }
+  void clear(std::size_t x) const { out[x] = original[x] & 0x00FFFFFFu; }
+  void write(std::size_t x, const float f[3], float alpha) const { out[x] = eightBitPixel(f, alpha); }
+  // Apart: a byte may alias anything, and the compiler would not copy the
+  // alphas in blocks.
+  static void states(const Pixel32* __restrict pixels, std::uint32_t count, std::uint8_t* __restrict states) {
+    for (std::uint32_t x = 0; x < count; ++x) states[x] = static_cast<std::uint8_t>(pixels[x] >> 24);
+  }
+  void states(std::uint32_t width, std::uint8_t* states) const { EightBitPixels::states(out, width, states); }
+};
+
+struct FloatPixels {
+  const PixelF* original;
+  PixelF* out;
+  PlateFit::Colour colour(std::size_t x) const {
+    return {original[x].red * 255.0f, original[x].green * 255.0f, original[x].blue * 255.0f};
+  }
+  float alpha(std::size_t x) const { return out[x].alpha; }
+  void clear(std::size_t x) const { out[x] = {original[x].red, original[x].green, original[x].blue, 0}; }
+  void write(std::size_t x, const float f[3], float alpha) const {
+    out[x] = {f[0] / 255.0f, f[1] / 255.0f, f[2] / 255.0f, alpha};
+  }
+  void states(std::uint32_t width, std::uint8_t* states) const {
+    for (std::uint32_t x = 0; x < width; ++x) {
+      const float a = out[x].alpha;
+      states[x] = a <= 0 ? 0 : a >= 1 ? 255 : static_cast<std::uint8_t>(std::clamp(levelBits(a * 255), 1u, 254u));
+    }
+  }
+};
+
+// Keeps what the row's keyed pixels are and lists its runs of solid pixels
+// at least five long, whose pixels two from either end on (the run's core)
+// are solid amid solid ones. False when the row is clear throughout.
+template <typename Row>
+bool findSolidRuns(const Row& row, std::uint32_t width, ModelledBackdropMarks& marks) {
+  marks.alpha.resize(width);
+  row.states(width, marks.alpha.data());
+  if (endOfRun(marks.alpha.data(), 0, width, 0) == width) return false;
+  marks.solidRuns.clear();
+  for (std::uint32_t x = 0; x < width;) {
+    if (marks.alpha[x] != 255) {
+      x = marks.alpha[x] == 0 ? endOfRun(marks.alpha.data(), x, width, 0) : x + 1;
+      continue;
+    }
+    const std::uint32_t end = endOfRun(marks.alpha.data(), x, width, 255);
+    if (end - x >= 5) marks.solidRuns.push_back({x + 2, end - 2});
+    x = end;
+  }
+  marks.known.assign(width, 0);
+  marks.differences.resize(std::size_t{width} * 4);
+  return true;
+}
+
+// The difference from the backdrop of the solid pixel at `column`, and its
+// length (the fourth value), worked out once a row.
+template <typename Row>
+const float* solidDifference(const Row& row, std::uint32_t width, const float* backdrop, ModelledBackdropMarks& marks,
+                             std::uint32_t column) {
+  float* d = marks.differences.data() + std::size_t{column} * 4;
+  if (!marks.known[column]) {
+    const PlateFit::Colour c = row.colour(column);
+    for (std::size_t k = 0; k < 3; ++k) d[k] = c[k] - backdrop[k * width + column];
+    d[3] = std::sqrt(dot(d, d));
+    marks.known[column] = 1;
+  }
+  return d;
+}
+
+// The pixel's alpha by the foreground against the modelled backdrop: of
+// the NearestSolid pixels solid amid solid ones nearest to x on either
+// side within Reach, the one whose own difference c points most nearly the
+// pixel's way d (a cosine of at least Aligned) gives a = |d|^2 / (c . d),
+// at most 1; 0 when none points that way. `nextCore` is the first run whose
+// core lies right of x. Squares all through: no root or division a
+// candidate, the same choice.
+template <typename Row>
+float alphaByNearestAligned(const Row& row, std::uint32_t width, const float* backdrop, ModelledBackdropMarks& marks,
+                            std::size_t nextCore, std::uint32_t x, const float d[3], float lengthSquared) {
+  // A candidate beats the best so far when its squared cosine,
+  // (c . d)^2 / (|c|^2 |d|^2), is larger; the nearer wins a tie.
+  float bestAlong = 0, bestCosineSquared = Aligned * Aligned;
+  const auto consider = [&](std::uint32_t column) {
+    const float* c = solidDifference(row, width, backdrop, marks, column);
+    const float along = dot(c, d);
+    if (along <= 0) return;
+    const float alongSquared = along * along, bound = c[3] * c[3] * lengthSquared;
+    if (alongSquared > bestCosineSquared * bound) bestAlong = along, bestCosineSquared = alongSquared / bound;
+  };
+  const std::vector<ModelledBackdropMarks::Run>& runs = marks.solidRuns;
+  std::ptrdiff_t left = NearestSolid;
+  for (std::size_t run = nextCore; run-- > 0 && left > 0;) {
+    for (std::uint32_t column = runs[run].end; column-- > runs[run].first && left > 0; --left) {
+      if (column + Reach < x) left = 0;
+      else consider(column);
+    }
+  }
+  std::ptrdiff_t right = NearestSolid;
+  for (std::size_t run = nextCore; run < runs.size() && right > 0; ++run) {
+    for (std::uint32_t column = runs[run].first; column < runs[run].end && right > 0; ++column, --right) {
+      if (column > x + Reach) right = 0;
+      else consider(column);
+    }
+  }
+  return bestAlong > 0 ? std::min(1.0f, lengthSquared / bestAlong) : 0;
+}
+
+template <typename Row>
+void keyRowAgainstModel(const Row& row, std::uint32_t width, const float* backdrop, KeyChannel channel,
+                        float backdropTolerance, const std::uint8_t* unmixedByEdgePass, ModelledBackdropMarks& marks) {
+  if (!findSolidRuns(row, width, marks)) return;
+  const float clearBelow = ClearTolerances * backdropTolerance;
+  // The pass reads what the pixels were as keyed (marks.alpha) and the
+  // candidates' colours as they came, so it may write as it goes. It skips
+  // clear pixels and the runs' cores, most of a row, and the pixels the
+  // edge pass un-mixed against the foreground beside them: a blurred edge
+  // of a saturated colour, whose mixes the key keyed solid, lies on the line
+  // from the backdrop to those very mixes, and against them would come out
+  // solid again.
+  std::size_t nextCore = 0;
+  for (std::uint32_t x = 0; x < width;) {
+    if (nextCore < marks.solidRuns.size() && x == marks.solidRuns[nextCore].first) {
+      x = marks.solidRuns[nextCore++].end;
+      continue;
+    }
+    if (marks.alpha[x] == 0) {
+      x = endOfRun(marks.alpha.data(), x, width, 0);
+      continue;
+    }
+    if (unmixedByEdgePass[x]) {
+      ++x;
+      continue;
+    }
+    const float b[3] = {backdrop[x], backdrop[width + x], backdrop[2 * std::size_t{width} + x]};
+    const PlateFit::Colour colour = row.colour(x);
+    const float d[3] = {colour[0] - b[0], colour[1] - b[1], colour[2] - b[2]};
+    const float lengthSquared = dot(d, d);
+    if (lengthSquared <= clearBelow * clearBelow) {
+      row.clear(x);
+    } else {
+      const float keyed = row.alpha(x);
+      const float fromForeground = alphaByNearestAligned(row, width, backdrop, marks, nextCore, x, d, lengthSquared);
+      const float alpha = alphaAgain(keyed, b, d, fromForeground > 0 ? 0 : std::sqrt(lengthSquared), fromForeground);
+      // Where the alpha stands, the key's colour stands too.
+      if (levelBits(alpha * 255) != levelBits(keyed * 255)) {
+        float f[3];
+        unmixedColour(b, d, alpha, channel, f);
+        row.write(x, f, alpha);
+      }
+    }
+    ++x;
+  }
 }
 
 }  // namespace
@@ -224,15 +426,22 @@ void keyAgainstCleanPlate(const CleanPlatePicture& picture, std::uint32_t topRow
     }
     const float direction[3] = {d[0] / length, d[1] / length, d[2] / length};
     const float distance = foregroundDistance(picture, clean, x, topRow, length, direction);
-    float alpha = distance > 0 ? length / distance
-                               : std::max(keyed, std::min(1.0f, length / std::max(cubeExit(b, direction), length)));
-    if (alpha >= SolidFrom || (keyed == 1 && alpha >= SpillAtMost)) alpha = 1;
-    // A pixel the key left nearly clear is raised no further than that: next
-    // to a compressed subject its colour bleeds into the backdrop round it, a
-    // difference that points at the subject as a faint mix would.
-    if (keyed > 0 && keyed < NearlyClear) alpha = std::min(alpha, NearlyClear - 1.0f / 255);
-    out[x] = unmixed(b, d, alpha, channel);
+    out[x] = unmixed(b, d, alphaAgain(keyed, b, d, length, distance > 0 ? length / distance : 0), channel);
   }
+}
+
+void keyAgainstModelledBackdrop(const Pixel32* original, Pixel32* out, std::uint32_t width, const float* backdrop,
+                                KeyChannel channel, float backdropTolerance, const std::uint8_t* unmixedByEdgePass,
+                                ModelledBackdropMarks& marks) {
+  keyRowAgainstModel(EightBitPixels{original, out}, width, backdrop, channel, backdropTolerance, unmixedByEdgePass,
+                     marks);
+}
+
+void keyAgainstModelledBackdrop(const PixelF* original, PixelF* out, std::uint32_t width, const float* backdrop,
+                                KeyChannel channel, float backdropTolerance, const std::uint8_t* unmixedByEdgePass,
+                                ModelledBackdropMarks& marks) {
+  keyRowAgainstModel(FloatPixels{original, out}, width, backdrop, channel, backdropTolerance, unmixedByEdgePass,
+                     marks);
 }
 
 }  // namespace Kvl::PlateKey

@@ -1,14 +1,16 @@
 #pragma once
-// The plate keyer's pass for a row keyed against a clean plate: with the
-// backdrop behind every pixel known, not modelled, each pixel's difference
-// from it over the whole colour vector says how much foreground it holds
-// (keying/CleanPlateEdges.cpp explains how). Not for use outside the plate
-// keyer, and only where a clean plate is given.
+// The plate keyer's pass for a picture keyed against a clean plate: with
+// the backdrop behind every pixel known, not modelled, each pixel's
+// difference from it over the whole colour vector says how much foreground
+// it holds (keying/CleanPlateEdges.cpp explains how); and its sibling for a
+// row keyed against the modelled backdrop. Not for use outside the plate
+// keyer.
 
 #include <cstdint>
 #include <vector>
 
 #include "CleanPlate.h"
+#include "DeepPixel.h"
 #include "PlateArithmetic.h"
 #include "Pixel.h"
 
@@ -50,5 +52,34 @@ void markSurelySolid(const Pixel32* keyed, std::uint32_t width, std::uint32_t he
 void keyAgainstCleanPlate(const CleanPlatePicture& picture, std::uint32_t topRow, const float* backdrop,
                           const CleanPlate& clean, KeyChannel channel, float backdropTolerance,
                           CleanPlateMarks& marks);
+
+// Per-pixel marks of one row for keyAgainstModelledBackdrop, kept between
+// rows so that a row allocates nothing.
+struct ModelledBackdropMarks {
+  std::vector<std::uint8_t> alpha;  // what the row's pixels were as keyed: 0 clear, 255 solid
+  // A run of solid pixels at least five long, by its core: the pixels
+  // [first, end) that have solid ones two on either side.
+  struct Run {
+    std::uint32_t first, end;
+  };
+  std::vector<Run> solidRuns;       // left to right
+  std::vector<float> differences;   // per pixel: its difference from the backdrop and its length,
+  std::vector<std::uint8_t> known;  // where worked out
+};
+
+// The same pass without a clean plate, a row at a time, against the
+// modelled backdrop (`backdrop`, as above): the row `out` (the key's and
+// the edge pass's output) of the row `original` as it came. The foreground
+// is sought along the row only, among the few solid pixels nearest each
+// side; a pixel the key left clear stays clear, since the model is not the
+// backdrop itself, and so does one the edge pass un-mixed
+// (`unmixedByEdgePass`, EdgeMarks::unmixed).
+void keyAgainstModelledBackdrop(const Pixel32* original, Pixel32* out, std::uint32_t width, const float* backdrop,
+                                KeyChannel channel, float backdropTolerance, const std::uint8_t* unmixedByEdgePass,
+                                ModelledBackdropMarks& marks);
+// The same for float pixels (straight alpha, 0 to 1): the deep keyer's.
+void keyAgainstModelledBackdrop(const PixelF* original, PixelF* out, std::uint32_t width, const float* backdrop,
+                                KeyChannel channel, float backdropTolerance, const std::uint8_t* unmixedByEdgePass,
+                                ModelledBackdropMarks& marks);
 
 }  // namespace Kvl::PlateKey

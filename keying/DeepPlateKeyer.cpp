@@ -154,6 +154,8 @@ void DeepPlateKeyer::keyRow(const PixelF* in, PixelF* out, std::uint32_t topRow)
                                static_cast<float>(s.hueTolerance), 1.0f / std::max<float>(1, s.hueRange)};
   const float* backdrop = backdrop_.backdropOf(topRow);
   PlateKey::refineEdges(original_.data(), out, width_, backdrop, s.channel, t, backdrop_.mayHaveLowExcess(), edgeMarks_);
+  PlateKey::keyAgainstModelledBackdrop(original_.data(), out, width_, backdrop, s.channel, t.backdrop,
+                                       edgeMarks_.unmixed.data(), modelMarks_);
 }
 
 }  // namespace Kvl

@@ -34,6 +34,7 @@ private:
   std::vector<float> keyed_;  // the keyed row as four planes, before it is laid out as pixels
   std::vector<PixelF> original_;  // the row as it came, for the edges' second look
   PlateKey::EdgeMarks edgeMarks_;
+  PlateKey::ModelledBackdropMarks modelMarks_;  // the pass against the model's
 };
 
 }  // namespace Kvl

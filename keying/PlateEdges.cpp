@@ -117,34 +117,51 @@ struct FloatRow {
 
 bool solidLevel(float level) { return level >= 255.0f; }
 
+// The row's runs of solid pixels, each as [first, end), left to right: a
+// row is most often long runs of clear and of solid, which are then marked
+// a run at a time rather than a pixel at a time.
+template <typename Row>
+void findSolidRuns(const Row& row, std::uint32_t width, std::vector<SolidRun>& runs) {
+  runs.clear();
+  for (std::uint32_t x = 0; x < width;) {
+    if (!solidLevel(row.level(x))) {
+      ++x;
+      continue;
+    }
+    const std::uint32_t first = x;
+    while (x < width && solidLevel(row.level(x))) ++x;
+    runs.push_back({first, x});
+  }
+}
+
 // Marks the keyed pixels solid amid solid ones, two on either side:
 // foreground for sure, not a lone mix keyed hard (a speck of glass).
-template <typename Row>
-void markSurelySolid(const Row& row, std::uint32_t width, std::vector<std::uint8_t>& sure) {
+void markSurelySolid(const std::vector<SolidRun>& runs, std::uint32_t width, std::vector<std::uint8_t>& sure) {
   sure.assign(width, 0);
-  std::uint32_t run = 0;  // solid pixels so far in a row, up to this one
-  for (std::uint32_t x = 0; x < width; ++x) {
-    run = solidLevel(row.level(x)) ? run + 1 : 0;
-    if (run >= 5) sure[x - 2] = 1;
+  for (const SolidRun& run : runs) {
+    if (run.end - run.first >= 5) std::fill(sure.begin() + run.first + 2, sure.begin() + run.end - 2, 1);
   }
 }
 
 // Marks the solid pixels within `reach` (at most 255) of one the key left
 // below solid with their distance from the nearest such one, others 0: the
 // rim of the solid matte, where the colour difference keys a mix with a
-// foreground of as little excess as the backdrop's solid.
-template <typename Row>
-void markSolidRim(const Row& row, std::uint32_t width, std::uint32_t reach, std::vector<std::uint8_t>& rim) {
+// foreground of as little excess as the backdrop's solid. The row's ends
+// do not count as below solid.
+void markSolidRim(const std::vector<SolidRun>& runs, std::uint32_t width, std::uint32_t reach,
+                  std::vector<std::uint8_t>& rim) {
   rim.assign(width, 0);
-  std::uint32_t since = reach + 1;  // pixels since the last one below solid
-  for (std::uint32_t x = 0; x < width; ++x) {
-    since = solidLevel(row.level(x)) ? std::min(since + 1, reach + 1) : 0;
-    if (since > 0 && since <= reach) rim[x] = static_cast<std::uint8_t>(since);
-  }
-  since = reach + 1;
-  for (std::uint32_t x = width; x-- > 0;) {
-    since = solidLevel(row.level(x)) ? std::min(since + 1, reach + 1) : 0;
-    if (since > 0 && since <= reach && (rim[x] == 0 || since < rim[x])) rim[x] = static_cast<std::uint8_t>(since);
+  constexpr std::uint32_t Far = std::numeric_limits<std::uint32_t>::max();
+  for (const SolidRun& run : runs) {
+    const auto mark = [&](std::uint32_t x) {
+      const std::uint32_t fromLeft = run.first > 0 ? x - run.first + 1 : Far;
+      const std::uint32_t fromRight = run.end < width ? run.end - x : Far;
+      const std::uint32_t distance = std::min(fromLeft, fromRight);
+      if (distance <= reach) rim[x] = static_cast<std::uint8_t>(distance);
+    };
+    const std::uint32_t leftEnd = std::min(run.end, run.first + reach);
+    for (std::uint32_t x = run.first; x < leftEnd; ++x) mark(x);
+    for (std::uint32_t x = std::max(leftEnd, run.end > reach ? run.end - reach : 0); x < run.end; ++x) mark(x);
   }
 }
 
@@ -441,7 +458,10 @@ void refinePixels(const Row& row, std::uint32_t width, const float* backdrop, Ke
     if (u.alpha <= 0) continue;
     if (solidLevel(level)) {
       u.alpha = solidRimAlpha(p, b, u, channel, t, rim[x]);
-      if (u.alpha > 0) writeUnmixed(row, x, p, b, u, channel);
+      if (u.alpha > 0) {
+        writeUnmixed(row, x, p, b, u, channel);
+        marks.unmixed[x] = 1;
+      }
       continue;
     }
     // The line may lower the key's alpha only beside a foreground with far
@@ -454,6 +474,7 @@ void refinePixels(const Row& row, std::uint32_t width, const float* backdrop, Ke
     const bool saturatedBeside = u.candidateExcess < -backdropExcess;
     if (!saturatedBeside && u.alpha * 255 < level) continue;
     writeUnmixed(row, x, p, b, u, channel);
+    marks.unmixed[x] = 1;
   }
 }
 
@@ -462,8 +483,10 @@ void refine(const Row& row, std::uint32_t width, const float* backdrop, KeyChann
             bool mayHaveLowExcess, EdgeMarks& marks) {
   // Decided on the key's own alphas, before any is changed: the candidates
   // are solid ones.
-  markSurelySolid(row, width, marks.surelySolid);
-  markSolidRim(row, width, mayHaveLowExcess ? WideSolidRim : SolidRim, marks.solidRim);
+  marks.unmixed.assign(width, 0);
+  findSolidRuns(row, width, marks.solidRuns);
+  markSurelySolid(marks.solidRuns, width, marks.surelySolid);
+  markSolidRim(marks.solidRuns, width, mayHaveLowExcess ? WideSolidRim : SolidRim, marks.solidRim);
   // Nearly clear pixels and the wide rim are looked at only over a backdrop
   // of little excess.
   if (mayHaveLowExcess) {

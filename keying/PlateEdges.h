@@ -12,12 +12,19 @@
 
 namespace Kvl::PlateKey {
 
+// A run of pixels keyed solid, [first, end).
+struct SolidRun {
+  std::uint32_t first, end;
+};
+
 // Per-pixel marks the pass works with, kept between rows so that a row
 // allocates nothing.
 struct EdgeMarks {
+  std::vector<SolidRun> solidRuns;        // the row's runs of solid pixels, left to right
   std::vector<std::uint8_t> surelySolid;  // keyed solid amid solid ones
   std::vector<std::uint8_t> solidRim;     // keyed solid near one that is not
   std::vector<std::uint8_t> nearSure;     // within reach of a surely solid one
+  std::vector<std::uint8_t> unmixed;      // written by the pass, un-mixed against a candidate
 };
 
 // Refines the keyed row `out` (the key's output) of the row `original` as it

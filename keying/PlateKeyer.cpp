@@ -224,6 +224,11 @@ void PlateKeyer::keyRow(const Pixel32* in, Pixel32* out, std::uint32_t topRow) {
                                                       : keyGreenRow;
   key(in, out, width_, backdrop_.data(), excess_.data(), nearby_.data(), t);
   PlateKey::refineEdges(original, out, width_, backdrop_.data(), settings_.channel, t, mayHaveLowExcess_, edgeMarks_);
+  // Against a clean plate, the picture's second pass does this and more.
+  if (!usesCleanPlate()) {
+    PlateKey::keyAgainstModelledBackdrop(original, out, width_, backdrop_.data(), settings_.channel, t.backdrop,
+                                         edgeMarks_.unmixed.data(), modelMarks_);
+  }
 }
 
 void PlateKeyer::keyRowAgainstCleanPlate(const PlateKey::CleanPlatePicture& picture, std::uint32_t topRow) {

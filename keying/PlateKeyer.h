@@ -191,6 +191,7 @@ private:
   std::vector<Pixel32> original_;   // the row as it came, for the edges' second look
   PlateKey::EdgeMarks edgeMarks_;   // the edge pass's per-pixel marks
   PlateKey::CleanPlateMarks cleanMarks_;  // the clean plate pass's
+  PlateKey::ModelledBackdropMarks modelMarks_;  // and its sibling's against the model
 };
 
 }  // namespace Kvl
