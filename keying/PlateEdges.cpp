@@ -139,7 +139,7 @@ void findSolidRuns(const Row& row, std::uint32_t width, std::vector<SolidRun>& r
 void markSurelySolid(const std::vector<SolidRun>& runs, std::uint32_t width, std::vector<std::uint8_t>& sure) {
   sure.assign(width, 0);
   for (const SolidRun& run : runs) {
-    if (run.end - run.first >= 5) std::fill(sure.begin() + run.first + 2, sure.begin() + run.end - 2, 1);
+    if (run.end - run.first >= 5) std::fill(sure.data() + run.first + 2, sure.data() + run.end - 2, std::uint8_t{1});
   }
 }
 

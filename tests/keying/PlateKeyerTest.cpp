@@ -403,7 +403,7 @@ TEST(PlateKeyer, KeysAPaleBlurredEdgeByTheSubjectsColourBesideIt) {
       }
       for (std::uint32_t x = 52; x < 66; ++x) ASSERT_EQ(alphaOf(out[std::size_t{y} * Width + x]), 255) << x << ", " << y;
     }
-    EXPECT_LT(error / count, c.mostError) << "mean alpha error over the ramp, subject red " << int{c.subject.red};
+    EXPECT_LT(error / count, c.mostError) << "mean alpha error over the ramp, subject red " << static_cast<int>(c.subject.red);
   }
 }
 
