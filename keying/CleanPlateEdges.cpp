@@ -153,10 +153,12 @@ void differences(const Pixel32* original, std::uint32_t width, const float* back
 }
 
 // The pixel's colour un-mixed against its backdrop at `alpha`, then
-// despilled as the key does, in `f`.
-void unmixedColour(const float b[3], const float d[3], float alpha, KeyChannel channel, float f[3]) {
+// despilled as the key does, in `f`; levels from 0 to `mostLevel` (255 for
+// 8-bit pixels; a float pixel keeps its highlights above 1).
+void unmixedColour(const float b[3], const float d[3], float alpha, KeyChannel channel, float f[3],
+                   float mostLevel = 255.0f) {
   const float unmix = 1 / alpha;
-  for (std::size_t c = 0; c < 3; ++c) f[c] = std::clamp(b[c] + d[c] * unmix, 0.0f, 255.0f);
+  for (std::size_t c = 0; c < 3; ++c) f[c] = std::clamp(b[c] + d[c] * unmix, 0.0f, mostLevel);
   const float backdropExcess = PlateFit::excessOf({b[0], b[1], b[2]}, channel);
   if (backdropExcess > 1) {
     PlateFit::takeOutSpill(f, b, std::clamp(PlateFit::excessOf({f[0], f[1], f[2]}, channel) / backdropExcess, 0.0f, 1.0f));
@@ -234,6 +236,7 @@ struct EightBitPixels {
     for (std::uint32_t x = 0; x < count; ++x) states[x] = static_cast<std::uint8_t>(pixels[x] >> 24);
   }
   void states(std::uint32_t width, std::uint8_t* states) const { EightBitPixels::states(out, width, states); }
+  static float mostLevel(std::uint32_t) { return 255.0f; }
 };
 
 struct FloatPixels {
@@ -252,6 +255,15 @@ struct FloatPixels {
       const float a = out[x].alpha;
       states[x] = a <= 0 ? 0 : a >= 1 ? 255 : static_cast<std::uint8_t>(std::clamp(levelBits(a * 255), 1u, 254u));
     }
+  }
+  // The most an un-mixed colour may reach, in levels: a float picture's
+  // highlights go above 1, and a foreground beside them may be as bright,
+  // but no brighter than the row's brightest sample (an un-mix by too
+  // small an alpha overshoots; 8-bit samples then key as 8-bit pixels do).
+  float mostLevel(std::uint32_t width) const {
+    float most = 1.0f;
+    for (std::uint32_t x = 0; x < width; ++x) most = std::max({most, original[x].red, original[x].green, original[x].blue});
+    return most * 255.0f;
   }
 };
 
@@ -336,6 +348,7 @@ void keyRowAgainstModel(const Row& row, std::uint32_t width, const float* backdr
                         float backdropTolerance, const std::uint8_t* unmixedByEdgePass, ModelledBackdropMarks& marks) {
   if (!findSolidRuns(row, width, marks)) return;
   const float clearBelow = ClearTolerances * backdropTolerance;
+  const float mostLevel = row.mostLevel(width);
   // The pass reads what the pixels were as keyed (marks.alpha) and the
   // candidates' colours as they came, so it may write as it goes. It skips
   // clear pixels and the runs' cores, most of a row, and the pixels the
@@ -370,7 +383,7 @@ void keyRowAgainstModel(const Row& row, std::uint32_t width, const float* backdr
       // Where the alpha stands, the key's colour stands too.
       if (levelBits(alpha * 255) != levelBits(keyed * 255)) {
         float f[3];
-        unmixedColour(b, d, alpha, channel, f);
+        unmixedColour(b, d, alpha, channel, f, mostLevel);
         row.write(x, f, alpha);
       }
     }

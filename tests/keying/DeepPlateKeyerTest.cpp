@@ -160,6 +160,29 @@ TEST(DeepPlateKeyer, EightBitSamplesKeyAsTheEightBitKeyerKeysThem) {
   }
 }
 
+// A blurred edge of a pale subject lit far above 1.0 (a lamp's shade in a
+// compositor's float plate): its outer mixes are keyed again by the
+// subject beside them, and un-mixed they keep its brightness, not 1.0.
+TEST(DeepPlateKeyer, ABrightBlurredEdgeKeepsItsHighlightsUnMixed) {
+  const PlateSettings settings = flatGreen();
+  constexpr std::size_t Width = 120, EdgeFrom = 40, EdgeTo = 56;
+  const Colour lamp{940, 910, 800};
+  std::vector<PixelF> row(Width);
+  for (std::size_t x = 0; x < Width; ++x) {
+    const double a = std::clamp((static_cast<double>(x) + 0.5 - EdgeFrom) / (EdgeTo - EdgeFrom), 0.0, 1.0);
+    const auto mix = [a](double f, double b) { return static_cast<float>((a * f + (1 - a) * b) / 255); };
+    row[x] = {mix(lamp.r, Backdrop.r), mix(lamp.g, Backdrop.g), mix(lamp.b, Backdrop.b), 0};
+  }
+  DeepPlateKeyer(settings, Width, 1).keyRow(row.data(), row.data(), 0);
+  int mixes = 0;
+  for (std::size_t x = EdgeFrom; x < EdgeTo; ++x) {
+    if (row[x].alpha <= 0.5f || row[x].alpha >= 1) continue;
+    ++mixes;
+    EXPECT_GT(row[x].red, 3.0f) << x << " at alpha " << row[x].alpha;  // the lamp's own red is 3.69
+  }
+  EXPECT_GE(mixes, 4);
+}
+
 #if defined(__x86_64__) && defined(__linux__)
 // The per-pixel key's bits themselves (before the edges' second look), for
 // rows narrower than the neighbourhood, as wide as it and wider: a digest
