@@ -325,7 +325,7 @@ float alphaByNearestAligned(const Row& row, std::uint32_t width, const float* ba
     const float alongSquared = along * along, bound = c[3] * c[3] * lengthSquared;
     if (alongSquared > bestCosineSquared * bound) bestAlong = along, bestCosineSquared = alongSquared / bound;
   };
-  const std::vector<ModelledBackdropMarks::Run>& runs = marks.solidRuns;
+  const std::vector<SolidRun>& runs = marks.solidRuns;
   std::ptrdiff_t left = NearestSolid;
   for (std::size_t run = nextCore; run-- > 0 && left > 0;) {
     for (std::uint32_t column = runs[run].end; column-- > runs[run].first && left > 0; --left) {
@@ -348,7 +348,7 @@ void keyRowAgainstModel(const Row& row, std::uint32_t width, const float* backdr
                         float backdropTolerance, const std::uint8_t* unmixedByEdgePass, ModelledBackdropMarks& marks) {
   if (!findSolidRuns(row, width, marks)) return;
   const float clearBelow = ClearTolerances * backdropTolerance;
-  const float mostLevel = row.mostLevel(width);
+  float mostLevel = -1;  // worked out at the row's first un-mix, if any
   // The pass reads what the pixels were as keyed (marks.alpha) and the
   // candidates' colours as they came, so it may write as it goes. It skips
   // clear pixels and the runs' cores, most of a row, and the pixels the
@@ -382,6 +382,7 @@ void keyRowAgainstModel(const Row& row, std::uint32_t width, const float* backdr
       const float alpha = alphaAgain(keyed, b, d, fromForeground > 0 ? 0 : std::sqrt(lengthSquared), fromForeground);
       // Where the alpha stands, the key's colour stands too.
       if (levelBits(alpha * 255) != levelBits(keyed * 255)) {
+        if (mostLevel < 0) mostLevel = row.mostLevel(width);
         float f[3];
         unmixedColour(b, d, alpha, channel, f, mostLevel);
         row.write(x, f, alpha);

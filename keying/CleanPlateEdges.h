@@ -57,12 +57,9 @@ void keyAgainstCleanPlate(const CleanPlatePicture& picture, std::uint32_t topRow
 // rows so that a row allocates nothing.
 struct ModelledBackdropMarks {
   std::vector<std::uint8_t> alpha;  // what the row's pixels were as keyed: 0 clear, 255 solid
-  // A run of solid pixels at least five long, by its core: the pixels
-  // [first, end) that have solid ones two on either side.
-  struct Run {
-    std::uint32_t first, end;
-  };
-  std::vector<Run> solidRuns;       // left to right
+  // The runs of solid pixels at least five long, left to right, each by
+  // its core: the pixels that have solid ones two on either side.
+  std::vector<SolidRun> solidRuns;
   std::vector<float> differences;   // per pixel: its difference from the backdrop and its length,
   std::vector<std::uint8_t> known;  // where worked out
 };

@@ -7,6 +7,11 @@
 
 namespace Kvl::PlateKey {
 
+// A run of pixels of a row keyed solid, [first, end).
+struct SolidRun {
+  std::uint32_t first, end;
+};
+
 struct Tolerances {
   float backdrop, foreground, hue, perHueRange;  // the last is 1 / hue-range
 };

@@ -12,11 +12,6 @@
 
 namespace Kvl::PlateKey {
 
-// A run of pixels keyed solid, [first, end).
-struct SolidRun {
-  std::uint32_t first, end;
-};
-
 // Per-pixel marks the pass works with, kept between rows so that a row
 // allocates nothing.
 struct EdgeMarks {
